@@ -29,8 +29,11 @@ std::unique_ptr<Module> Module::Open(const std::filesystem::path& path, std::str
         return nullptr;
     }
 
+    // A bare name would send the loader searching its library path instead
+    // of loading the file just found.
+    const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
     std::string reason;
-    void* library = platform::LoadLibraryFile(path, reason);
+    void* library = platform::LoadLibraryFile(ec ? path : absolute, reason);
     if (library == nullptr) {
         error = "cannot load " + shown + " as a library: " + reason;
         return nullptr;

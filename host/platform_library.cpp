@@ -21,6 +21,10 @@ std::string SystemMessage(DWORD code) {
     std::string message = length != 0 && text != nullptr ? std::string(text, length)
                                                          : "error " + std::to_string(code);
     if (text != nullptr) LocalFree(text);
+    // Some system messages name the file as an unfilled "%1".
+    for (auto at = message.find("%1"); at != std::string::npos; at = message.find("%1")) {
+        message.replace(at, 2, "the file");
+    }
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
                                 message.back() == ' ' || message.back() == '.')) {
         message.pop_back();

@@ -29,6 +29,17 @@ TEST(ModuleOpen, ExplainsEachWayItCanFail) {
     EXPECT_NE(error.find("EffectMain and PluginDataEntryFunction"), std::string::npos) << error;
 }
 
+TEST(ModuleOpen, LoadsABareRelativeNameFromTheWorkingDirectory) {
+    const std::filesystem::path module_path = TEST_EFFECT_PATH;
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(module_path.parent_path());
+    std::string error;
+    auto module = Module::Open(module_path.filename(), error);
+    std::filesystem::current_path(previous);
+    ASSERT_TRUE(module) << error;
+    EXPECT_NE(module->FindSymbol("TestEffectLastInData"), nullptr);
+}
+
 TEST(ModuleOpen, ResolvesBothExports) {
     std::string error;
     auto module = Module::Open(TEST_EFFECT_PATH, error);
