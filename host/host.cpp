@@ -234,6 +234,10 @@ void Host::set_layer_size(std::int32_t width, std::int32_t height) {
 PF_Err Host::Render(std::vector<PF_ParamDef>& values, World& input, World& output,
                     const RenderScale& scale) {
     if (values.empty()) values.resize(1);
+    {
+        std::lock_guard lock(impl_->mutex);
+        if (values.size() < impl_->definitions.size() + 1) return PF_Err_BAD_CALLBACK_PARAM;
+    }
     values[0].param_type = PF_Param_LAYER;
     values[0].u.ld = input.def();
 

@@ -121,6 +121,16 @@ struct AddParamCall {
 };
 
 // One call of an iterate suite (or of utils->iterate / iterate16).
+//
+// How this host iterates: the pixel function runs once for every output
+// pixel (a null area means the whole output; a given area is clipped to the
+// output) with the source pixel at the same (x, y). Where the source is null
+// or does not reach (x, y), the function gets a transparent black pixel of its
+// own, so nothing outside the source is read. Rows are handed out in chunks
+// to the pool and the calling thread; the first non-zero code a pixel function
+// returns ends the iteration and is returned. A world whose depth does not
+// match the suite, a null destination or function, or rowbytes shorter than a
+// row answer PF_Err_BAD_CALLBACK_PARAM without calling the function.
 struct IterateCall {
     int depth = 8;  // 8 or 16
     PF_InData* in_data = nullptr;  // as passed; only valid during the command
@@ -214,7 +224,9 @@ public:
 
     // Renders input into output through the render command. values as from
     // DefaultValues(), possibly changed; the layer at index 0 is set from input
-    // (added when values is empty).
+    // (added when values is empty). Fewer values than the module registered
+    // parameters answer PF_Err_BAD_CALLBACK_PARAM: the module would read past
+    // the array.
     PF_Err Render(std::vector<PF_ParamDef>& values, World& input, World& output,
                   const RenderScale& scale = {});
 

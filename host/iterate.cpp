@@ -95,6 +95,13 @@ PF_Err Iterate(int depth, PF_InData* in_data, std::int32_t progress_base,
 
     const std::function<void(int)> job = [&](int) {
         CurrentHostScope scope(host);
+        auto failed = [&](PF_Err err) {
+            if (err == PF_Err_NONE) return false;
+            PF_Err none = PF_Err_NONE;
+            first_error.compare_exchange_strong(none, err);
+            stop.store(true);
+            return true;
+        };
         while (!stop.load(std::memory_order_relaxed)) {
             const std::int32_t first = next_row.fetch_add(chunk, std::memory_order_relaxed);
             if (first >= bottom) return;
@@ -102,17 +109,14 @@ PF_Err Iterate(int depth, PF_InData* in_data, std::int32_t progress_base,
             for (std::int32_t y = first; y < last; ++y) {
                 Pixel* out_row = Row<Pixel>(*dst, y);
                 Pixel* in_row = y < src_height ? Row<Pixel>(*src, y) : nullptr;
-                const std::int32_t in_end = in_row != nullptr ? src_width : 0;
-                for (std::int32_t x = left; x < right; ++x) {
+                // Columns the source covers, then those it does not.
+                const std::int32_t split = std::clamp(in_row != nullptr ? src_width : 0, left, right);
+                for (std::int32_t x = left; x < split; ++x) {
+                    if (failed(pix_fn(refcon, x, y, in_row + x, out_row + x))) return;
+                }
+                for (std::int32_t x = split; x < right; ++x) {
                     Pixel blank{};
-                    Pixel* in = x < in_end ? in_row + x : &blank;
-                    const PF_Err err = pix_fn(refcon, x, y, in, out_row + x);
-                    if (err != PF_Err_NONE) {
-                        PF_Err none = PF_Err_NONE;
-                        first_error.compare_exchange_strong(none, err);
-                        stop.store(true);
-                        return;
-                    }
+                    if (failed(pix_fn(refcon, x, y, &blank, out_row + x))) return;
                 }
                 if (stop.load(std::memory_order_relaxed)) return;
             }

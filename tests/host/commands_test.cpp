@@ -160,6 +160,12 @@ TEST_F(Commands, RenderFailuresReachTheCaller) {
     host.clear_iterate_calls();
     EXPECT_EQ(host.Render(values, input, output), PF_Err_BAD_CALLBACK_PARAM);
     EXPECT_TRUE(host.iterate_calls().empty());
+    host.faults().empty_suites.clear();
+
+    // Too few values for what the module registered: refused before the call.
+    values.pop_back();
+    EXPECT_EQ(host.Render(values, input, output), PF_Err_BAD_CALLBACK_PARAM);
+    EXPECT_TRUE(host.iterate_calls().empty());
 }
 
 }  // namespace
