@@ -56,7 +56,8 @@ struct Vignette {
     double weight;  // blend weight of the burn (outside) or dodge (inside)
 };
 
-[[gnu::always_inline]] inline Vignette VignetteAt(const LookParams& p, std::int32_t x, std::int32_t y) {
+[[gnu::always_inline]] inline Vignette VignetteAt(const LookParams& p, std::int32_t x,
+                                                 std::int32_t y) {
     const double dy = y - p.height * 0.5;
     const double dx = x - p.width * 0.5;
     const double distance = SquareRoot(dy * dy + dx * dx);
@@ -94,8 +95,9 @@ struct Vignette {
 // step reads another channel. Inlined so the three independent channel
 // chains overlap in the processor.
 template <ChannelIndex C>
-[[gnu::always_inline]] inline double ChannelStages(double ch, const LookParams& p, const Vignette& v, int color_mode,
-                     const CurveTable& xprocess) {
+[[gnu::always_inline]] inline double ChannelStages(double ch, const LookParams& p,
+                                                   const Vignette& v, int color_mode,
+                                                   const CurveTable& xprocess) {
     if (v.outside) ch = ch - v.offset;
     ch = Limit(ch);
 
@@ -161,7 +163,8 @@ typename Traits::Value ToChannel(double ch) {
     // Pop-up values outside their lists act as the nearest item; clamping
     // before subtracting keeps INT_MIN from overflowing. Colour types above
     // 2 act as "Type2".
-    const int xprocess_type = p.xprocess_type < 1 ? 0 : p.xprocess_type > 8 ? 7 : p.xprocess_type - 1;
+    const int xprocess_type =
+        p.xprocess_type < 1 ? 0 : p.xprocess_type > 8 ? 7 : p.xprocess_type - 1;
     const int lens = p.lens_type < 1 ? 0 : p.lens_type > 4 ? 3 : p.lens_type - 1;
     const int color_mode = p.color_type <= 1 ? 0 : 1;
 
