@@ -137,6 +137,7 @@ TEST_F(RenderTest, FullFrameEqualsTheLookAppliedDirectly) {
             EXPECT_FALSE(call.has_area);
             EXPECT_NE(call.refcon, nullptr);
             EXPECT_EQ(call.result, PF_Err_NONE);
+            EXPECT_EQ(call.threads, threads);
             EXPECT_TRUE(host().outstanding_suites().empty());
         }
     }
