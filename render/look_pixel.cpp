@@ -12,13 +12,17 @@
 
 namespace {
 
-// Reading a channel is value / M * 255; for bytes that is the byte itself,
-// exactly, so the 8-bit read skips the two operations.
+// A channel is read as value / M * 255 and written as the integer part of
+// ch / 255 * M. For bytes both reduce to the working value itself: reading
+// gives the byte exactly, and writing truncates ch directly, so a working
+// value just below 8 (7.9999999999999991) is written as 7; the literal
+// ch / 255 * 255 would round it up to 8.
 struct Channel8 {
     using Pixel = PF_Pixel8;
     using Value = std::uint8_t;
     static constexpr double kMax = 255;
     static double ToWorking(Value v) { return v; }
+    static double Scaled(double ch) { return ch; }
 };
 
 // 16-bit full scale is 32768, not 65535.
@@ -27,6 +31,7 @@ struct Channel16 {
     using Value = std::uint16_t;
     static constexpr double kMax = 32768;
     static double ToWorking(Value v) { return v / kMax * 255; }
+    static double Scaled(double ch) { return ch / 255 * kMax; }
 };
 
 enum ChannelIndex { kRed, kGreen, kBlue };
@@ -144,14 +149,14 @@ template <ChannelIndex C>
 
 template <typename Traits>
 typename Traits::Value ToChannel(double ch) {
-    double v = ch / 255 * Traits::kMax;
+    double v = Traits::Scaled(ch);
     if (v > Traits::kMax) v = Traits::kMax;
     // NaN only follows from non-finite settings; write it as 0.
     if (!(v >= 0)) v = 0;
     return static_cast<typename Traits::Value>(v);
 }
 
-// Steps 3 to 10 on working values, the same for both depths.
+// Everything between reading and writing a pixel, the same for both depths.
 [[gnu::always_inline]] inline RgbColor RunLook(const LookParams& p, std::int32_t x, std::int32_t y,
                                                RgbColor in) {
     double r = in.red;
