@@ -12,10 +12,17 @@
 
 namespace {
 
+// A channel is read as value / M * 255 and written as the integer part of
+// ch / 255 * M. For bytes both reduce to the working value itself: reading
+// gives the byte exactly, and writing truncates ch directly, so a working
+// value just below 8 (7.9999999999999991) is written as 7; the literal
+// ch / 255 * 255 would round it up to 8.
 struct Channel8 {
     using Pixel = PF_Pixel8;
     using Value = std::uint8_t;
     static constexpr double kMax = 255;
+    static double ToWorking(Value v) { return v; }
+    static double Scaled(double ch) { return ch; }
 };
 
 // 16-bit full scale is 32768, not 65535.
@@ -23,6 +30,8 @@ struct Channel16 {
     using Pixel = PF_Pixel16;
     using Value = std::uint16_t;
     static constexpr double kMax = 32768;
+    static double ToWorking(Value v) { return v / kMax * 255; }
+    static double Scaled(double ch) { return ch / 255 * kMax; }
 };
 
 enum ChannelIndex { kRed, kGreen, kBlue };
@@ -52,7 +61,8 @@ struct Vignette {
     double weight;  // blend weight of the burn (outside) or dodge (inside)
 };
 
-Vignette VignetteAt(const LookParams& p, std::int32_t x, std::int32_t y) {
+[[gnu::always_inline]] inline Vignette VignetteAt(const LookParams& p, std::int32_t x,
+                                                 std::int32_t y) {
     const double dy = y - p.height * 0.5;
     const double dx = x - p.width * 0.5;
     const double distance = SquareRoot(dy * dy + dx * dx);
@@ -87,10 +97,12 @@ Vignette VignetteAt(const LookParams& p, std::int32_t x, std::int32_t y) {
 }
 
 // Steps from the vignette offset to the x-process mix for one channel; no
-// step reads another channel.
+// step reads another channel. Inlined so the three independent channel
+// chains overlap in the processor.
 template <ChannelIndex C>
-double ChannelStages(double ch, const LookParams& p, const Vignette& v, int color_mode,
-                     const CurveTable& xprocess) {
+[[gnu::always_inline]] inline double ChannelStages(double ch, const LookParams& p,
+                                                   const Vignette& v, int color_mode,
+                                                   const CurveTable& xprocess) {
     if (v.outside) ch = ch - v.offset;
     ch = Limit(ch);
 
@@ -137,14 +149,14 @@ double ChannelStages(double ch, const LookParams& p, const Vignette& v, int colo
 
 template <typename Traits>
 typename Traits::Value ToChannel(double ch) {
-    double v = ch / 255 * Traits::kMax;
+    double v = Traits::Scaled(ch);
     if (v > Traits::kMax) v = Traits::kMax;
     // NaN only follows from non-finite settings; write it as 0.
     if (!(v >= 0)) v = 0;
     return static_cast<typename Traits::Value>(v);
 }
 
-// Steps 3 to 10 on working values, the same for both depths.
+// Everything between reading and writing a pixel, the same for both depths.
 [[gnu::always_inline]] inline RgbColor RunLook(const LookParams& p, std::int32_t x, std::int32_t y,
                                                RgbColor in) {
     double r = in.red;
@@ -156,7 +168,8 @@ typename Traits::Value ToChannel(double ch) {
     // Pop-up values outside their lists act as the nearest item; clamping
     // before subtracting keeps INT_MIN from overflowing. Colour types above
     // 2 act as "Type2".
-    const int xprocess_type = p.xprocess_type < 1 ? 0 : p.xprocess_type > 8 ? 7 : p.xprocess_type - 1;
+    const int xprocess_type =
+        p.xprocess_type < 1 ? 0 : p.xprocess_type > 8 ? 7 : p.xprocess_type - 1;
     const int lens = p.lens_type < 1 ? 0 : p.lens_type > 4 ? 3 : p.lens_type - 1;
     const int color_mode = p.color_type <= 1 ? 0 : 1;
 
@@ -212,9 +225,9 @@ PF_Err LookPixel(void* refcon, std::int32_t x, std::int32_t y, typename Traits::
     const LookParams& p = *static_cast<const LookParams*>(refcon);
 
     const auto alpha = in->alpha;
-    const RgbColor look = RunLook(p, x, y,
-                                  {in->red / Traits::kMax * 255, in->green / Traits::kMax * 255,
-                                   in->blue / Traits::kMax * 255});
+    const RgbColor look = RunLook(
+        p, x, y,
+        {Traits::ToWorking(in->red), Traits::ToWorking(in->green), Traits::ToWorking(in->blue)});
     out->alpha = alpha;
     out->red = ToChannel<Traits>(look.red);
     out->green = ToChannel<Traits>(look.green);
