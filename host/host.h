@@ -176,6 +176,9 @@ public:
     std::size_t worker_threads_started() const;
     FaultPlan& faults();
 
+    // Records (suite calls, definitions, iterate calls) are meant to be read
+    // between commands, not while one runs.
+
     // Suite bookkeeping.
     const std::vector<SuiteCall>& suite_calls() const;
     void clear_suite_calls();

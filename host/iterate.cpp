@@ -93,8 +93,7 @@ PF_Err Iterate(int depth, PF_InData* in_data, std::int32_t progress_base,
     const std::int32_t src_width = src != nullptr ? src->width : 0;
     const std::int32_t src_height = src != nullptr ? src->height : 0;
 
-    const std::function<void(int)> job = [&](int) {
-        CurrentHostScope scope(host);
+    const auto work = [&] {
         auto failed = [&](PF_Err err) {
             if (err == PF_Err_NONE) return false;
             PF_Err none = PF_Err_NONE;
@@ -120,6 +119,18 @@ PF_Err Iterate(int depth, PF_InData* in_data, std::int32_t progress_base,
                 }
                 if (stop.load(std::memory_order_relaxed)) return;
             }
+        }
+    };
+    const std::function<void(int)> job = [&](int) {
+        CurrentHostScope scope(host);
+        try {
+            work();
+        } catch (...) {
+            // A throwing pixel function must neither kill a worker nor leave
+            // the pool waiting: it ends the iteration like an error code.
+            PF_Err none = PF_Err_NONE;
+            first_error.compare_exchange_strong(none, PF_Err_INTERNAL_STRUCT_DAMAGED);
+            stop.store(true);
         }
     };
     call.threads = host != nullptr ? host->pool.Run(workers, job) : (job(0), 1);

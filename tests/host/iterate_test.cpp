@@ -193,6 +193,30 @@ TEST(Iterate, ReturnsTheFirstPixelErrorAndStops) {
     EXPECT_LE(all.calls.load(), 4);
 }
 
+PF_Err ThrowAtRowFive(void*, std::int32_t, std::int32_t y, PF_Pixel8*, PF_Pixel8*) {
+    if (y == 5) throw 7;
+    return PF_Err_NONE;
+}
+
+TEST(Iterate, APixelFunctionThatThrowsEndsTheIterationWithAnError) {
+    auto module = OpenTestEffect();
+    Host host(*module);
+    World src(16, 40, false), dst(16, 40, false);
+    for (int threads : {1, 3}) {
+        host.set_threads(threads);
+        EXPECT_EQ(IterateThroughSuite<PF_Pixel8>(host, &src.def(), nullptr, nullptr,
+                                                 ThrowAtRowFive, &dst.def()),
+                  PF_Err_INTERNAL_STRUCT_DAMAGED);
+    }
+    // The pool is free again afterwards.
+    Coverage c(dst.def(), &src.def());
+    EXPECT_EQ(IterateThroughSuite<PF_Pixel8>(host, &src.def(), nullptr, &c,
+                                             CountVisit<PF_Pixel8>, &dst.def()),
+              PF_Err_NONE);
+    EXPECT_EQ(CountVisited(c, 1), 16 * 40);
+    EXPECT_EQ(host.iterate_calls().back().threads, 3);
+}
+
 TEST(Iterate, RefusesUnusableWorldsAndHonoursTheInjectedError) {
     auto module = OpenTestEffect();
     Host host(*module);
