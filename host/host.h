@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +14,15 @@
 #include "entry/host_interface.h"
 
 namespace vshost {
+
+// Basic-suite answers beyond the two the module itself knows.
+constexpr SPErr kSPBadParameterError = 0x5061726D;          // 'Parm'
+constexpr SPErr kSPSuiteAlreadyReleasedError = 0x5352656C;  // 'SRel'
+constexpr SPErr kSPUnimplementedError = 0x21494D50;         // '!IMP'
+
+// What PluginDataEntryFunction is told about us.
+constexpr const char* kHostName = "Velvetshade Host";
+constexpr const char* kHostVersion = "1.0.0";
 
 // A loaded effect module and its two exports.
 class Module {
@@ -28,6 +38,8 @@ public:
     PF_FilterProc effect_main() const { return effect_main_; }
     PluginDataEntryFunctionPtr plugin_data_entry() const { return plugin_data_entry_; }
     const std::filesystem::path& path() const { return path_; }
+    // Any other export by name, or null.
+    void* FindSymbol(const char* name) const;
 
 private:
     Module() = default;
@@ -38,26 +50,44 @@ private:
 };
 
 // An image the host owns: 8 or 16 bits per channel, any size, rows possibly
-// padded. def() is the record handed to the module.
+// padded. def() is the record handed to the module. Pixels start as zero;
+// the padding bytes at the end of each row hold kPaddingByte so a write past
+// the width can be detected.
 class World {
 public:
+    static constexpr std::uint8_t kPaddingByte = 0xA5;
+
+    // Negative sizes or padding, odd padding on a 16-bit world, or a row too
+    // large for 32-bit rowbytes throw std::invalid_argument.
     World(std::int32_t width, std::int32_t height, bool deep, std::int32_t row_padding = 0);
     World(const World&) = delete;
     World& operator=(const World&) = delete;
+    World(World&&) noexcept = default;
+    World& operator=(World&&) noexcept = default;
 
     PF_EffectWorld& def() { return def_; }
     const PF_EffectWorld& def() const { return def_; }
     bool deep() const { return (def_.world_flags & PF_WorldFlag_DEEP) != 0; }
     std::int32_t width() const { return def_.width; }
     std::int32_t height() const { return def_.height; }
+    std::int32_t rowbytes() const { return def_.rowbytes; }
+    std::int32_t row_padding() const { return row_padding_; }
+    std::size_t pixel_size() const { return deep() ? sizeof(PF_Pixel16) : sizeof(PF_Pixel8); }
 
     PF_Pixel8* row8(std::int32_t y);
     PF_Pixel16* row16(std::int32_t y);
     const PF_Pixel8* row8(std::int32_t y) const;
     const PF_Pixel16* row16(std::int32_t y) const;
 
+    void Fill(const PF_Pixel8& pixel);
+    void Fill(const PF_Pixel16& pixel);
+    // True when every padding byte still holds kPaddingByte.
+    bool PaddingIntact() const;
+
 private:
+    std::byte* row_bytes(std::int32_t y) const;
     std::vector<std::byte> storage_;
+    std::int32_t row_padding_ = 0;
     PF_EffectWorld def_{};
 };
 
@@ -82,6 +112,40 @@ struct SuiteCall {
     SPErr result;
 };
 
+// One call of inter.add_param, failed ones included.
+struct AddParamCall {
+    PF_ParamIndex index = 0;
+    PF_ParamDef def{};   // deep copy; zero when the module passed null
+    std::string text;    // the text behind the definition's name pointer (pop-up items)
+    PF_Err result = PF_Err_NONE;
+};
+
+// One call of an iterate suite (or of utils->iterate / iterate16).
+//
+// How this host iterates: the pixel function runs once for every output
+// pixel (a null area means the whole output; a given area is clipped to the
+// output) with the source pixel at the same (x, y). Where the source is null
+// or does not reach (x, y), the function gets a transparent black pixel of its
+// own, so nothing outside the source is read. Rows are handed out in chunks
+// to the pool and the calling thread; the first non-zero code a pixel function
+// returns ends the iteration and is returned. A world whose depth does not
+// match the suite, a null destination or function, or rowbytes shorter than a
+// row answer PF_Err_BAD_CALLBACK_PARAM without calling the function.
+struct IterateCall {
+    int depth = 8;  // 8 or 16
+    PF_InData* in_data = nullptr;  // as passed; only valid during the command
+    bool command_in_data = false;  // in_data is the record the command received
+    std::int32_t progress_base = 0;
+    std::int32_t progress_final = 0;
+    const PF_EffectWorld* src = nullptr;
+    const PF_EffectWorld* dst = nullptr;
+    bool has_area = false;
+    PF_Rect area{};  // as given, before clipping
+    void* refcon = nullptr;
+    PF_Err result = PF_Err_NONE;
+    int threads = 1;  // threads that took part
+};
+
 // Faults the host can inject to exercise the module's failure paths.
 struct FaultPlan {
     bool no_basic_suite = false;                 // pica_basicP is null
@@ -94,7 +158,8 @@ struct FaultPlan {
 };
 
 // The host. One instance serves one module; commands run on the calling
-// thread, iterate spreads rows over a pool of worker threads.
+// thread, iterate spreads rows over a persistent pool of worker threads.
+// The module must stay loaded while the host exists.
 class Host {
 public:
     explicit Host(const Module& module);
@@ -102,9 +167,13 @@ public:
     Host(const Host&) = delete;
     Host& operator=(const Host&) = delete;
 
-    // 0 means all hardware threads.
+    // Threads iterate uses, the calling thread included: 0 means all
+    // hardware threads, 1 runs every pixel on the calling thread.
     void set_threads(int threads);
+    // The thread count iterate will actually use (at least 1).
     int threads() const;
+    // Worker threads created so far; stays put from frame to frame.
+    std::size_t worker_threads_started() const;
     FaultPlan& faults();
 
     // Suite bookkeeping.
@@ -112,33 +181,70 @@ public:
     void clear_suite_calls();
     // "name vN" for every suite acquired more often than released.
     std::vector<std::string> outstanding_suites() const;
+    // References currently held on one suite.
+    int references(const std::string& name, std::int32_t version) const;
+    // Serves an extra suite table (not owned) by exact name and version.
+    void add_suite(const std::string& name, std::int32_t version, const void* table);
+    // The host's basic suite, as handed to the module.
+    SPBasicSuite* basic_suite();
 
-    // Commands, each sent through the module's exports.
+    // What the registration callback answers (A_Err_NONE by default).
+    void set_registration_result(A_Err result);
+    // The host pointer Register hands to PluginDataEntryFunction.
+    PF_PluginDataPtr plugin_data_pointer() const;
+
+    // Commands, each sent through the module's exports. out is passed as
+    // given: the caller decides what it holds beforehand.
     PF_Err Register(Registration& registration);
     PF_Err GlobalSetup(PF_OutData& out);
     PF_Err About(PF_OutData& out);
     PF_Err ParamsSetup(PF_OutData& out);
     // Any command with records of the host's own making; output may be null.
+    // Uses in_data() as it stands, setting only downsample_x/y from scale and
+    // pica_basicP from the fault plan.
     PF_Err Send(PF_Cmd cmd, PF_OutData& out, PF_ParamDef** params, PF_LayerDef* output,
                 const RenderScale& scale = {});
 
-    // Every definition add_param was given, in call order (cleared by ParamsSetup).
+    // Every definition add_param accepted, in call order (cleared by ParamsSetup).
     const std::vector<PF_ParamDef>& definitions() const;
+    // The text behind each accepted definition's name pointer (pop-up items
+    // "A|B|C"), kept because the pointer goes stale when the module unloads;
+    // empty for types without one. Parallel to definitions().
+    const std::vector<std::string>& definition_texts() const;
+    // Every add_param call, failed ones included (cleared by ParamsSetup).
+    const std::vector<AddParamCall>& add_param_calls() const;
     // Parameter values for a render: index 0 the input layer (filled by Render),
     // 1..N copies of the recorded definitions, i.e. their default values.
     std::vector<PF_ParamDef> DefaultValues() const;
 
+    // Full-resolution layer size reported in PF_InData width/height. Unset
+    // (0, 0): Render uses the input world's size divided by the render scale,
+    // other commands 1920 x 1080.
+    void set_layer_size(std::int32_t width, std::int32_t height);
+
     // Renders input into output through the render command. values as from
-    // DefaultValues(), possibly changed; the layer at index 0 is set from input.
+    // DefaultValues(), possibly changed; the layer at index 0 is set from input
+    // (added when values is empty). Fewer values than the module registered
+    // parameters answer PF_Err_BAD_CALLBACK_PARAM: the module would read past
+    // the array.
     PF_Err Render(std::vector<PF_ParamDef>& values, World& input, World& output,
                   const RenderScale& scale = {});
+
+    // Every iterate call, in call order.
+    const std::vector<IterateCall>& iterate_calls() const;
+    void clear_iterate_calls();
+
+    // Runs body on the calling thread as if the module were inside a command
+    // of this host: the basic suite, add_param and iterate answer for it.
+    void RunInCommand(const std::function<void()>& body);
 
     // The PF_InData the next command will get, for tests that want to alter
     // fields before calling Send.
     PF_InData& in_data();
 
-private:
     struct Impl;
+
+private:
     std::unique_ptr<Impl> impl_;
 };
 
