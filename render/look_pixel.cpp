@@ -13,16 +13,24 @@
 namespace {
 
 // A channel is read as value / M * 255 and written as the integer part of
-// ch / 255 * M. For bytes both reduce to the working value itself: reading
-// gives the byte exactly, and writing truncates ch directly, so a working
-// value just below 8 (7.9999999999999991) is written as 7; the literal
-// ch / 255 * 255 would round it up to 8.
+// ch / 255 * M. Reading a byte gives the byte itself exactly (checked for all
+// 256 values), so it is taken as it is. Writing keeps the division: a working
+// value just below an integer (7.9999999999999991) comes back from
+// ch / 255 * 255 as 8, and that is the code written.
+constexpr bool BytesReadExactly() {
+    for (int v = 0; v <= 255; ++v) {
+        if (v / 255.0 * 255 != v) return false;
+    }
+    return true;
+}
+static_assert(BytesReadExactly(), "a byte read as v / 255 * 255 must be v itself");
+
 struct Channel8 {
     using Pixel = PF_Pixel8;
     using Value = std::uint8_t;
     static constexpr double kMax = 255;
     static double ToWorking(Value v) { return v; }
-    static double Scaled(double ch) { return ch; }
+    static double Scaled(double ch) { return ch / 255 * kMax; }
 };
 
 // 16-bit full scale is 32768, not 65535.

@@ -193,9 +193,9 @@ std::array<double, 3> ReferenceLook(const LookParams& p, int x, int y, const int
     return ReferenceLook(p, x, y, {in[0] / M * 255, in[1] / M * 255, in[2] / M * 255});
 }
 
-// Bytes are the truncated working value; 16-bit codes truncate ch / 255 * M.
+// Codes are the integer part of ch / 255 * M at both depths.
 int ReferenceCode(double v, double M) {
-    const double s = M == 255 ? std::trunc(v) : std::trunc(v / 255 * M);
+    const double s = std::trunc(v / 255 * M);
     return static_cast<int>(s > M ? M : s);
 }
 
@@ -375,15 +375,17 @@ TEST(LookPixel, AlphaIsCopiedAndNeverWeighs) {
     EXPECT_EQ(clear16.alpha, 0);
 }
 
-TEST(LookPixel, EightBitOutputTruncatesTheWorkingValue) {
-    // Brightness 0.82 takes a grey 9 to a working value just below 8; it is
-    // written as 7, never rounded up.
+TEST(LookPixel, EightBitOutputTruncatesTheScaledValue) {
+    // Brightness 0.82 takes a grey 9 to a working value just below 8; the
+    // written code is the integer part of ch / 255 * 255, which is exactly 8,
+    // and not the truncated working value 7.
     LookParams p = Neutral();
     p.brightness = 0.82;
     const RgbColor working = LookWorkingValues(p, 100, 100, {9, 9, 9});
     EXPECT_LT(working.red, 8);
     EXPECT_GT(working.red, 7.99999);
-    EXPECT_RGB(Grey8(p, 9), 7, 7, 7);
+    EXPECT_EQ(working.red / 255 * 255, 8.0);
+    EXPECT_RGB(Grey8(p, 9), 8, 8, 8);
 }
 
 // --- vignette and dodge -----------------------------------------------------

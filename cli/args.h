@@ -1,0 +1,68 @@
+// The command line of velvetshade, parsed into plain values. Parameter options
+// are kept as typed: only the loaded module knows which names exist.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velvetshade {
+
+enum class Command { Help, Version, Params, About, Render };
+
+// A parameter value as the user wrote it, resolved later against the module.
+struct ParamSetting {
+    std::string name;      // registered name ("Vignetting Amount") or option name ("vignetting-amount")
+    std::string value;
+    std::string spelling;  // the argument as typed, for messages
+};
+
+// A render scale num/den, 0 < num <= den: the input is a frame of a layer
+// rendered at this fraction of its full size.
+struct Ratio {
+    std::int32_t num = 1;
+    std::uint32_t den = 1;
+};
+
+struct FrameRange {
+    int first = 0;
+    int last = 0;
+};
+
+struct Options {
+    Command command = Command::Help;
+    std::filesystem::path module;  // empty: the module installed beside the tool
+    std::filesystem::path input;
+    std::filesystem::path output;
+    bool chart = false;
+    int chart_width = 1024;
+    int chart_height = 640;
+    std::vector<ParamSetting> settings;
+    int depth = 0;    // 8 or 16; 0: chosen from the input
+    int threads = 0;  // 0: all cores
+    Ratio scale;
+    std::optional<FrameRange> frames;
+    std::string codec;
+    int crf = -1;  // -1: the encoder's default
+    bool overwrite = false;
+    bool quiet = false;
+};
+
+// Fills options from argv; false with a message on a malformed command line.
+bool ParseArgs(int argc, const char* const* argv, Options& options, std::string& error);
+
+bool ParseRatio(std::string_view text, Ratio& ratio);
+bool ParseFrameRange(std::string_view text, FrameRange& range);
+// Whole-string integer parse, no sign games, no trailing text.
+bool ParseInt(std::string_view text, long long& value);
+
+// Lower case, every run of other characters turned into one '-':
+// "X-Process Type" becomes "x-process-type".
+std::string OptionName(std::string_view parameter_name);
+
+std::string UsageText();
+
+}  // namespace velvetshade

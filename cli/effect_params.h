@@ -1,0 +1,43 @@
+// The module's parameters as it registered them, and user settings applied to
+// the host's parameter values by name. Nothing here knows which parameters
+// the effect has: names, ranges, defaults and items all come from setup.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/args.h"
+#include "entry/host_interface.h"
+
+namespace velvetshade {
+
+struct ParamInfo {
+    enum class Kind { Slider, Popup, Other };
+    int index = 0;  // 1-based, as the host numbers them after the input layer
+    std::string name;
+    std::string option;  // --option spelling derived from the name
+    Kind kind = Kind::Other;
+    PF_ParamType type = 0;
+    double min = 0, max = 0;          // valid range of a slider (32-bit floats as registered)
+    double slider_min = 0, slider_max = 0;
+    double default_value = 0;         // slider value or 1-based item
+    int precision = 0;
+    std::vector<std::string> items;   // pop-up items, item 1 first
+};
+
+// definitions: what add_param was handed, in call order.
+std::vector<ParamInfo> DescribeParams(const std::vector<PF_ParamDef>& definitions);
+
+// Sets values[p.index] (values as from Host::DefaultValues) for each setting;
+// on the first unknown name, bad number, value outside the valid range or
+// unknown item, false with a message that names what is allowed.
+bool ApplySettings(const std::vector<ParamInfo>& params, const std::vector<ParamSetting>& settings,
+                   std::vector<PF_ParamDef>& values, std::string& error);
+
+// The listing printed by "velvetshade params".
+std::string FormatParams(const std::vector<ParamInfo>& params);
+
+// Shortest text that reads back as the same 32-bit float ("0.1", not 0.100000001).
+std::string FormatFloat(double value);
+
+}  // namespace velvetshade

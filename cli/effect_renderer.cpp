@@ -1,0 +1,142 @@
+#include "cli/effect_renderer.h"
+
+#include <cstring>
+#include <system_error>
+
+#include "cli/convert16.h"
+
+namespace velvetshade {
+namespace fs = std::filesystem;
+
+fs::path DefaultModulePath() {
+    std::error_code ec;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    if (ec) return "Lanthorn.so";
+    const fs::path beside = exe.parent_path() / "Lanthorn.so";
+    if (fs::exists(beside, ec)) return beside;
+    const fs::path installed = exe.parent_path().parent_path() / "lib" / "velvetshade" / "Lanthorn.so";
+    if (fs::exists(installed, ec)) return installed;
+    return beside;
+}
+
+std::unique_ptr<EffectRenderer> EffectRenderer::Open(const fs::path& module_path, std::string& error) {
+    std::error_code ec;
+    if (!fs::exists(module_path, ec)) {
+        error = "no effect module at " + module_path.string() + "; pass --module PATH";
+        return nullptr;
+    }
+    std::unique_ptr<EffectRenderer> r(new EffectRenderer);
+    std::string why;
+    r->module_ = vshost::Module::Open(module_path, why);
+    if (!r->module_) {
+        error = module_path.string() + " is not an effect module: " + why;
+        return nullptr;
+    }
+    r->host_ = std::make_unique<vshost::Host>(*r->module_);
+
+    vshost::Registration registration;
+    PF_Err err = r->host_->Register(registration);
+    if (err != PF_Err_NONE || registration.calls != 1 ||
+        std::uint32_t(registration.kind) != FourCharCode("eFKT")) {
+        error = module_path.string() + " is not an effect module: it does not register as an effect";
+        return nullptr;
+    }
+    PF_OutData out{};
+    if ((err = r->host_->GlobalSetup(out)) != PF_Err_NONE) {
+        error = "the effect in " + module_path.string() + " failed its global setup (error " +
+                std::to_string(err) + ")";
+        return nullptr;
+    }
+    r->deep_aware_ = (out.out_flags & PF_OutFlag_DEEP_COLOR_AWARE) != 0;
+    out = PF_OutData{};
+    if ((err = r->host_->ParamsSetup(out)) != PF_Err_NONE) {
+        error = "the effect in " + module_path.string() + " failed its parameter setup (error " +
+                std::to_string(err) + ")";
+        return nullptr;
+    }
+    r->params_ = DescribeParams(r->host_->definitions());
+    r->values_ = r->host_->DefaultValues();
+    return r;
+}
+
+bool EffectRenderer::About(std::string& text, std::string& error) {
+    PF_OutData out{};
+    const PF_Err err = host_->About(out);
+    if (err != PF_Err_NONE) {
+        error = "the effect failed to give its About text (error " + std::to_string(err) + ")";
+        return false;
+    }
+    text.assign(out.return_msg, ::strnlen(out.return_msg, sizeof out.return_msg));
+    return true;
+}
+
+bool EffectRenderer::Configure(const std::vector<ParamSetting>& settings, int threads, Ratio scale,
+                               std::string& error) {
+    values_ = host_->DefaultValues();
+    if (!ApplySettings(params_, settings, values_, error)) return false;
+    host_->set_threads(threads);
+    scale_.x = PF_RationalScale{scale.num, scale.den};
+    scale_.y = scale_.x;
+    return true;
+}
+
+bool EffectRenderer::Render(Image& image, std::string& error) {
+    const bool deep = image.depth == 16;
+    if (deep && !deep_aware_) {
+        error = "the effect renders 8 bits only; use --depth 8";
+        return false;
+    }
+    if (!input_ || input_->width() != image.width || input_->height() != image.height ||
+        input_->deep() != deep) {
+        input_ = std::make_unique<vshost::World>(image.width, image.height, deep);
+        output_ = std::make_unique<vshost::World>(image.width, image.height, deep);
+    }
+    for (int y = 0; y < image.height; ++y) {
+        const std::size_t row = std::size_t(y) * std::size_t(image.width) * 4;
+        if (deep) {
+            const std::uint16_t* s = &image.pixels16[row];
+            PF_Pixel16* d = input_->row16(y);
+            for (int x = 0; x < image.width; ++x, s += 4) {
+                d[x] = PF_Pixel16{FileToHost16(s[3]), FileToHost16(s[0]), FileToHost16(s[1]),
+                                  FileToHost16(s[2])};
+            }
+        } else {
+            const std::uint8_t* s = &image.pixels8[row];
+            PF_Pixel8* d = input_->row8(y);
+            for (int x = 0; x < image.width; ++x, s += 4) d[x] = PF_Pixel8{s[3], s[0], s[1], s[2]};
+        }
+    }
+    const PF_Err err = host_->Render(values_, *input_, *output_, scale_);
+    if (err != PF_Err_NONE) {
+        error = "the effect failed to render (error " + std::to_string(err) + ")";
+        return false;
+    }
+    for (int y = 0; y < image.height; ++y) {
+        const std::size_t row = std::size_t(y) * std::size_t(image.width) * 4;
+        if (deep) {
+            std::uint16_t* d = &image.pixels16[row];
+            const PF_Pixel16* s = output_->row16(y);
+            const PF_Pixel16* in = input_->row16(y);
+            for (int x = 0; x < image.width; ++x, d += 4) {
+                d[0] = HostToFile16(s[x].red);
+                d[1] = HostToFile16(s[x].green);
+                d[2] = HostToFile16(s[x].blue);
+                // Alpha the effect left alone keeps the file's exact value,
+                // which the coarser host scale could not carry.
+                if (s[x].alpha != in[x].alpha) d[3] = HostToFile16(s[x].alpha);
+            }
+        } else {
+            std::uint8_t* d = &image.pixels8[row];
+            const PF_Pixel8* s = output_->row8(y);
+            for (int x = 0; x < image.width; ++x, d += 4) {
+                d[0] = s[x].red;
+                d[1] = s[x].green;
+                d[2] = s[x].blue;
+                d[3] = s[x].alpha;
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace velvetshade

@@ -1,0 +1,49 @@
+// The effect as velvetshade drives it: loaded and set up through our host
+// library, exactly as a compositing host would, then asked to render frames.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/args.h"
+#include "cli/effect_params.h"
+#include "cli/image_io.h"
+#include "host/host.h"
+
+namespace velvetshade {
+
+// Lanthorn.so beside the running executable, or in ../lib/velvetshade from it.
+std::filesystem::path DefaultModulePath();
+
+class EffectRenderer {
+public:
+    // Loads the module, checks that it registers as an effect, and runs global
+    // and parameter setup.
+    static std::unique_ptr<EffectRenderer> Open(const std::filesystem::path& module_path,
+                                                std::string& error);
+
+    const std::vector<ParamInfo>& params() const { return params_; }
+    // The About message as the module wrote it (name line and description
+    // separated by a carriage return).
+    bool About(std::string& text, std::string& error);
+
+    bool Configure(const std::vector<ParamSetting>& settings, int threads, Ratio scale,
+                   std::string& error);
+    // Renders image in place at its own depth; alpha of an image without
+    // alpha stays opaque.
+    bool Render(Image& image, std::string& error);
+
+private:
+    EffectRenderer() = default;
+    std::unique_ptr<vshost::Module> module_;
+    std::unique_ptr<vshost::Host> host_;
+    std::vector<ParamInfo> params_;
+    std::vector<PF_ParamDef> values_;
+    vshost::RenderScale scale_;
+    bool deep_aware_ = false;
+    std::unique_ptr<vshost::World> input_, output_;
+};
+
+}  // namespace velvetshade

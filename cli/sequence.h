@@ -1,0 +1,33 @@
+// Numbered image sequences: "shot.%04d.png", "shot.%d.png" or "shot.####.png".
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/args.h"
+
+namespace velvetshade {
+
+struct FramePattern {
+    std::filesystem::path directory;
+    std::string prefix;  // of the file name, before the frame number
+    std::string suffix;  // after it
+    int digits = 0;      // zero padding; 0 for none
+};
+
+// Recognises a frame pattern in the file name (not in directories).
+std::optional<FramePattern> ParseFramePattern(const std::filesystem::path& path);
+
+std::filesystem::path FramePath(const FramePattern& pattern, int frame);
+
+// Frame numbers of files on disk that the pattern names, ascending.
+std::vector<int> FindFrames(const FramePattern& pattern);
+
+// The frames to render: the range when given, else all found on disk. Fails
+// with a message naming the first missing frame or when none exist.
+bool ListFrames(const FramePattern& pattern, const std::optional<FrameRange>& range,
+                std::vector<int>& frames, std::string& error);
+
+}  // namespace velvetshade

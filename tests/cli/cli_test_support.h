@@ -1,0 +1,66 @@
+// Helpers for the velvetshade tests: scratch directories, running the built
+// tool, and images written and read through OpenImageIO.
+#pragma once
+
+#include <OpenImageIO/imageio.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "render/look_params.h"
+
+namespace velvetshade::test {
+
+// A fresh directory, removed with everything in it.
+struct TempDir {
+    explicit TempDir(const std::string& name);
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    // Files whose names show they are our temporaries.
+    std::vector<std::filesystem::path> Leftovers() const;
+    std::filesystem::path path;
+};
+
+struct RunResult {
+    int exit_code = -1;
+    std::string out;  // standard output
+    std::string err;  // standard error
+};
+
+// Runs the built velvetshade with args.
+RunResult RunTool(const std::vector<std::string>& args);
+// Runs any program, for ffmpeg and ffprobe.
+RunResult RunProgram(const std::vector<std::string>& argv);
+
+// Channels interleaved, 0..255 or 0..65535 in uint32 for both depths.
+struct Pixels {
+    int width = 0, height = 0, channels = 0;
+    int bits = 8;
+    OIIO::TypeDesc format;
+    std::vector<std::uint32_t> data;
+    std::uint32_t at(int x, int y, int c) const {
+        return data[(std::size_t(y) * std::size_t(width) + std::size_t(x)) * std::size_t(channels) + std::size_t(c)];
+    }
+};
+
+Pixels RandomPixels(int width, int height, int channels, int bits, unsigned seed);
+// Writes as the depth of p (unassociated alpha), with extra attributes.
+void WriteImage(const std::filesystem::path& path, const Pixels& p,
+                const std::vector<std::pair<std::string, std::string>>& attributes = {});
+// Reads at the file's depth (8 stays 8, anything else as 16), alpha unassociated.
+Pixels ReadImage(const std::filesystem::path& path, OIIO::ImageSpec* spec = nullptr);
+
+std::string ReadBytes(const std::filesystem::path& path);
+
+// The look parameters as velvetshade sets them through the host, with the
+// frame geometry of an image w x h rendered at scale num/den.
+LookParams Geometry(LookParams params, int width, int height, int num = 1, int den = 1);
+
+// What the module's own pixel functions make of p (RGB or RGBA, 8 or 16
+// bits, 16-bit values converted to the host scale and back as velvetshade does).
+Pixels Expected(const Pixels& p, const LookParams& params);
+
+}  // namespace velvetshade::test

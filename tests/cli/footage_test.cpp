@@ -1,0 +1,171 @@
+// Image sequences and videos through the built tool.
+#include <gtest/gtest.h>
+
+#include "cli_test_support.h"
+
+namespace velvetshade::test {
+namespace {
+namespace fs = std::filesystem;
+
+LookParams Look() {
+    LookParams p{};
+    p.vignette_radius = 150;
+    p.vignette_amount = 200;
+    p.dodge = 60;
+    p.color = 20;
+    p.color_type = 1;
+    p.contrast = 40;
+    p.brightness = 0.9;
+    p.xprocess = 255;
+    p.xprocess_type = 8;
+    p.lens_type = 3;
+    return p;
+}
+const std::vector<std::string> kLook = {"--vignetting-radius", "150", "--vignetting-amount", "200",
+                                        "--dodge", "60", "--color", "20", "--contrast", "40",
+                                        "--brightness", "0.9", "--x-process-type", "vintage",
+                                        "--lens-type", "expired film"};
+
+std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+}
+
+TEST(Sequence, RendersEachFrameAndHonoursTheRange) {
+    const TempDir dir("frames");
+    std::vector<Pixels> frames;
+    for (int f = 1; f <= 3; ++f) {
+        frames.push_back(RandomPixels(11, 7, 4, 16, unsigned(f)));
+        WriteImage(dir.path / ("in." + std::string(f < 10 ? "000" : "00") + std::to_string(f) + ".png"), frames.back());
+    }
+    const std::string in = (dir.path / "in.%04d.png").string(), out = (dir.path / "out.####.png").string();
+    RunResult r = RunTool(With({"render", in, out}, kLook));
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    for (int f = 1; f <= 3; ++f) {
+        const Pixels got = ReadImage(dir.path / ("out.000" + std::to_string(f) + ".png"));
+        EXPECT_EQ(got.data, Expected(frames[std::size_t(f - 1)], Geometry(Look(), 11, 7)).data) << f;
+    }
+
+    // Only the range, and nothing at all when an output frame is in the way.
+    fs::remove(dir.path / "out.0001.png");
+    r = RunTool({"render", in, (dir.path / "part.%d.png").string(), "--frames", "2-3"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_FALSE(fs::exists(dir.path / "part.1.png"));
+    EXPECT_TRUE(fs::exists(dir.path / "part.2.png"));
+    EXPECT_TRUE(fs::exists(dir.path / "part.3.png"));
+    r = RunTool({"render", in, out});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("out.0002.png already exists"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir.path / "out.0001.png")) << "rendered although a later frame was refused";
+    r = RunTool({"render", in, out, "--frames", "1-4"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("frame 4"), std::string::npos) << r.err;
+}
+
+struct Probe {
+    int width = 0, height = 0, frames = 0;
+    std::string rate;
+    bool audio = false;
+};
+
+Probe ProbeFile(const fs::path& path) {
+    const RunResult r = RunProgram({"ffprobe", "-v", "error", "-count_frames", "-show_entries",
+                                    "stream=codec_type,width,height,r_frame_rate,nb_read_frames",
+                                    "-of", "default=noprint_wrappers=1", path.string()});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    Probe p;
+    std::size_t at = 0;
+    while (at < r.out.size()) {
+        std::size_t nl = r.out.find('\n', at);
+        if (nl == std::string::npos) nl = r.out.size();
+        const std::string line = r.out.substr(at, nl - at);
+        at = nl + 1;
+        const auto eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        const std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+        if (key == "codec_type" && value == "audio") p.audio = true;
+        if (p.width == 0 && key == "width") p.width = std::stoi(value);
+        if (p.height == 0 && key == "height") p.height = std::stoi(value);
+        if (p.rate.empty() && key == "r_frame_rate") p.rate = value;
+        if (p.frames == 0 && key == "nb_read_frames" && value != "N/A") p.frames = std::stoi(value);
+    }
+    return p;
+}
+
+// Decoded frames of a video as RGBA, 8 bits.
+std::vector<Pixels> DecodeFrames(const fs::path& path, int width, int height) {
+    const RunResult r = RunProgram({"ffmpeg", "-v", "error", "-i", path.string(), "-f", "rawvideo",
+                                    "-pix_fmt", "rgba", "pipe:1"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    std::vector<Pixels> frames;
+    const std::size_t size = std::size_t(width) * std::size_t(height) * 4;
+    for (std::size_t at = 0; at + size <= r.out.size(); at += size) {
+        Pixels p;
+        p.width = width;
+        p.height = height;
+        p.channels = 4;
+        for (std::size_t i = 0; i < size; ++i) p.data.push_back(std::uint8_t(r.out[at + i]));
+        frames.push_back(std::move(p));
+    }
+    return frames;
+}
+
+TEST(Video, KeepsFrameCountSizeRateAndAudio) {
+    const TempDir dir("video");
+    const auto in = dir.path / "in.mp4", out = dir.path / "out.mp4";
+    RunResult r = RunProgram({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc=size=64x48:rate=12",
+                              "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=22050", "-frames:v", "5",
+                              "-t", "0.42", "-c:v", "libx264", "-pix_fmt", "yuv420p", "-c:a", "aac",
+                              in.string()});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    r = RunTool(With({"render", in.string(), out.string(), "--crf", "30"}, kLook));
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_TRUE(r.err.empty()) << "not a terminal, so no progress bar: " << r.err;
+    const Probe p = ProbeFile(out);
+    EXPECT_EQ(p.width, 64);
+    EXPECT_EQ(p.height, 48);
+    EXPECT_EQ(p.frames, 5);
+    EXPECT_EQ(p.rate, "12/1");
+    EXPECT_TRUE(p.audio);
+}
+
+TEST(Video, LosslessRoundTripMatchesThePixelFunction) {
+    const TempDir dir("lossless");
+    const auto in = dir.path / "in.mkv", out = dir.path / "out.mkv";
+    RunResult r = RunProgram({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=30x18:rate=5",
+                              "-frames:v", "5", "-c:v", "ffv1", "-pix_fmt", "bgra", in.string()});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    r = RunTool(With({"render", in.string(), out.string(), "--codec", "ffv1"}, kLook));
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const auto source = DecodeFrames(in, 30, 18), result = DecodeFrames(out, 30, 18);
+    ASSERT_EQ(source.size(), 5u);
+    ASSERT_EQ(result.size(), 5u);
+    for (std::size_t f = 0; f < 5; ++f) {
+        EXPECT_EQ(result[f].data, Expected(source[f], Geometry(Look(), 30, 18)).data) << "frame " << f;
+    }
+    // The output exists now, and is not replaced without --overwrite.
+    r = RunTool({"render", in.string(), out.string()});
+    EXPECT_EQ(r.exit_code, 1);
+    // A video cannot go to a still image.
+    r = RunTool({"render", in.string(), (dir.path / "still.png").string()});
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_NE(r.err.find("must be a video file"), std::string::npos) << r.err;
+}
+
+TEST(Video, DamagedVideoIsRefused) {
+    const TempDir dir("damaged");
+    const auto bad = dir.path / "bad.mp4";
+    {
+        std::FILE* f = std::fopen(bad.c_str(), "wb");
+        std::fputs("not a video at all", f);
+        std::fclose(f);
+    }
+    const RunResult r = RunTool({"render", bad.string(), (dir.path / "out.mp4").string()});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("cannot read"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir.path / "out.mp4"));
+    EXPECT_TRUE(dir.Leftovers().empty());
+}
+
+}  // namespace
+}  // namespace velvetshade::test

@@ -1,0 +1,191 @@
+// End-to-end renders through the built tool, compared with the module's own
+// pixel functions on the same data.
+#include <gtest/gtest.h>
+
+#include "cli_test_support.h"
+
+namespace velvetshade::test {
+namespace {
+
+// Every parameter away from its default, each through a different spelling.
+const std::vector<std::string> kLook = {
+    "--set", "Vignetting Radius=120.5", "--vignetting-amount", "180", "--set", "dodge=40",
+    "--color", "-35.25", "--color-type", "type2", "--set", "Contrast=90",
+    "--brightness", "1.2", "--x-process", "200", "--x-process-type", "E6C41",
+    "--set", "Lens Type=2"};
+
+LookParams LookValues() {
+    LookParams p{};
+    p.vignette_radius = 120.5;
+    p.vignette_amount = 180;
+    p.dodge = 40;
+    p.color = -35.25;
+    p.color_type = 2;
+    p.contrast = 90;
+    p.brightness = 1.2;
+    p.xprocess = 200;
+    p.xprocess_type = 6;
+    p.lens_type = 2;
+    return p;
+}
+
+// The registered defaults, which a render without settings must use.
+LookParams DefaultValues() {
+    LookParams p{};
+    p.vignette_radius = 170;
+    p.vignette_amount = 100;
+    p.dodge = 129;
+    p.color = 0;
+    p.color_type = 1;
+    p.contrast = 0;
+    p.brightness = 1;
+    p.xprocess = 255;
+    p.xprocess_type = 2;
+    p.lens_type = 1;
+    return p;
+}
+
+void ExpectSame(const Pixels& got, const Pixels& want) {
+    ASSERT_EQ(got.width, want.width);
+    ASSERT_EQ(got.height, want.height);
+    ASSERT_EQ(got.channels, want.channels);
+    ASSERT_EQ(got.bits, want.bits);
+    std::size_t wrong = 0, first = 0;
+    for (std::size_t i = 0; i < got.data.size(); ++i) {
+        if (got.data[i] != want.data[i] && wrong++ == 0) first = i;
+    }
+    EXPECT_EQ(wrong, 0u) << "first difference at sample " << first << ": got " << got.data[first]
+                         << ", want " << want.data[first];
+}
+
+struct Case {
+    const char* name;
+    int width, height, channels, bits;
+    const char* ext;
+};
+
+class RenderMatchesPixelFunction : public testing::TestWithParam<Case> {};
+
+TEST_P(RenderMatchesPixelFunction, WithEveryParameterSet) {
+    const Case c = GetParam();
+    const TempDir dir(c.name);
+    const Pixels in = RandomPixels(c.width, c.height, c.channels, c.bits, 7);
+    const auto in_path = dir.path / (std::string("in") + c.ext);
+    const auto out_path = dir.path / (std::string("out") + c.ext);
+    WriteImage(in_path, in);
+    std::vector<std::string> args = {"render", in_path.string(), out_path.string(), "--threads", "2"};
+    args.insert(args.end(), kLook.begin(), kLook.end());
+    const RunResult r = RunTool(args);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    ExpectSame(ReadImage(out_path), Expected(in, Geometry(LookValues(), c.width, c.height)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, RenderMatchesPixelFunction,
+                         testing::Values(Case{"png8_alpha", 37, 23, 4, 8, ".png"},
+                                         Case{"png8_rgb", 16, 9, 3, 8, ".png"},
+                                         Case{"png16_alpha", 29, 31, 4, 16, ".png"},
+                                         Case{"tif16_rgb", 33, 5, 3, 16, ".tif"},
+                                         Case{"tif8_single_pixel", 1, 1, 4, 8, ".tif"}),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+TEST(Render, DefaultsAndRenderScale) {
+    const TempDir dir("scale");
+    const Pixels in = RandomPixels(21, 11, 4, 8, 3);
+    WriteImage(dir.path / "in.png", in);
+    RunResult r = RunTool({"render", (dir.path / "in.png").string(), (dir.path / "full.png").string()});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    ExpectSame(ReadImage(dir.path / "full.png"), Expected(in, Geometry(DefaultValues(), 21, 11)));
+
+    // The image is a frame of a layer rendered at a third of its size.
+    r = RunTool({"render", (dir.path / "in.png").string(), (dir.path / "third.png").string(), "--scale", "1/3"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    ExpectSame(ReadImage(dir.path / "third.png"), Expected(in, Geometry(DefaultValues(), 21, 11, 1, 3)));
+}
+
+TEST(Render, DepthFollowsTheInputUnlessForced) {
+    const TempDir dir("depth");
+    const Pixels in = RandomPixels(12, 10, 3, 8, 5);
+    WriteImage(dir.path / "in.png", in);
+    RunResult r = RunTool({"render", (dir.path / "in.png").string(), (dir.path / "deep.png").string(),
+                           "--depth", "16"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    Pixels widened = in;
+    widened.bits = 16;
+    widened.format = OIIO::TypeDesc::UINT16;
+    for (auto& v : widened.data) v *= 257;
+    ExpectSame(ReadImage(dir.path / "deep.png"), Expected(widened, Geometry(DefaultValues(), 12, 10)));
+
+    // A float image renders at 16 bits.
+    Pixels f = RandomPixels(8, 6, 4, 16, 9);
+    WriteImage(dir.path / "in.exr", f);
+    r = RunTool({"render", (dir.path / "in.exr").string(), (dir.path / "from_exr.tif").string()});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(ReadImage(dir.path / "in.exr").channels, 4);
+    OIIO::ImageSpec spec;
+    const Pixels out = ReadImage(dir.path / "from_exr.tif", &spec);
+    EXPECT_EQ(out.channels, 4);
+    EXPECT_NE(spec.format, OIIO::TypeDesc::UINT8);
+}
+
+TEST(Render, KeepsMetadataAndWritesJpeg) {
+    const TempDir dir("metadata");
+    const Pixels in = RandomPixels(20, 14, 3, 8, 11);
+    WriteImage(dir.path / "in.tif", in, {{"Artist", "Test Person"}, {"ImageDescription", "a test"}});
+    RunResult r = RunTool({"render", (dir.path / "in.tif").string(), (dir.path / "out.tif").string()});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    OIIO::ImageSpec spec;
+    ReadImage(dir.path / "out.tif", &spec);
+    EXPECT_EQ(spec.get_string_attribute("Artist"), "Test Person");
+    EXPECT_EQ(spec.get_string_attribute("ImageDescription"), "a test");
+
+    // JPEG in: the decoded pixels are what gets rendered.
+    WriteImage(dir.path / "in.jpg", in);
+    r = RunTool({"render", (dir.path / "in.jpg").string(), (dir.path / "from_jpeg.png").string()});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    ExpectSame(ReadImage(dir.path / "from_jpeg.png"),
+               Expected(ReadImage(dir.path / "in.jpg"), Geometry(DefaultValues(), 20, 14)));
+    // JPEG out, with alpha dropped and said so.
+    WriteImage(dir.path / "alpha.png", RandomPixels(20, 14, 4, 8, 12));
+    r = RunTool({"render", (dir.path / "alpha.png").string(), (dir.path / "out.jpg").string()});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.err.find("alpha dropped"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadImage(dir.path / "out.jpg").channels, 3);
+}
+
+TEST(Render, ChartThroughTheLook) {
+    const TempDir dir("chart");
+    const auto plain = dir.path / "plain.png", look = dir.path / "look.png";
+    RunResult r = RunTool({"render", "--chart", plain.string(), "--size", "160x100",
+                           "--x-process", "0", "--vignetting-amount", "0", "--dodge", "0", "--lens-type", "1"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    r = RunTool({"render", "--chart", look.string(), "--size", "160x100", "--x-process-type", "E6C41"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const Pixels a = ReadImage(plain), b = ReadImage(look);
+    ASSERT_EQ(a.width, 160);
+    ASSERT_EQ(a.height, 100);
+    EXPECT_EQ(a.channels, 3);
+    EXPECT_NE(a.data, b.data);
+    // The chart has a full grey ramp: the top-left pixel is darker than the top-right.
+    EXPECT_LT(a.at(0, 0, 1), a.at(159, 0, 1));
+}
+
+TEST(Commands, ParamsAndAboutComeFromTheModule) {
+    RunResult r = RunTool({"params"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    for (const char* text : {"Vignetting Radius", "(--x-process-type)", "0.1 to 1.9", "-127 to 127",
+                             "default 2 \"Type2\"", "F.Zuiko", "Warm Lens"}) {
+        EXPECT_NE(r.out.find(text), std::string::npos) << text << " missing from\n" << r.out;
+    }
+    r = RunTool({"about"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.out.find('\r'), std::string::npos);
+    EXPECT_EQ(r.out.rfind("Velvetshade v", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find('\n'), r.out.size() - 1) << "name and description on separate lines: " << r.out;
+
+    r = RunTool({"--help"});
+    ASSERT_EQ(r.exit_code, 0);
+    EXPECT_NE(r.out.find("32768"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace velvetshade::test

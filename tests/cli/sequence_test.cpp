@@ -1,0 +1,49 @@
+#include "cli/sequence.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "cli_test_support.h"
+
+namespace velvetshade {
+namespace {
+
+TEST(FramePattern, RecognisesPrintfAndHashes) {
+    const auto a = ParseFramePattern("dir/shot.%04d.png");
+    ASSERT_TRUE(a);
+    EXPECT_EQ(FramePath(*a, 7), std::filesystem::path("dir/shot.0007.png"));
+    EXPECT_EQ(FramePath(*a, 12345), std::filesystem::path("dir/shot.12345.png"));
+    const auto b = ParseFramePattern("shot_###.tif");
+    ASSERT_TRUE(b);
+    EXPECT_EQ(FramePath(*b, 5), std::filesystem::path("shot_005.tif"));
+    const auto c = ParseFramePattern("f%d.png");
+    ASSERT_TRUE(c);
+    EXPECT_EQ(FramePath(*c, 5), std::filesystem::path("f5.png"));
+    EXPECT_FALSE(ParseFramePattern("plain.png"));
+    EXPECT_FALSE(ParseFramePattern("100%.png"));
+    // A pattern in a directory name is not a frame pattern.
+    EXPECT_FALSE(ParseFramePattern("take%d/plain.png"));
+}
+
+TEST(FramePattern, ListsFramesOnDiskAndChecksRanges) {
+    const test::TempDir dir("sequence");
+    for (const char* name : {"s.0003.png", "s.0001.png", "s.0002.png", "s.7.png", "s.00x4.png", "t.0009.png"}) {
+        std::ofstream(dir.path / name) << "x";
+    }
+    const auto pattern = ParseFramePattern(dir.path / "s.%04d.png");
+    ASSERT_TRUE(pattern);
+    EXPECT_EQ(FindFrames(*pattern), (std::vector<int>{1, 2, 3}));
+
+    std::vector<int> frames;
+    std::string error;
+    ASSERT_TRUE(ListFrames(*pattern, FrameRange{2, 3}, frames, error)) << error;
+    EXPECT_EQ(frames, (std::vector<int>{2, 3}));
+    EXPECT_FALSE(ListFrames(*pattern, FrameRange{2, 4}, frames, error));
+    EXPECT_NE(error.find("frame 4"), std::string::npos) << error;
+    const auto none = ParseFramePattern(dir.path / "u.%04d.png");
+    EXPECT_FALSE(ListFrames(*none, std::nullopt, frames, error));
+}
+
+}  // namespace
+}  // namespace velvetshade
