@@ -1,0 +1,126 @@
+// The look on SSE2, which every x86-64 processor has: red and green share one
+// register, blue and the pad lane another.
+#include <emmintrin.h>
+
+#include <cfloat>
+#include <cstdint>
+
+#include "render/color_math.h"
+#include "render/look_params.h"
+#include "render/look_pixel.h"
+#include "render/look_tables.h"
+
+namespace {
+
+struct Vec {
+    __m128d rg;
+    __m128d bp;
+};
+using Mask = Vec;
+
+[[gnu::always_inline]] inline Vec Splat(double v) {
+    const __m128d s = _mm_set1_pd(v);
+    return {s, s};
+}
+[[gnu::always_inline]] inline Vec Make(double r, double g, double b) {
+    return {_mm_setr_pd(r, g), _mm_set_sd(b)};
+}
+[[gnu::always_inline]] inline Vec Load(const double* v) {
+    return {_mm_loadu_pd(v), _mm_loadu_pd(v + 2)};
+}
+[[gnu::always_inline]] inline Vec MakeInts(std::int32_t r, std::int32_t g, std::int32_t b) {
+    return {_mm_cvtepi32_pd(_mm_setr_epi32(r, g, 0, 0)), _mm_cvtepi32_pd(_mm_cvtsi32_si128(b))};
+}
+
+[[gnu::always_inline]] inline Vec operator+(Vec a, Vec b) {
+    return {_mm_add_pd(a.rg, b.rg), _mm_add_pd(a.bp, b.bp)};
+}
+[[gnu::always_inline]] inline Vec operator-(Vec a, Vec b) {
+    return {_mm_sub_pd(a.rg, b.rg), _mm_sub_pd(a.bp, b.bp)};
+}
+[[gnu::always_inline]] inline Vec operator*(Vec a, Vec b) {
+    return {_mm_mul_pd(a.rg, b.rg), _mm_mul_pd(a.bp, b.bp)};
+}
+[[gnu::always_inline]] inline Vec operator/(Vec a, Vec b) {
+    return {_mm_div_pd(a.rg, b.rg), _mm_div_pd(a.bp, b.bp)};
+}
+
+// Ordered compares: false when either side is NaN, as in C++.
+[[gnu::always_inline]] inline Mask Less(Vec a, Vec b) {
+    return {_mm_cmplt_pd(a.rg, b.rg), _mm_cmplt_pd(a.bp, b.bp)};
+}
+[[gnu::always_inline]] inline Mask Greater(Vec a, Vec b) {
+    return {_mm_cmpgt_pd(a.rg, b.rg), _mm_cmpgt_pd(a.bp, b.bp)};
+}
+[[gnu::always_inline]] inline Mask GreaterEqual(Vec a, Vec b) {
+    return {_mm_cmpge_pd(a.rg, b.rg), _mm_cmpge_pd(a.bp, b.bp)};
+}
+[[gnu::always_inline]] inline Mask Equal(Vec a, Vec b) {
+    return {_mm_cmpeq_pd(a.rg, b.rg), _mm_cmpeq_pd(a.bp, b.bp)};
+}
+[[gnu::always_inline]] inline Mask IsNaN(Vec a) {
+    return {_mm_cmpunord_pd(a.rg, a.rg), _mm_cmpunord_pd(a.bp, a.bp)};
+}
+[[gnu::always_inline]] inline Vec Select(Mask m, Vec a, Vec b) {
+    return {_mm_or_pd(_mm_and_pd(m.rg, a.rg), _mm_andnot_pd(m.rg, b.rg)),
+            _mm_or_pd(_mm_and_pd(m.bp, a.bp), _mm_andnot_pd(m.bp, b.bp))};
+}
+
+// maxpd(0, v) is 0 > v ? 0 : v and minpd(255, v) is 255 < v ? 255 : v: a NaN
+// or -0 in v comes through both, as the limit requires.
+[[gnu::always_inline]] inline Vec Limit(Vec v) {
+    const __m128d zero = _mm_setzero_pd();
+    const __m128d top = _mm_set1_pd(255);
+    return {_mm_min_pd(top, _mm_max_pd(zero, v.rg)), _mm_min_pd(top, _mm_max_pd(zero, v.bp))};
+}
+// maxpd(v, 0) is v > 0 ? v : 0, which sends NaN to 0.
+[[gnu::always_inline]] inline Vec ClampIndex(Vec v) {
+    const __m128d zero = _mm_setzero_pd();
+    const __m128d top = _mm_set1_pd(255);
+    return {_mm_min_pd(_mm_max_pd(v.rg, zero), top), _mm_min_pd(_mm_max_pd(v.bp, zero), top)};
+}
+[[gnu::always_inline]] inline Vec TowardZero(Vec v) {
+    return {_mm_cvtepi32_pd(_mm_cvttpd_epi32(v.rg)), _mm_cvtepi32_pd(_mm_cvttpd_epi32(v.bp))};
+}
+
+struct Lanes {
+    std::int32_t r;
+    std::int32_t g;
+    std::int32_t b;
+};
+[[gnu::always_inline]] inline Lanes TruncateLanes(Vec v) {
+    const __m128i rg = _mm_cvttpd_epi32(v.rg);
+    return {_mm_cvtsi128_si32(rg), _mm_cvtsi128_si32(_mm_srli_si128(rg, 4)),
+            _mm_cvtsi128_si32(_mm_cvttpd_epi32(v.bp))};
+}
+
+[[gnu::always_inline]] inline double Red(Vec v) { return _mm_cvtsd_f64(v.rg); }
+[[gnu::always_inline]] inline double Green(Vec v) {
+    return _mm_cvtsd_f64(_mm_unpackhi_pd(v.rg, v.rg));
+}
+[[gnu::always_inline]] inline double Blue(Vec v) { return _mm_cvtsd_f64(v.bp); }
+
+#include "render/look_pixel_body.inc"
+
+}  // namespace
+
+PF_Err LookPixel8(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel8* in, PF_Pixel8* out) {
+    if (refcon == nullptr) return PF_Err_NONE;
+    const LookParams& p = *static_cast<const LookParams*>(refcon);
+    if (p.prepared != kLookParamsPrepared) return LookPixel8Plain(refcon, x, y, in, out);
+    return FastLookPixel<Depth8>(p, x, y, in, out);
+}
+
+PF_Err LookPixel16(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel16* in,
+                   PF_Pixel16* out) {
+    if (refcon == nullptr) return PF_Err_NONE;
+    const LookParams& p = *static_cast<const LookParams*>(refcon);
+    if (p.prepared != kLookParamsPrepared) return LookPixel16Plain(refcon, x, y, in, out);
+    return FastLookPixel<Depth16>(p, x, y, in, out);
+}
+
+RgbColor LookWorkingValuesSse2(const LookParams& params, std::int32_t x, std::int32_t y,
+                               RgbColor in) {
+    if (params.prepared != kLookParamsPrepared) return LookWorkingValues(params, x, y, in);
+    return FastWorkingValues(params, x, y, in);
+}

@@ -1,0 +1,78 @@
+// Everything in the look that depends only on the frame, computed once by the
+// render driver with the operations the pixel formulas use, so the fast pixel
+// paths read exactly the values the formulas would produce per pixel.
+#include <cmath>
+
+#include "render/color_math.h"
+#include "render/look_params.h"
+
+namespace {
+
+// "Type2" cast: blend constants toward the cool colour (color > 0) and the
+// warm one (otherwise).
+constexpr double kCoolBlend[3] = {2, 101, 160};
+constexpr double kWarmBlend[3] = {108, 59, 24};
+
+// +0 exactly: the shortcuts that rely on a zero factor need its sign too.
+bool IsPositiveZero(double v) { return v == 0 && !SignBit(v); }
+
+}  // namespace
+
+void PrepareLookParams(LookParams& p) {
+    // Pop-up values outside their lists act as the nearest item; clamping
+    // before subtracting keeps INT_MIN from overflowing.
+    const int u = p.xprocess_type < 1 ? 0 : p.xprocess_type > 8 ? 7 : p.xprocess_type - 1;
+    const int n = p.lens_type < 1 ? 0 : p.lens_type > 4 ? 3 : p.lens_type - 1;
+    const bool overlay = p.color_type > 1;
+    p.xprocess_index = u;
+    p.lens_index = n;
+
+    p.centre_x = p.width * 0.5;
+    p.centre_y = p.height * 0.5;
+    double inner = p.vignette_radius / 255 * p.half_diagonal;
+    if (inner <= 0.00001) inner = 0.0000001;
+    p.inner_radius = inner;
+    p.outer_span = p.half_diagonal - inner;
+    p.offset_cap = p.vignette_amount / 6;
+
+    // Red is left alone: adding -0 is an exact identity. Blue's subtraction
+    // is the addition of the negated product, exactly.
+    p.cast_shift[0] = -0.0;
+    p.cast_shift[1] = p.color / 12;
+    p.cast_shift[2] = -(p.color * 0.25);
+    p.cast_shift[3] = 0;
+    for (int c = 0; c < 3; ++c) p.cast_blend[c] = p.color > 0 ? kCoolBlend[c] : kWarmBlend[c];
+    p.cast_blend[3] = 0;
+    p.cast_amount = std::fabs(p.color);
+    p.cast_rest = 127 - p.cast_amount;
+    p.contrast_rest = 255 - p.contrast;
+
+    p.brightness_k = 0;
+    p.brightness_table = 0;
+    if (p.brightness > 1) {
+        p.brightness_k = p.brightness - 1;
+    } else if (p.brightness < 1) {
+        p.brightness_k = 1 - p.brightness;
+        p.brightness_table = 1;
+    }
+    p.brightness_rest = 0.9 - p.brightness_k;
+    p.xprocess_rest = 255 - p.xprocess;
+
+    std::uint32_t s = 0;
+    if (n == 1 || n == 2) s |= LOOK_LENS_TABLE;
+    if (u == 7) s |= LOOK_VINTAGE;
+    if (!overlay) s |= LOOK_CAST_SHIFT;
+    // "Type2" with a colour of 0 leaves the channel alone; NaN is not 0.
+    if (overlay && p.color != 0) s |= LOOK_CAST_OVERLAY;
+    if (IsPositiveZero(p.contrast)) s |= LOOK_CONTRAST_OFF;
+    if (p.brightness > 1 || p.brightness < 1) s |= LOOK_BRIGHTNESS_TABLE;
+    if (p.xprocess == 255) s |= LOOK_XPROCESS_FULL;
+    if (IsPositiveZero(p.xprocess)) s |= LOOK_XPROCESS_OFF;
+    if (n == 3) s |= LOOK_WARM_LENS;
+    if (u == 6) s |= LOOK_BLACK_WHITE;
+    if (u == 5) s |= LOOK_E6C41;
+    if ((s & (LOOK_XPROCESS_FULL | LOOK_WARM_LENS)) != 0) s |= LOOK_WHOLE_BEFORE_FINAL;
+    p.stages = s;
+    p.reserved = 0;
+    p.prepared = kLookParamsPrepared;
+}
