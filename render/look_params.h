@@ -17,7 +17,9 @@ enum LookStage : std::uint32_t {
     LOOK_WARM_LENS = 1u << 8,
     LOOK_BLACK_WHITE = 1u << 9,
     LOOK_E6C41 = 1u << 10,
-    LOOK_WHOLE_BEFORE_FINAL = 1u << 11,  // channels are table integers (or NaN) before step 9
+    LOOK_WHOLE_BEFORE_FINAL = 1u << 11,  // channels are table integers (or NaN) before the finish
+    LOOK_XPROCESS_UNITS = 1u << 12,      // xprocess_terms hold T / 255 for "E6C41"
+    LOOK_GEOMETRY_FINITE = 1u << 13,     // the vignette ratio and dodge weight are always finite
 };
 
 // PrepareLookParams stamps this into `prepared`; a zero-filled record lacks it.
@@ -61,6 +63,12 @@ struct LookParams {
     double xprocess_rest;          // 255 - xprocess
     std::int32_t brightness_table; // 0 BrightenTable, 1 DarkenTable
     std::int32_t reserved;
+
+    // Per-frame tables, indexed [channel][LookupIndex]: the table reads
+    // together with the frame-wide products and quotients that follow them.
+    double lens_values[3][256];     // the lens table's components
+    double brightness_terms[256];   // T * k / 0.9 for each brightness-table entry
+    double xprocess_terms[3][256];  // T * xprocess / 255, or T / 255 with LOOK_XPROCESS_UNITS
 };
 
 // Fills the derived part from the thirteen fields above it. Callers of the

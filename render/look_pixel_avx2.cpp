@@ -50,8 +50,13 @@ using Mask = __m256d;
 [[gnu::always_inline]] inline Vec ClampIndex(Vec v) {
     return _mm256_min_pd(_mm256_max_pd(v, _mm256_setzero_pd()), _mm256_set1_pd(255));
 }
-[[gnu::always_inline]] inline Vec TowardZero(Vec v) {
-    return _mm256_round_pd(v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+[[gnu::always_inline]] inline Vec AtMost(Vec m, Vec v) { return _mm256_min_pd(m, v); }
+[[gnu::always_inline]] inline Vec AtLeast(Vec m, Vec v) { return _mm256_max_pd(m, v); }
+[[gnu::always_inline]] inline Vec AtLeastZero(Vec v) {
+    return _mm256_max_pd(v, _mm256_setzero_pd());
+}
+[[gnu::always_inline]] inline __m128d Pick1(__m128d mask, __m128d a, __m128d b) {
+    return _mm_blendv_pd(b, a, mask);
 }
 
 struct Lanes {
@@ -62,6 +67,31 @@ struct Lanes {
 [[gnu::always_inline]] inline Lanes TruncateLanes(Vec v) {
     const __m128i i = _mm256_cvttpd_epi32(v);
     return {_mm_cvtsi128_si32(i), _mm_extract_epi32(i, 1), _mm_extract_epi32(i, 2)};
+}
+
+// Table reads are gathers of the red, green and blue lanes; the pad lane
+// reads nothing.
+using Index = __m128i;
+[[gnu::always_inline]] inline Index ToIndex(Vec v) { return _mm256_cvttpd_epi32(v); }
+[[gnu::always_inline]] inline Index IndexOf(std::int32_t r, std::int32_t g, std::int32_t b) {
+    return _mm_setr_epi32(r, g, b, 0);
+}
+[[gnu::always_inline]] inline Vec ColourLanes() {
+    return _mm256_castsi256_pd(_mm256_setr_epi64x(-1, -1, -1, 0));
+}
+// Row c of the [3][256] table for lane c.
+[[gnu::always_inline]] inline Vec ChannelTableAt(const double (*table)[256], Index i) {
+    const __m128i at = _mm_add_epi32(i, _mm_setr_epi32(0, 256, 512, 0));
+    return _mm256_mask_i32gather_pd(_mm256_setzero_pd(), table[0], at, ColourLanes(), 8);
+}
+[[gnu::always_inline]] inline Vec RedTableAt(const double* table, Index i) {
+    return _mm256_mask_i32gather_pd(_mm256_setzero_pd(), table, i, ColourLanes(), 8);
+}
+[[gnu::always_inline]] inline Vec WarmLensAt(Index i) {
+    static_assert(sizeof(WarmLensTable) == 3 * 256 * sizeof(std::int32_t));
+    const __m128i at = _mm_add_epi32(i, _mm_setr_epi32(0, 256, 512, 0));
+    return _mm256_cvtepi32_pd(_mm_mask_i32gather_epi32(
+        _mm_setzero_si128(), WarmLensTable[0].data(), at, _mm_setr_epi32(-1, -1, -1, 0), 4));
 }
 
 [[gnu::always_inline]] inline double Red(Vec v) { return _mm256_cvtsd_f64(v); }

@@ -79,8 +79,17 @@ using Mask = Vec;
     const __m128d top = _mm_set1_pd(255);
     return {_mm_min_pd(_mm_max_pd(v.rg, zero), top), _mm_min_pd(_mm_max_pd(v.bp, zero), top)};
 }
-[[gnu::always_inline]] inline Vec TowardZero(Vec v) {
-    return {_mm_cvtepi32_pd(_mm_cvttpd_epi32(v.rg)), _mm_cvtepi32_pd(_mm_cvttpd_epi32(v.bp))};
+[[gnu::always_inline]] inline Vec AtMost(Vec m, Vec v) {
+    return {_mm_min_pd(m.rg, v.rg), _mm_min_pd(m.bp, v.bp)};
+}
+[[gnu::always_inline]] inline Vec AtLeast(Vec m, Vec v) {
+    return {_mm_max_pd(m.rg, v.rg), _mm_max_pd(m.bp, v.bp)};
+}
+[[gnu::always_inline]] inline Vec AtLeastZero(Vec v) {
+    return {_mm_max_pd(v.rg, _mm_setzero_pd()), _mm_max_pd(v.bp, _mm_setzero_pd())};
+}
+[[gnu::always_inline]] inline __m128d Pick1(__m128d mask, __m128d a, __m128d b) {
+    return _mm_or_pd(_mm_and_pd(mask, a), _mm_andnot_pd(mask, b));
 }
 
 struct Lanes {
@@ -92,6 +101,22 @@ struct Lanes {
     const __m128i rg = _mm_cvttpd_epi32(v.rg);
     return {_mm_cvtsi128_si32(rg), _mm_cvtsi128_si32(_mm_srli_si128(rg, 4)),
             _mm_cvtsi128_si32(_mm_cvttpd_epi32(v.bp))};
+}
+
+// Table reads lane by lane.
+using Index = Lanes;
+[[gnu::always_inline]] inline Index ToIndex(Vec v) { return TruncateLanes(v); }
+[[gnu::always_inline]] inline Index IndexOf(std::int32_t r, std::int32_t g, std::int32_t b) {
+    return {r, g, b};
+}
+[[gnu::always_inline]] inline Vec ChannelTableAt(const double (*table)[256], Index i) {
+    return {_mm_setr_pd(table[0][i.r], table[1][i.g]), _mm_set_sd(table[2][i.b])};
+}
+[[gnu::always_inline]] inline Vec RedTableAt(const double* table, Index i) {
+    return {_mm_setr_pd(table[i.r], table[i.g]), _mm_set_sd(table[i.b])};
+}
+[[gnu::always_inline]] inline Vec WarmLensAt(Index i) {
+    return MakeInts(WarmLensTable[0][i.r], WarmLensTable[1][i.g], WarmLensTable[2][i.b]);
 }
 
 [[gnu::always_inline]] inline double Red(Vec v) { return _mm_cvtsd_f64(v.rg); }

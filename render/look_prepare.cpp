@@ -5,6 +5,7 @@
 
 #include "render/color_math.h"
 #include "render/look_params.h"
+#include "render/look_tables.h"
 
 namespace {
 
@@ -15,6 +16,20 @@ constexpr double kWarmBlend[3] = {108, 59, 24};
 
 // +0 exactly: the shortcuts that rely on a zero factor need its sign too.
 bool IsPositiveZero(double v) { return v == 0 && !SignBit(v); }
+
+int Component(const CurveEntry& e, int channel) {
+    return channel == 0 ? e.red : channel == 1 ? e.green : e.blue;
+}
+
+// The vignette ratio (D - A) / (half_diagonal - A) and the dodge weight are
+// finite for every pixel position a 32-bit coordinate can name (D below
+// 5e9) when A is at most 1e100 (it is at least 1e-7), |half_diagonal - A|
+// and half_diagonal are at least 1 and |dodge| is at most 1e100: then the
+// guards against non-finite values never fire. NaN fails every test here.
+bool GeometryIsFinite(const LookParams& p) {
+    return p.inner_radius <= 1e100 && std::fabs(p.outer_span) >= 1 && p.half_diagonal >= 1 &&
+           std::fabs(p.dodge) <= 1e100;
+}
 
 }  // namespace
 
@@ -72,7 +87,34 @@ void PrepareLookParams(LookParams& p) {
     if (u == 6) s |= LOOK_BLACK_WHITE;
     if (u == 5) s |= LOOK_E6C41;
     if ((s & (LOOK_XPROCESS_FULL | LOOK_WARM_LENS)) != 0) s |= LOOK_WHOLE_BEFORE_FINAL;
+    // After a full mix the channel is T (or NaN) and, without the warm lens,
+    // meets nothing but "E6C41", which first divides it by 255.
+    const bool units = (s & LOOK_XPROCESS_FULL) && u == 5 && n != 3;
+    if (units) s |= LOOK_XPROCESS_UNITS;
+    if (GeometryIsFinite(p)) s |= LOOK_GEOMETRY_FINITE;
     p.stages = s;
+
+    // The same operations the formulas make per pixel, once per table entry.
+    if (s & LOOK_LENS_TABLE) {
+        for (int c = 0; c < 3; ++c) {
+            for (int i = 0; i < 256; ++i) p.lens_values[c][i] = Component(LensTable[n - 1][i], c);
+        }
+    }
+    if (s & LOOK_BRIGHTNESS_TABLE) {
+        const CurveTable& table = p.brightness_table == 0 ? BrightenTable : DarkenTable;
+        for (int i = 0; i < 256; ++i) {
+            const double t = table[i].red;
+            p.brightness_terms[i] = t * p.brightness_k / 0.9;
+        }
+    }
+    if ((s & LOOK_XPROCESS_OFF) == 0) {
+        for (int c = 0; c < 3; ++c) {
+            for (int i = 0; i < 256; ++i) {
+                const double t = Component(XProcessTable[u][i], c);
+                p.xprocess_terms[c][i] = units ? t / 255 : t * p.xprocess / 255;
+            }
+        }
+    }
     p.reserved = 0;
     p.prepared = kLookParamsPrepared;
 }
