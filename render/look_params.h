@@ -20,6 +20,9 @@ enum LookStage : std::uint32_t {
     LOOK_WHOLE_BEFORE_FINAL = 1u << 11,  // channels are table integers (or NaN) before the finish
     LOOK_XPROCESS_UNITS = 1u << 12,      // xprocess_terms hold T / 255 for "E6C41"
     LOOK_GEOMETRY_FINITE = 1u << 13,     // the vignette ratio and dodge weight are always finite
+    LOOK_OFFSET_NONNEGATIVE = 1u << 14,  // the vignette offset is never below 0
+    LOOK_CAST_ZERO_SHIFT = 1u << 15,     // "Type1" with a colour of 0: nothing leaves 0..255
+    LOOK_CAST_NONNEGATIVE = 1u << 16,    // "Type2" with |colour| <= 127: nothing falls below 0
 };
 
 // PrepareLookParams stamps this into `prepared`; a zero-filled record lacks it.

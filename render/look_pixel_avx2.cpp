@@ -94,32 +94,27 @@ using Index = __m128i;
         _mm_setzero_si128(), WarmLensTable[0].data(), at, _mm_setr_epi32(-1, -1, -1, 0), 4));
 }
 
-[[gnu::always_inline]] inline double Red(Vec v) { return _mm256_cvtsd_f64(v); }
-[[gnu::always_inline]] inline double Green(Vec v) {
-    return _mm_cvtsd_f64(_mm_unpackhi_pd(_mm256_castpd256_pd128(v), _mm256_castpd256_pd128(v)));
+[[gnu::always_inline]] inline bool AnyNaN(Vec v) {
+    return (_mm256_movemask_pd(_mm256_cmp_pd(v, v, _CMP_UNORD_Q)) & 7) != 0;
 }
-[[gnu::always_inline]] inline double Blue(Vec v) {
-    return _mm_cvtsd_f64(_mm256_extractf128_pd(v, 1));
+
+[[gnu::always_inline]] inline __m128d RedLane(Vec v) { return _mm256_castpd256_pd128(v); }
+[[gnu::always_inline]] inline __m128d GreenLane(Vec v) {
+    return _mm_permute_pd(_mm256_castpd256_pd128(v), 1);
 }
+[[gnu::always_inline]] inline __m128d BlueLane(Vec v) { return _mm256_extractf128_pd(v, 1); }
 
 #include "render/look_pixel_body.inc"
 
 }  // namespace
 
-PF_Err LookPixel8Avx2(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel8* in,
-                      PF_Pixel8* out) {
-    if (refcon == nullptr) return PF_Err_NONE;
-    const LookParams& p = *static_cast<const LookParams*>(refcon);
-    if (p.prepared != kLookParamsPrepared) return LookPixel8Plain(refcon, x, y, in, out);
-    return FastLookPixel<Depth8>(p, x, y, in, out);
+PF_Err LookPixel8Avx2(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel8* in, PF_Pixel8* out) {
+    return FastPixel<Depth8>(refcon, x, y, in, out);
 }
 
 PF_Err LookPixel16Avx2(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel16* in,
-                       PF_Pixel16* out) {
-    if (refcon == nullptr) return PF_Err_NONE;
-    const LookParams& p = *static_cast<const LookParams*>(refcon);
-    if (p.prepared != kLookParamsPrepared) return LookPixel16Plain(refcon, x, y, in, out);
-    return FastLookPixel<Depth16>(p, x, y, in, out);
+                   PF_Pixel16* out) {
+    return FastPixel<Depth16>(refcon, x, y, in, out);
 }
 
 RgbColor LookWorkingValuesAvx2(const LookParams& params, std::int32_t x, std::int32_t y,

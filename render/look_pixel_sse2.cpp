@@ -119,29 +119,27 @@ using Index = Lanes;
     return MakeInts(WarmLensTable[0][i.r], WarmLensTable[1][i.g], WarmLensTable[2][i.b]);
 }
 
-[[gnu::always_inline]] inline double Red(Vec v) { return _mm_cvtsd_f64(v.rg); }
-[[gnu::always_inline]] inline double Green(Vec v) {
-    return _mm_cvtsd_f64(_mm_unpackhi_pd(v.rg, v.rg));
+[[gnu::always_inline]] inline bool AnyNaN(Vec v) {
+    const int rg = _mm_movemask_pd(_mm_cmpunord_pd(v.rg, v.rg));
+    const int b = _mm_movemask_pd(_mm_cmpunord_sd(v.bp, v.bp)) & 1;
+    return (rg | b) != 0;
 }
-[[gnu::always_inline]] inline double Blue(Vec v) { return _mm_cvtsd_f64(v.bp); }
+
+[[gnu::always_inline]] inline __m128d RedLane(Vec v) { return v.rg; }
+[[gnu::always_inline]] inline __m128d GreenLane(Vec v) { return _mm_unpackhi_pd(v.rg, v.rg); }
+[[gnu::always_inline]] inline __m128d BlueLane(Vec v) { return v.bp; }
 
 #include "render/look_pixel_body.inc"
 
 }  // namespace
 
 PF_Err LookPixel8(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel8* in, PF_Pixel8* out) {
-    if (refcon == nullptr) return PF_Err_NONE;
-    const LookParams& p = *static_cast<const LookParams*>(refcon);
-    if (p.prepared != kLookParamsPrepared) return LookPixel8Plain(refcon, x, y, in, out);
-    return FastLookPixel<Depth8>(p, x, y, in, out);
+    return FastPixel<Depth8>(refcon, x, y, in, out);
 }
 
 PF_Err LookPixel16(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel16* in,
                    PF_Pixel16* out) {
-    if (refcon == nullptr) return PF_Err_NONE;
-    const LookParams& p = *static_cast<const LookParams*>(refcon);
-    if (p.prepared != kLookParamsPrepared) return LookPixel16Plain(refcon, x, y, in, out);
-    return FastLookPixel<Depth16>(p, x, y, in, out);
+    return FastPixel<Depth16>(refcon, x, y, in, out);
 }
 
 RgbColor LookWorkingValuesSse2(const LookParams& params, std::int32_t x, std::int32_t y,

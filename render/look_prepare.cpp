@@ -26,9 +26,11 @@ int Component(const CurveEntry& e, int channel) {
 // 5e9) when A is at most 1e100 (it is at least 1e-7), |half_diagonal - A|
 // and half_diagonal are at least 1 and |dodge| is at most 1e100: then the
 // guards against non-finite values never fire. NaN fails every test here.
+// With |vignette_amount| at most 1e100 too, both weights stay below 1e220,
+// so doubling them stays finite.
 bool GeometryIsFinite(const LookParams& p) {
     return p.inner_radius <= 1e100 && std::fabs(p.outer_span) >= 1 && p.half_diagonal >= 1 &&
-           std::fabs(p.dodge) <= 1e100;
+           std::fabs(p.dodge) <= 1e100 && std::fabs(p.vignette_amount) <= 1e100;
 }
 
 }  // namespace
@@ -92,6 +94,15 @@ void PrepareLookParams(LookParams& p) {
     const bool units = (s & LOOK_XPROCESS_FULL) && u == 5 && n != 3;
     if (units) s |= LOOK_XPROCESS_UNITS;
     if (GeometryIsFinite(p)) s |= LOOK_GEOMETRY_FINITE;
+    // The offset is cap above cap and else at least 0 (or NaN), so subtracting
+    // it from a limited channel cannot pass 255.
+    if (p.offset_cap >= 0) s |= LOOK_OFFSET_NONNEGATIVE;
+    // Adding zeros to a limited channel keeps it within 0..255.
+    if (!overlay && p.color == 0) s |= LOOK_CAST_ZERO_SHIFT;
+    // The overlay value and the channel are at least 0 (a high channel gives
+    // (ch + K - ch * K / 255) * 2 - 255 >= 1 - 2^-44, as ch * K / 255 <= K),
+    // and weights m / 127 and (127 - m) / 127 of at least 0 keep the mix so.
+    if (overlay && p.cast_amount <= 127) s |= LOOK_CAST_NONNEGATIVE;
     p.stages = s;
 
     // The same operations the formulas make per pixel, once per table entry.

@@ -199,6 +199,13 @@ LookParams RandomRecord(std::mt19937_64& rng) {
                  static_cast<std::int32_t>(rng() % 2000) + 1, p);
 }
 
+}  // namespace
+
+// Test names show the variant.
+void PrintTo(LookVariant variant, std::ostream* os) { *os << LookVariantName(variant); }
+
+namespace {
+
 // Same bits, except that any NaN matches any NaN (a NaN's payload never
 // reaches an output code).
 bool SameBits(double a, double b) {
