@@ -133,6 +133,13 @@ TEST(Video, KeepsFrameCountSizeRateAndAudio) {
     EXPECT_EQ(p.frames, 5);
     EXPECT_EQ(p.rate, "12/1");
     EXPECT_TRUE(p.audio);
+
+    // An encoder that will not start leaves nothing behind.
+    r = RunTool({"render", in.string(), (dir.path / "other.mp4").string(), "--codec", "no-such-encoder"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("no-such-encoder"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir.path / "other.mp4"));
+    EXPECT_TRUE(dir.Leftovers().empty());
 }
 
 class LosslessVideo : public testing::TestWithParam<int> {};
