@@ -211,7 +211,10 @@ bool ParsePlainTiff(const std::uint8_t* data, std::size_t size, std::size_t file
             if (type != kAscii || n == 0) return;
             const std::size_t at = n <= 4 ? std::size_t(e + 8 - data) : Get32(e + 8);
             if (at > size || n > size - at) return;
-            out.assign(reinterpret_cast<const char*>(data + at), n);
+            // One NUL-terminated text, as the writer stores it.
+            const auto* chars = reinterpret_cast<const char*>(data + at);
+            if (chars[n - 1] != '\0' || std::memchr(chars, '\0', n - 1) != nullptr) return;
+            out.assign(chars, n);
         };
         switch (tag) {
         case 256: width = scalar(); break;
@@ -311,7 +314,7 @@ bool CanWritePlainTiff(const Image& image, const std::filesystem::path& format_p
 bool WritePlainTiff(const std::filesystem::path& write_path, const std::filesystem::path& format_path,
                     const Image& image, std::string& error) {
     const TiffLayout& layout = *image.tiff;
-    File file(::open(write_path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+    File file(::open(write_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     bool ok = file.fd() >= 0 && WriteAll(file.fd(), layout.header.data(), layout.header.size());
     const void* pixels = layout.bits == 16 ? static_cast<const void*>(image.pixels16.data())
                                            : static_cast<const void*>(image.pixels8.data());
