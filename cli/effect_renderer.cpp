@@ -1,5 +1,7 @@
 #include "cli/effect_renderer.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <system_error>
 
@@ -91,52 +93,67 @@ bool EffectRenderer::Render(Image& image, std::string& error) {
         input_ = std::make_unique<vshost::World>(image.width, image.height, deep);
         output_ = std::make_unique<vshost::World>(image.width, image.height, deep);
     }
-    for (int y = 0; y < image.height; ++y) {
-        const std::size_t row = std::size_t(y) * std::size_t(image.width) * 4;
-        if (deep) {
-            const std::uint16_t* s = &image.pixels16[row];
-            PF_Pixel16* d = input_->row16(y);
-            for (int x = 0; x < image.width; ++x, s += 4) {
-                d[x] = PF_Pixel16{FileToHost16(s[3]), FileToHost16(s[0]), FileToHost16(s[1]),
-                                  FileToHost16(s[2])};
+    const std::size_t width = std::size_t(image.width);
+    ForEachBand(image.height, [&](int first, int last) {
+        for (int y = first; y < last; ++y) {
+            const std::size_t row = std::size_t(y) * width * 4;
+            if (deep) {
+                const std::uint16_t* s = &image.pixels16[row];
+                PF_Pixel16* d = input_->row16(y);
+                for (std::size_t x = 0; x < width; ++x, s += 4) {
+                    d[x] = PF_Pixel16{FileToHost16(s[3]), FileToHost16(s[0]), FileToHost16(s[1]),
+                                      FileToHost16(s[2])};
+                }
+            } else {
+                const std::uint8_t* s = &image.pixels8[row];
+                PF_Pixel8* d = input_->row8(y);
+                for (std::size_t x = 0; x < width; ++x, s += 4) d[x] = PF_Pixel8{s[3], s[0], s[1], s[2]};
             }
-        } else {
-            const std::uint8_t* s = &image.pixels8[row];
-            PF_Pixel8* d = input_->row8(y);
-            for (int x = 0; x < image.width; ++x, s += 4) d[x] = PF_Pixel8{s[3], s[0], s[1], s[2]};
         }
-    }
+    });
     const PF_Err err = host_->Render(values_, *input_, *output_, scale_);
     if (err != PF_Err_NONE) {
         error = "the effect failed to render (error " + std::to_string(err) + ")";
         return false;
     }
-    for (int y = 0; y < image.height; ++y) {
-        const std::size_t row = std::size_t(y) * std::size_t(image.width) * 4;
-        if (deep) {
-            std::uint16_t* d = &image.pixels16[row];
-            const PF_Pixel16* s = output_->row16(y);
-            const PF_Pixel16* in = input_->row16(y);
-            for (int x = 0; x < image.width; ++x, d += 4) {
-                d[0] = HostToFile16(s[x].red);
-                d[1] = HostToFile16(s[x].green);
-                d[2] = HostToFile16(s[x].blue);
-                // Alpha the effect left alone keeps the file's exact value,
-                // which the coarser host scale could not carry.
-                if (s[x].alpha != in[x].alpha) d[3] = HostToFile16(s[x].alpha);
-            }
-        } else {
-            std::uint8_t* d = &image.pixels8[row];
-            const PF_Pixel8* s = output_->row8(y);
-            for (int x = 0; x < image.width; ++x, d += 4) {
-                d[0] = s[x].red;
-                d[1] = s[x].green;
-                d[2] = s[x].blue;
-                d[3] = s[x].alpha;
+    ForEachBand(image.height, [&](int first, int last) {
+        for (int y = first; y < last; ++y) {
+            const std::size_t row = std::size_t(y) * width * 4;
+            if (deep) {
+                std::uint16_t* d = &image.pixels16[row];
+                const PF_Pixel16* s = output_->row16(y);
+                const PF_Pixel16* in = input_->row16(y);
+                for (std::size_t x = 0; x < width; ++x, d += 4) {
+                    d[0] = HostToFile16(s[x].red);
+                    d[1] = HostToFile16(s[x].green);
+                    d[2] = HostToFile16(s[x].blue);
+                    // Alpha the effect left alone keeps the file's exact value,
+                    // which the coarser host scale could not carry.
+                    if (s[x].alpha != in[x].alpha) d[3] = HostToFile16(s[x].alpha);
+                }
+            } else {
+                std::uint8_t* d = &image.pixels8[row];
+                const PF_Pixel8* s = output_->row8(y);
+                for (std::size_t x = 0; x < width; ++x, d += 4) {
+                    d[0] = s[x].red;
+                    d[1] = s[x].green;
+                    d[2] = s[x].blue;
+                    d[3] = s[x].alpha;
+                }
             }
         }
-    }
+    });
     return true;
+}
+
+void EffectRenderer::ForEachBand(int height, const std::function<void(int, int)>& rows) {
+    constexpr int kBand = 16;  // rows per hand-out: whole pages, few atomic steps
+    std::atomic<int> next{0};
+    pool_.Run(host_->threads() - 1, [&](int) {
+        for (int first; (first = next.fetch_add(kBand, std::memory_order_relaxed)) < height;) {
+            rows(first, std::min(height, first + kBand));
+        }
+    });
 }
 
 }  // namespace velvetshade

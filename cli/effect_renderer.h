@@ -11,6 +11,7 @@
 #include "cli/effect_params.h"
 #include "cli/image_io.h"
 #include "host/host.h"
+#include "host/worker_pool.h"
 
 namespace velvetshade {
 
@@ -44,6 +45,11 @@ private:
     vshost::RenderScale scale_;
     bool deep_aware_ = false;
     std::unique_ptr<vshost::World> input_, output_;
+    // The conversions to and from the host's pixels use as many threads as
+    // the render: on a 4K frame they cost as much as a tenth of it.
+    vshost::WorkerPool pool_;
+    // Runs rows(first, last) over bands of rows of an image height rows tall.
+    void ForEachBand(int height, const std::function<void(int, int)>& rows);
 };
 
 }  // namespace velvetshade

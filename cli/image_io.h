@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "host/pixel_memory.h"
+
 OIIO_NAMESPACE_BEGIN
 class ImageSpec;
 OIIO_NAMESPACE_END
@@ -21,13 +23,17 @@ namespace velvetshade {
 
 struct TiffLayout;
 
+// Frame-sized pixel buffers: huge pages, zeroed by the system.
+template <typename T>
+using PixelVector = std::vector<T, vshost::PixelAllocator<T>>;
+
 struct Image {
     int width = 0;
     int height = 0;
     int depth = 8;           // bits per channel of the pixels below: 8 or 16
     bool has_alpha = false;  // false: alpha is opaque and not written
-    std::vector<std::uint8_t> pixels8;    // RGBA rows when depth is 8
-    std::vector<std::uint16_t> pixels16;  // RGBA rows when depth is 16
+    PixelVector<std::uint8_t> pixels8;    // RGBA rows when depth is 8
+    PixelVector<std::uint16_t> pixels16;  // RGBA rows when depth is 16
     // The source's description: its metadata and colour-space tags go out with
     // the result, and a float source is written as float where the format can.
     // Null for generated images and plain TIFFs.
@@ -38,15 +44,16 @@ struct Image {
     // The header of a plain TIFF source, written again with the new pixels.
     std::shared_ptr<const TiffLayout> tiff;
 
-    // Inline: the image library module fills images too.
+    // Pixels all zero. Inline: the image library module fills images too.
     void Allocate(int w, int h, int bits) {
         width = w;
         height = h;
         depth = bits;
-        pixels8.clear();
-        pixels16.clear();
-        if (bits == 8) pixels8.assign(samples(), 0);
-        else pixels16.assign(samples(), 0);
+        // Fresh buffers come zeroed, so none is cleared pass by pass.
+        pixels8 = {};
+        pixels16 = {};
+        if (bits == 8) pixels8.resize(samples());
+        else pixels16.resize(samples());
     }
     std::size_t samples() const { return std::size_t(width) * std::size_t(height) * 4; }
 };

@@ -19,7 +19,7 @@ std::string LastError(const std::string& reader_error) {
 // missing alpha becomes opaque.
 template <typename T>
 void ToRgba(const std::vector<T>& in, int nch, int alpha, std::size_t pixels, T opaque,
-            std::vector<T>& out) {
+            PixelVector<T>& out) {
     const int colour = std::min(alpha >= 0 && alpha < 3 ? alpha : nch, 3);
     for (std::size_t i = 0; i < pixels; ++i) {
         const T* p = &in[i * std::size_t(nch)];

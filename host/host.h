@@ -86,7 +86,12 @@ public:
 
 private:
     std::byte* row_bytes(std::int32_t y) const;
-    std::vector<std::byte> storage_;
+    // Pixel memory (host/pixel_memory.h): zeroed by the system, huge pages.
+    struct FreeStorage {
+        std::size_t bytes;
+        void operator()(std::byte* p) const noexcept;
+    };
+    std::unique_ptr<std::byte[], FreeStorage> storage_;
     std::int32_t row_padding_ = 0;
     PF_EffectWorld def_{};
 };

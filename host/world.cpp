@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "host/host.h"
+#include "host/pixel_memory.h"
 
 namespace vshost {
 
@@ -27,12 +28,13 @@ World::World(std::int32_t width, std::int32_t height, bool deep, std::int32_t ro
         throw std::invalid_argument("world row too large");
     }
     const std::size_t bytes = static_cast<std::size_t>(rowbytes) * static_cast<std::size_t>(height);
-    storage_.resize(bytes + kAlignment);
-    const auto base = reinterpret_cast<std::uintptr_t>(storage_.data());
+    storage_ = std::unique_ptr<std::byte[], FreeStorage>(
+        static_cast<std::byte*>(AllocatePixelMemory(bytes + kAlignment)), FreeStorage{bytes + kAlignment});
+    const auto base = reinterpret_cast<std::uintptr_t>(storage_.get());
     const std::size_t offset = (kAlignment - base % kAlignment) % kAlignment;
 
     def_.world_flags = deep ? PF_WorldFlag_DEEP : 0;
-    def_.data = reinterpret_cast<PF_Pixel8*>(storage_.data() + offset);
+    def_.data = reinterpret_cast<PF_Pixel8*>(storage_.get() + offset);
     def_.rowbytes = static_cast<std::int32_t>(rowbytes);
     def_.width = width;
     def_.height = height;
@@ -43,6 +45,10 @@ World::World(std::int32_t width, std::int32_t height, bool deep, std::int32_t ro
     for (std::int32_t y = 0; y < height; ++y) {
         std::memset(row_bytes(y) + used, kPaddingByte, static_cast<std::size_t>(row_padding));
     }
+}
+
+void World::FreeStorage::operator()(std::byte* p) const noexcept {
+    FreePixelMemory(p, bytes);
 }
 
 std::byte* World::row_bytes(std::int32_t y) const {
