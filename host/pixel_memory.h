@@ -45,7 +45,7 @@ inline void* AllocatePixelMemory(std::size_t bytes) {
     return p;
 }
 
-inline void FreePixelMemory(void* p, std::size_t bytes) noexcept {
+inline void FreePixelMemory(void* p, [[maybe_unused]] std::size_t bytes) noexcept {
     if (p == nullptr) return;
 #if !defined(_WIN32)
     if (bytes >= kLargePixelBlock && bytes <= std::numeric_limits<std::size_t>::max() / 2) {
