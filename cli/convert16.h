@@ -20,4 +20,23 @@ constexpr std::uint16_t HostToFile16(std::uint16_t h) {
     return std::uint16_t((std::uint32_t(h) * 65535u + 16384u) / 32768u);
 }
 
+// Whole pixels at a time, for frames: a file pixel is R, G, B, A and a host
+// pixel A, R, G, B, each four 16-bit lanes of a little-endian 64-bit word.
+// On every file value FileToHost16(v) equals (v + 1) >> 1 (checked below),
+// which works on all four lanes at once without a carry between them.
+constexpr std::uint64_t FileToHostPixel16(std::uint64_t rgba) {
+    const std::uint64_t host = ((rgba >> 1) & 0x7FFF7FFF7FFF7FFFu) + (rgba & 0x0001000100010001u);
+    return host << 16 | host >> 48;
+}
+
+namespace detail {
+constexpr bool HalvingMatchesFileToHost16() {
+    for (std::uint32_t v = 0; v <= 65535; ++v) {
+        if (FileToHost16(std::uint16_t(v)) != (v + 1) >> 1) return false;
+    }
+    return FileToHostPixel16(0xFFFF000100028001u) == 0x0001000140018000u;
+}
+}  // namespace detail
+static_assert(detail::HalvingMatchesFileToHost16());
+
 }  // namespace velvetshade

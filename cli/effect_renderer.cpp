@@ -97,17 +97,25 @@ bool EffectRenderer::Render(Image& image, std::string& error) {
     ForEachBand(image.height, [&](int first, int last) {
         for (int y = first; y < last; ++y) {
             const std::size_t row = std::size_t(y) * width * 4;
+            // Whole pixels as words: RGBA in the file, ARGB in the host.
             if (deep) {
                 const std::uint16_t* s = &image.pixels16[row];
                 PF_Pixel16* d = input_->row16(y);
-                for (std::size_t x = 0; x < width; ++x, s += 4) {
-                    d[x] = PF_Pixel16{FileToHost16(s[3]), FileToHost16(s[0]), FileToHost16(s[1]),
-                                      FileToHost16(s[2])};
+                for (std::size_t x = 0; x < width; ++x) {
+                    std::uint64_t rgba;
+                    std::memcpy(&rgba, s + 4 * x, sizeof rgba);
+                    const std::uint64_t argb = FileToHostPixel16(rgba);
+                    std::memcpy(d + x, &argb, sizeof argb);
                 }
             } else {
                 const std::uint8_t* s = &image.pixels8[row];
                 PF_Pixel8* d = input_->row8(y);
-                for (std::size_t x = 0; x < width; ++x, s += 4) d[x] = PF_Pixel8{s[3], s[0], s[1], s[2]};
+                for (std::size_t x = 0; x < width; ++x) {
+                    std::uint32_t rgba;
+                    std::memcpy(&rgba, s + 4 * x, sizeof rgba);
+                    const std::uint32_t argb = rgba << 8 | rgba >> 24;
+                    std::memcpy(d + x, &argb, sizeof argb);
+                }
             }
         }
     });
@@ -122,23 +130,25 @@ bool EffectRenderer::Render(Image& image, std::string& error) {
             if (deep) {
                 std::uint16_t* d = &image.pixels16[row];
                 const PF_Pixel16* s = output_->row16(y);
-                const PF_Pixel16* in = input_->row16(y);
                 for (std::size_t x = 0; x < width; ++x, d += 4) {
-                    d[0] = HostToFile16(s[x].red);
-                    d[1] = HostToFile16(s[x].green);
-                    d[2] = HostToFile16(s[x].blue);
+                    const PF_Pixel16 out = s[x];
                     // Alpha the effect left alone keeps the file's exact value,
-                    // which the coarser host scale could not carry.
-                    if (s[x].alpha != in[x].alpha) d[3] = HostToFile16(s[x].alpha);
+                    // which the coarser host scale could not carry. The file
+                    // value still here is what the effect was given.
+                    const std::uint16_t alpha = out.alpha != FileToHost16(d[3]) ? HostToFile16(out.alpha) : d[3];
+                    d[0] = HostToFile16(out.red);
+                    d[1] = HostToFile16(out.green);
+                    d[2] = HostToFile16(out.blue);
+                    d[3] = alpha;
                 }
             } else {
                 std::uint8_t* d = &image.pixels8[row];
                 const PF_Pixel8* s = output_->row8(y);
-                for (std::size_t x = 0; x < width; ++x, d += 4) {
-                    d[0] = s[x].red;
-                    d[1] = s[x].green;
-                    d[2] = s[x].blue;
-                    d[3] = s[x].alpha;
+                for (std::size_t x = 0; x < width; ++x) {
+                    std::uint32_t argb;
+                    std::memcpy(&argb, s + x, sizeof argb);
+                    const std::uint32_t rgba = argb >> 8 | argb << 24;
+                    std::memcpy(d + 4 * x, &rgba, sizeof rgba);
                 }
             }
         }
