@@ -88,61 +88,68 @@ bool EffectRenderer::Render(Image& image, std::string& error) {
         error = "the effect renders 8 bits only; use --depth 8";
         return false;
     }
-    if (!input_ || input_->width() != image.width || input_->height() != image.height ||
-        input_->deep() != deep) {
-        input_ = std::make_unique<vshost::World>(image.width, image.height, deep);
+    if (!output_ || output_->width() != image.width || output_->height() != image.height ||
+        output_->deep() != deep) {
+        output_.reset();
         output_ = std::make_unique<vshost::World>(image.width, image.height, deep);
     }
+    // The image's own buffer becomes the input world: a file pixel and a host
+    // pixel have the same size, so each is converted where it lies, and a
+    // frame needs one buffer fewer.
     const std::size_t width = std::size_t(image.width);
+    // 16-bit alpha the effect leaves alone keeps the file's exact value, which
+    // the coarser host scale cannot carry: it is kept aside meanwhile.
+    const bool keep_alpha = deep && image.has_alpha;
+    if (keep_alpha) file_alpha_.resize(width * std::size_t(image.height));
     ForEachBand(image.height, [&](int first, int last) {
         for (int y = first; y < last; ++y) {
-            const std::size_t row = std::size_t(y) * width * 4;
-            // Whole pixels as words: RGBA in the file, ARGB in the host.
+            const std::size_t at = std::size_t(y) * width;
             if (deep) {
-                const std::uint16_t* s = &image.pixels16[row];
-                PF_Pixel16* d = input_->row16(y);
-                for (std::size_t x = 0; x < width; ++x) {
+                std::uint16_t* p = &image.pixels16[at * 4];
+                for (std::size_t x = 0; x < width; ++x, p += 4) {
                     std::uint64_t rgba;
-                    std::memcpy(&rgba, s + 4 * x, sizeof rgba);
+                    std::memcpy(&rgba, p, sizeof rgba);
+                    if (keep_alpha) file_alpha_[at + x] = std::uint16_t(rgba >> 48);
                     const std::uint64_t argb = FileToHostPixel16(rgba);
-                    std::memcpy(d + x, &argb, sizeof argb);
+                    std::memcpy(p, &argb, sizeof argb);
                 }
             } else {
-                const std::uint8_t* s = &image.pixels8[row];
-                PF_Pixel8* d = input_->row8(y);
-                for (std::size_t x = 0; x < width; ++x) {
+                std::uint8_t* p = &image.pixels8[at * 4];
+                for (std::size_t x = 0; x < width; ++x, p += 4) {
                     std::uint32_t rgba;
-                    std::memcpy(&rgba, s + 4 * x, sizeof rgba);
+                    std::memcpy(&rgba, p, sizeof rgba);
                     const std::uint32_t argb = rgba << 8 | rgba >> 24;
-                    std::memcpy(d + x, &argb, sizeof argb);
+                    std::memcpy(p, &argb, sizeof argb);
                 }
             }
         }
     });
-    const PF_Err err = host_->Render(values_, *input_, *output_, scale_);
+    vshost::World input = vshost::World::Over(
+        deep ? static_cast<void*>(image.pixels16.data()) : static_cast<void*>(image.pixels8.data()),
+        image.width, image.height, deep);
+    const PF_Err err = host_->Render(values_, input, *output_, scale_);
     if (err != PF_Err_NONE) {
         error = "the effect failed to render (error " + std::to_string(err) + ")";
         return false;
     }
     ForEachBand(image.height, [&](int first, int last) {
         for (int y = first; y < last; ++y) {
-            const std::size_t row = std::size_t(y) * width * 4;
+            const std::size_t at = std::size_t(y) * width;
             if (deep) {
-                std::uint16_t* d = &image.pixels16[row];
+                std::uint16_t* d = &image.pixels16[at * 4];
                 const PF_Pixel16* s = output_->row16(y);
                 for (std::size_t x = 0; x < width; ++x, d += 4) {
-                    const PF_Pixel16 out = s[x];
-                    // Alpha the effect left alone keeps the file's exact value,
-                    // which the coarser host scale could not carry. The file
-                    // value still here is what the effect was given.
-                    const std::uint16_t alpha = out.alpha != FileToHost16(d[3]) ? HostToFile16(out.alpha) : d[3];
-                    d[0] = HostToFile16(out.red);
-                    d[1] = HostToFile16(out.green);
-                    d[2] = HostToFile16(out.blue);
-                    d[3] = alpha;
+                    std::uint64_t argb;
+                    std::memcpy(&argb, s + x, sizeof argb);
+                    std::uint64_t rgba = HostToFilePixel16(argb);
+                    // d still holds the input pixel the effect was given.
+                    if (keep_alpha && std::uint16_t(argb) == d[0]) {
+                        rgba = (rgba & 0x0000FFFFFFFFFFFFu) | std::uint64_t{file_alpha_[at + x]} << 48;
+                    }
+                    std::memcpy(d, &rgba, sizeof rgba);
                 }
             } else {
-                std::uint8_t* d = &image.pixels8[row];
+                std::uint8_t* d = &image.pixels8[at * 4];
                 const PF_Pixel8* s = output_->row8(y);
                 for (std::size_t x = 0; x < width; ++x) {
                     std::uint32_t argb;
