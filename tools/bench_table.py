@@ -166,8 +166,9 @@ def main():
     header = ["measurement", "1 thread", "2 threads", "1 -> 2", "target", "result"]
     widths = [max(len(r[i]) for r in rows + [header]) for i in range(len(header))]
     line = lambda cells: "| " + " | ".join(c.ljust(w) for c, w in zip(cells, widths)) + " |"
-    print(f"{os.cpu_count()} cores, load average {load:.2f} at the start; medians of "
-          f"{args.repetitions} repetitions (benchmarks) and {args.runs} runs (processes)")
+    print(f"{os.cpu_count()} cores, load average {load:.2f} at the start and "
+          f"{os.getloadavg()[0]:.2f} at the end (other work on the machine slows both sides); "
+          f"medians of {args.repetitions} repetitions (benchmarks) and {args.runs} runs (processes)")
     print(line(header))
     print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
     for r in rows:
