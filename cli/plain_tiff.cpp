@@ -221,7 +221,7 @@ bool ParsePlainTiff(const std::uint8_t* data, std::size_t size, std::size_t file
         case 257: height = scalar(); break;
         case 258:
             channels = n;
-            if (n >= 3 && n <= 4 && Get32(e + 8) + 2 <= size) bits = Get16(data + Get32(e + 8));
+            if (n >= 3 && n <= 4 && std::size_t{Get32(e + 8)} + 2 <= size) bits = Get16(data + Get32(e + 8));
             break;
         case 278: rows_per_strip = scalar(); break;
         case 305: text(software); break;
@@ -240,6 +240,8 @@ bool ParsePlainTiff(const std::uint8_t* data, std::size_t size, std::size_t file
     const std::size_t row_bytes = std::size_t(width) * channels * (bits / 8);
     if (rows_per_strip >= height || row_bytes * rows_per_strip > (std::size_t(1) << 20)) return false;
     if (std::uint64_t(width) * height > (std::uint64_t(1) << 28)) return false;
+    // The strip table must lie in what was read; a bigger one is no plain file.
+    if ((std::size_t(height) + rows_per_strip - 1) / rows_per_strip * 8 > size) return false;
     std::vector<std::uint8_t> header = PlainTiffHeader(int(width), int(height), int(channels), int(bits),
                                                        int(rows_per_strip), int(alpha_kind), software, date_time);
     if (header.size() > size || std::memcmp(header.data(), data, header.size()) != 0) return false;

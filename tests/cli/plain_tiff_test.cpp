@@ -115,6 +115,14 @@ TEST(PlainTiff, DamagedFilesAreNotTaken) {
     EXPECT_FALSE(ReadPlainTiff(dir.path / "bad.tif", 0, image)) << "bytes after the last strip";
     write(good.substr(0, 9));
     EXPECT_FALSE(ReadPlainTiff(dir.path / "bad.tif", 0, image));
+    // Value offsets at the very end of the 32-bit range: bits per sample
+    // (third entry) and the software text (twelfth).
+    for (const std::size_t entry : {2, 11}) {
+        std::string bad = good;
+        bad.replace(10 + entry * 12 + 8, 4, "\xFF\xFF\xFF\xFF");
+        write(bad);
+        EXPECT_FALSE(ReadPlainTiff(dir.path / "bad.tif", 0, image)) << entry;
+    }
     // Every single-byte change in the directory and the values before the
     // pixels either leaves the file plain and readable or is refused; none
     // reads outside the file.
