@@ -260,7 +260,8 @@ Parameters (names and ranges as the module registers them; see "velvetshade para
   --set "NAME=VALUE"        e.g. --set "Vignetting Amount=180" --set "X-Process Type=E6C41"
   --OPTION-NAME VALUE       the same, with the name in lower case and dashes:
                             --vignetting-amount 180 --x-process-type e6c41
-  Pop-up items are chosen by text (any case) or by number from 1.
+  Pop-up items are chosen by text (any case) or by number from 1. A parameter whose
+  option name equals one of the options below is set with --set.
 
 Files:
   IN and OUT are images (PNG, TIFF, JPEG, OpenEXR and the other formats OpenImageIO
@@ -279,7 +280,10 @@ Options:
   --crf N           quality for encoders that take a constant rate factor
   --size WxH        size of the built-in chart (default 1024x640)
   --overwrite       replace an existing output file
-  --quiet           no progress bar
+  --quiet           no progress bar (shown only when standard error is a terminal)
+
+Exit status: 0 done, 1 failed (nothing half-written is left), 2 bad command line or
+parameter value, 130 interrupted.
 
 16-bit images:
   Files hold 0..65535, the effect's 16-bit scale is 0..32768. velvetshade converts with

@@ -101,9 +101,7 @@ Image MakeChart(int width, int height, int depth) {
     Image image;
     image.Allocate(width, height, depth);
     image.has_alpha = false;
-    image.source = OIIO::ImageSpec(width, height, 3, depth == 16 ? OIIO::TypeDesc::UINT16 : OIIO::TypeDesc::UINT8);
-    image.source.attribute("oiio:ColorSpace", "sRGB");
-    image.source.attribute("ImageDescription", "velvetshade test chart");
+    image.attributes = {{"oiio:ColorSpace", "sRGB"}, {"ImageDescription", "velvetshade test chart"}};
     const double max = depth == 16 ? 65535.0 : 255.0;
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {

@@ -170,7 +170,9 @@ bool ApplySettings(const std::vector<ParamInfo>& params, const std::vector<Param
 std::string FormatParams(const std::vector<ParamInfo>& params) {
     std::string text;
     for (const auto& p : params) {
-        text += std::to_string(p.index) + "  " + p.name + "  (--" + p.option + ")\n";
+        const std::string number = std::to_string(p.index);
+        text += std::string(number.size() < 2 ? 2 - number.size() : 0, ' ') + number + "  " + p.name +
+                "  (--" + p.option + ")\n";
         if (p.kind == ParamInfo::Kind::Slider) {
             text += "     float slider, " + FormatFloat(p.min) + " to " + FormatFloat(p.max) +
                     ", default " + FormatFloat(p.default_value);

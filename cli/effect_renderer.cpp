@@ -1,5 +1,7 @@
 #include "cli/effect_renderer.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <system_error>
 
@@ -86,57 +88,89 @@ bool EffectRenderer::Render(Image& image, std::string& error) {
         error = "the effect renders 8 bits only; use --depth 8";
         return false;
     }
-    if (!input_ || input_->width() != image.width || input_->height() != image.height ||
-        input_->deep() != deep) {
-        input_ = std::make_unique<vshost::World>(image.width, image.height, deep);
+    if (!output_ || output_->width() != image.width || output_->height() != image.height ||
+        output_->deep() != deep) {
+        output_.reset();
         output_ = std::make_unique<vshost::World>(image.width, image.height, deep);
     }
-    for (int y = 0; y < image.height; ++y) {
-        const std::size_t row = std::size_t(y) * std::size_t(image.width) * 4;
-        if (deep) {
-            const std::uint16_t* s = &image.pixels16[row];
-            PF_Pixel16* d = input_->row16(y);
-            for (int x = 0; x < image.width; ++x, s += 4) {
-                d[x] = PF_Pixel16{FileToHost16(s[3]), FileToHost16(s[0]), FileToHost16(s[1]),
-                                  FileToHost16(s[2])};
+    // The image's own buffer becomes the input world: a file pixel and a host
+    // pixel have the same size, so each is converted where it lies, and a
+    // frame needs one buffer fewer.
+    const std::size_t width = std::size_t(image.width);
+    // 16-bit alpha the effect leaves alone keeps the file's exact value, which
+    // the coarser host scale cannot carry: it is kept aside meanwhile.
+    const bool keep_alpha = deep && image.has_alpha;
+    if (keep_alpha) file_alpha_.resize(width * std::size_t(image.height));
+    ForEachBand(image.height, [&](int first, int last) {
+        for (int y = first; y < last; ++y) {
+            const std::size_t at = std::size_t(y) * width;
+            if (deep) {
+                std::uint16_t* p = &image.pixels16[at * 4];
+                for (std::size_t x = 0; x < width; ++x, p += 4) {
+                    std::uint64_t rgba;
+                    std::memcpy(&rgba, p, sizeof rgba);
+                    if (keep_alpha) file_alpha_[at + x] = std::uint16_t(rgba >> 48);
+                    const std::uint64_t argb = FileToHostPixel16(rgba);
+                    std::memcpy(p, &argb, sizeof argb);
+                }
+            } else {
+                std::uint8_t* p = &image.pixels8[at * 4];
+                for (std::size_t x = 0; x < width; ++x, p += 4) {
+                    std::uint32_t rgba;
+                    std::memcpy(&rgba, p, sizeof rgba);
+                    const std::uint32_t argb = rgba << 8 | rgba >> 24;
+                    std::memcpy(p, &argb, sizeof argb);
+                }
             }
-        } else {
-            const std::uint8_t* s = &image.pixels8[row];
-            PF_Pixel8* d = input_->row8(y);
-            for (int x = 0; x < image.width; ++x, s += 4) d[x] = PF_Pixel8{s[3], s[0], s[1], s[2]};
         }
-    }
-    const PF_Err err = host_->Render(values_, *input_, *output_, scale_);
+    });
+    vshost::World input = vshost::World::Over(
+        deep ? static_cast<void*>(image.pixels16.data()) : static_cast<void*>(image.pixels8.data()),
+        image.width, image.height, deep);
+    const PF_Err err = host_->Render(values_, input, *output_, scale_);
     if (err != PF_Err_NONE) {
         error = "the effect failed to render (error " + std::to_string(err) + ")";
         return false;
     }
-    for (int y = 0; y < image.height; ++y) {
-        const std::size_t row = std::size_t(y) * std::size_t(image.width) * 4;
-        if (deep) {
-            std::uint16_t* d = &image.pixels16[row];
-            const PF_Pixel16* s = output_->row16(y);
-            const PF_Pixel16* in = input_->row16(y);
-            for (int x = 0; x < image.width; ++x, d += 4) {
-                d[0] = HostToFile16(s[x].red);
-                d[1] = HostToFile16(s[x].green);
-                d[2] = HostToFile16(s[x].blue);
-                // Alpha the effect left alone keeps the file's exact value,
-                // which the coarser host scale could not carry.
-                if (s[x].alpha != in[x].alpha) d[3] = HostToFile16(s[x].alpha);
-            }
-        } else {
-            std::uint8_t* d = &image.pixels8[row];
-            const PF_Pixel8* s = output_->row8(y);
-            for (int x = 0; x < image.width; ++x, d += 4) {
-                d[0] = s[x].red;
-                d[1] = s[x].green;
-                d[2] = s[x].blue;
-                d[3] = s[x].alpha;
+    ForEachBand(image.height, [&](int first, int last) {
+        for (int y = first; y < last; ++y) {
+            const std::size_t at = std::size_t(y) * width;
+            if (deep) {
+                std::uint16_t* d = &image.pixels16[at * 4];
+                const PF_Pixel16* s = output_->row16(y);
+                for (std::size_t x = 0; x < width; ++x, d += 4) {
+                    std::uint64_t argb;
+                    std::memcpy(&argb, s + x, sizeof argb);
+                    std::uint64_t rgba = HostToFilePixel16(argb);
+                    // d still holds the input pixel the effect was given.
+                    if (keep_alpha && std::uint16_t(argb) == d[0]) {
+                        rgba = (rgba & 0x0000FFFFFFFFFFFFu) | std::uint64_t{file_alpha_[at + x]} << 48;
+                    }
+                    std::memcpy(d, &rgba, sizeof rgba);
+                }
+            } else {
+                std::uint8_t* d = &image.pixels8[at * 4];
+                const PF_Pixel8* s = output_->row8(y);
+                for (std::size_t x = 0; x < width; ++x) {
+                    std::uint32_t argb;
+                    std::memcpy(&argb, s + x, sizeof argb);
+                    const std::uint32_t rgba = argb >> 8 | argb << 24;
+                    std::memcpy(d + 4 * x, &rgba, sizeof rgba);
+                }
             }
         }
-    }
+    });
     return true;
+}
+
+void EffectRenderer::ForEachBand(int height, const std::function<void(int, int)>& rows) {
+    constexpr int kBand = 16;  // rows per hand-out: whole pages, few atomic steps
+    std::atomic<int> next{0};
+    pool_.Run(host_->threads() - 1, [&](int) {
+        for (int first; (first = next.fetch_add(kBand, std::memory_order_relaxed)) < height;) {
+            rows(first, std::min(height, first + kBand));
+        }
+    });
 }
 
 }  // namespace velvetshade

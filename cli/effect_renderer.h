@@ -11,6 +11,7 @@
 #include "cli/effect_params.h"
 #include "cli/image_io.h"
 #include "host/host.h"
+#include "host/worker_pool.h"
 
 namespace velvetshade {
 
@@ -32,7 +33,7 @@ public:
     bool Configure(const std::vector<ParamSetting>& settings, int threads, Ratio scale,
                    std::string& error);
     // Renders image in place at its own depth; alpha of an image without
-    // alpha stays opaque.
+    // alpha stays opaque. On failure the image's pixels are undefined.
     bool Render(Image& image, std::string& error);
 
 private:
@@ -43,7 +44,13 @@ private:
     std::vector<PF_ParamDef> values_;
     vshost::RenderScale scale_;
     bool deep_aware_ = false;
-    std::unique_ptr<vshost::World> input_, output_;
+    std::unique_ptr<vshost::World> output_;
+    PixelVector<std::uint16_t> file_alpha_;
+    // The conversions to and from the host's pixels use as many threads as
+    // the render: on a 4K frame they cost as much as a tenth of it.
+    vshost::WorkerPool pool_;
+    // Runs rows(first, last) over bands of rows of an image height rows tall.
+    void ForEachBand(int height, const std::function<void(int, int)>& rows);
 };
 
 }  // namespace velvetshade

@@ -1,181 +1,102 @@
 #include "cli/image_io.h"
 
-#include <algorithm>
+#include <dlfcn.h>
 #include <system_error>
 
+#include "cli/plain_tiff.h"
+
 namespace velvetshade {
+namespace fs = std::filesystem;
 namespace {
 
-std::string LastError(const std::string& reader_error) {
-    std::string text = reader_error.empty() ? OIIO::geterror() : reader_error;
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-    if (const auto nl = text.find('\n'); nl != std::string::npos) text.resize(nl);
-    return text.empty() ? "unknown error" : text;
-}
+constexpr const char* kLibraryFile = "velvetshade-images.so";
 
-// Spreads nch interleaved channels into RGBA: grey fills red, green and blue;
-// missing alpha becomes opaque.
-template <typename T>
-void ToRgba(const std::vector<T>& in, int nch, int alpha, std::size_t pixels, T opaque,
-            std::vector<T>& out) {
-    const int colour = std::min(alpha >= 0 && alpha < 3 ? alpha : nch, 3);
-    for (std::size_t i = 0; i < pixels; ++i) {
-        const T* p = &in[i * std::size_t(nch)];
-        T* q = &out[i * 4];
-        if (colour >= 3) {
-            q[0] = p[0];
-            q[1] = p[1];
-            q[2] = p[2];
-        } else {
-            q[0] = q[1] = q[2] = p[0];
-        }
-        q[3] = alpha >= 0 ? p[alpha] : opaque;
+// Loaded once and kept for the process's life: images it filled may hold
+// descriptions whose code lives in it.
+const ImageLibrary* Library(std::string& error) {
+    static const ImageLibrary* library = nullptr;
+    static std::string failure;
+    if (library != nullptr) return library;
+    if (!failure.empty()) {
+        error = failure;
+        return nullptr;
     }
-}
-
-bool IsFloat(const OIIO::TypeDesc& t) {
-    return t.basetype == OIIO::TypeDesc::HALF || t.basetype == OIIO::TypeDesc::FLOAT ||
-           t.basetype == OIIO::TypeDesc::DOUBLE;
+    // A program with the library linked in (the tests) uses its own copy.
+    if (const auto self = reinterpret_cast<decltype(&VelvetshadeImageLibrary)>(
+            ::dlsym(RTLD_DEFAULT, "VelvetshadeImageLibrary"))) {
+        return library = self();
+    }
+    std::error_code ec;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    const fs::path candidates[] = {exe.parent_path() / kLibraryFile,
+                                   exe.parent_path().parent_path() / "lib" / "velvetshade" / kLibraryFile};
+    std::string why;
+    for (const fs::path& path : candidates) {
+        if (ec || !fs::exists(path, ec)) continue;
+        void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (handle == nullptr) {
+            why = ::dlerror();
+            continue;
+        }
+        const auto entry = reinterpret_cast<decltype(&VelvetshadeImageLibrary)>(
+            ::dlsym(handle, "VelvetshadeImageLibrary"));
+        if (entry != nullptr && (library = entry()) != nullptr) return library;
+        why = candidates[0].string() + " lacks its entry point";
+    }
+    failure = "the image library " + std::string(kLibraryFile) + " cannot be loaded" +
+              (why.empty() ? " (not found beside velvetshade)" : ": " + why);
+    error = failure;
+    return nullptr;
 }
 
 }  // namespace
 
-void Image::Allocate(int w, int h, int bits) {
-    width = w;
-    height = h;
-    depth = bits;
-    pixels8.clear();
-    pixels16.clear();
-    if (bits == 8) pixels8.assign(samples(), 0);
-    else pixels16.assign(samples(), 0);
-}
-
-bool ReadImage(const std::filesystem::path& path, int depth, Image& image, std::string& error) {
+bool ReadImage(const fs::path& path, int depth, Image& image, std::string& error) {
     std::error_code ec;
-    const auto status = std::filesystem::status(path, ec);
-    if (!std::filesystem::exists(status)) {
+    const auto status = fs::status(path, ec);
+    if (!fs::exists(status)) {
         error = "cannot read " + path.string() + ": no such file";
         return false;
     }
-    if (std::filesystem::is_directory(status)) {
+    if (fs::is_directory(status)) {
         error = "cannot read " + path.string() + ": it is a directory";
         return false;
     }
-    // Keep unassociated alpha as stored: the look leaves alpha alone, so the
-    // colour values must not be premultiplied on the way in.
-    OIIO::ImageSpec config;
-    config.attribute("oiio:UnassociatedAlpha", 1);
-    auto in = OIIO::ImageInput::open(path.string(), &config);
-    if (!in) {
-        error = "cannot read " + path.string() + ": " + LastError("");
+    if (ReadPlainTiff(path, depth, image)) return true;
+    const ImageLibrary* library = Library(error);
+    if (library == nullptr) {
+        error = "cannot read " + path.string() + ": " + error;
         return false;
     }
-    const OIIO::ImageSpec spec = in->spec();
-    const std::int64_t pixels = std::int64_t(spec.width) * std::int64_t(spec.height);
-    if (spec.width <= 0 || spec.height <= 0 || spec.nchannels <= 0 || spec.depth > 1) {
-        error = "cannot read " + path.string() + ": not a two-dimensional image";
-        return false;
-    }
-    if (pixels > kMaxPixels || spec.nchannels > 64) {
-        error = "cannot read " + path.string() + ": " + std::to_string(spec.width) + "x" +
-                std::to_string(spec.height) + " with " + std::to_string(spec.nchannels) +
-                " channels is larger than velvetshade handles";
-        return false;
-    }
-    const bool eight = spec.format.basetype == OIIO::TypeDesc::UINT8 ||
-                       spec.format.basetype == OIIO::TypeDesc::INT8;
-    const int bits = depth != 0 ? depth : (eight ? 8 : 16);
-    const int nch = std::min(spec.nchannels, 4);
-    const int alpha = spec.alpha_channel >= 0 && spec.alpha_channel < nch ? spec.alpha_channel : -1;
-
-    image.Allocate(spec.width, spec.height, bits);
-    image.has_alpha = alpha >= 0;
-    image.source = spec;
-    image.source_format = in->format_name();
-    bool ok;
-    if (bits == 8) {
-        std::vector<std::uint8_t> raw(std::size_t(pixels) * std::size_t(nch));
-        ok = in->read_image(0, 0, 0, nch, OIIO::TypeDesc::UINT8, raw.data());
-        if (ok) ToRgba<std::uint8_t>(raw, nch, alpha, std::size_t(pixels), 255, image.pixels8);
-    } else {
-        std::vector<std::uint16_t> raw(std::size_t(pixels) * std::size_t(nch));
-        ok = in->read_image(0, 0, 0, nch, OIIO::TypeDesc::UINT16, raw.data());
-        if (ok) ToRgba<std::uint16_t>(raw, nch, alpha, std::size_t(pixels), 65535, image.pixels16);
-    }
-    if (!ok || in->has_error()) {
-        error = "cannot read " + path.string() + ": " + LastError(in->geterror());
-        return false;
-    }
-    in->close();
-    return true;
+    return library->read(path, depth, image, error);
 }
 
-bool CanWriteImage(const std::filesystem::path& path, std::string& error) {
-    if (OIIO::ImageOutput::create(path.string())) return true;
-    error = "cannot write " + path.string() + ": " +
-            (path.extension().empty() ? std::string("no file extension to choose a format by")
-                                      : "no image format for \"" + path.extension().string() + "\"");
-    OIIO::geterror();  // drop the library's own copy of the message
-    return false;
+bool CanWriteImage(const fs::path& path, std::string& error) {
+    if (IsTiffName(path)) return true;
+    const ImageLibrary* library = Library(error);
+    if (library == nullptr) {
+        error = "cannot write " + path.string() + ": " + error;
+        return false;
+    }
+    return library->can_write(path, error);
 }
 
-bool WriteImage(const std::filesystem::path& write_path, const std::filesystem::path& format_path,
-                const Image& image, std::vector<std::string>& notes, std::string& error) {
-    auto out = OIIO::ImageOutput::create(format_path.string());
-    if (!out) {
-        CanWriteImage(format_path, error);
+bool WriteImage(const fs::path& write_path, const fs::path& format_path, const Image& image,
+                std::vector<std::string>& notes, std::string& error) {
+    if (CanWritePlainTiff(image, format_path)) return WritePlainTiff(write_path, format_path, image, error);
+    const ImageLibrary* library = Library(error);
+    if (library == nullptr) {
+        error = "cannot write " + format_path.string() + ": " + error;
         return false;
     }
-    const std::string format = out->format_name();
-    const bool alpha = image.has_alpha && out->supports("alpha");
-    if (image.has_alpha && !alpha) notes.push_back(format + " files hold no alpha; alpha dropped");
-
-    OIIO::TypeDesc type = image.depth == 16 ? OIIO::TypeDesc::UINT16 : OIIO::TypeDesc::UINT8;
-    if (format == "openexr") {
-        type = IsFloat(image.source.format) ? image.source.format : OIIO::TypeDesc(OIIO::TypeDesc::HALF);
-    } else if (format == "tiff" && IsFloat(image.source.format)) {
-        type = image.source.format;
+    // A plain TIFF read without the library goes elsewhere: the library's own
+    // description of the source goes with it, as if the library had read it.
+    std::shared_ptr<const OIIO::ImageSpec> described;
+    if (!image.source && image.tiff) {
+        if (!library->describe(image.tiff->source, described, error)) return false;
     }
-    const int nch = alpha ? 4 : 3;
-    OIIO::ImageSpec spec(image.width, image.height, nch, type);
-    spec.extra_attribs = image.source.extra_attribs;
-    // Bit layout and compression belong to the source file, not to ours.
-    spec.erase_attribute("oiio:BitsPerSample");
-    if (format != image.source_format) {
-        spec.erase_attribute("compression");
-        spec.erase_attribute("Compression");
-    }
-    spec.channelnames = {"R", "G", "B"};
-    spec.alpha_channel = -1;
-    if (alpha) {
-        spec.channelnames.push_back("A");
-        spec.alpha_channel = 3;
-        // PNG alpha is unassociated: without this the writer would divide the
-        // colours by alpha.
-        if (format == "png") spec.attribute("oiio:UnassociatedAlpha", 1);
-    } else {
-        spec.erase_attribute("oiio:UnassociatedAlpha");
-    }
-
-    if (!out->open(write_path.string(), spec)) {
-        error = "cannot write " + format_path.string() + ": " + LastError(out->geterror());
-        return false;
-    }
-    const OIIO::TypeDesc mem = image.depth == 16 ? OIIO::TypeDesc::UINT16 : OIIO::TypeDesc::UINT8;
-    const std::size_t sample = image.depth == 16 ? 2 : 1;
-    const void* data = image.depth == 16 ? static_cast<const void*>(image.pixels16.data())
-                                         : static_cast<const void*>(image.pixels8.data());
-    // Memory is always RGBA; with alpha dropped the fourth sample is skipped by stride.
-    const OIIO::stride_t xstride = OIIO::stride_t(4 * sample);
-    bool ok = out->write_image(mem, data, xstride);
-    ok = out->close() && ok;
-    // Only the results count: the TIFF writer records an error about an Exif
-    // directory it was never asked to write, and still writes a good file.
-    if (!ok) {
-        error = "cannot write " + format_path.string() + ": " + LastError(out->geterror());
-        return false;
-    }
-    return true;
+    return library->write(write_path, format_path, image, described ? described.get() : image.source.get(),
+                          notes, error);
 }
 
 }  // namespace velvetshade

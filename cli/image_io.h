@@ -1,30 +1,60 @@
 // Still images in and out through OpenImageIO. Pixels are kept as the file
 // holds them (RGBA, 0..255 or 0..65535); alpha is never premultiplied or
-// divided on the way.
+// divided on the way. The library is a module of its own, loaded on first
+// use: plain TIFFs are read and written without it (cli/plain_tiff.h).
 #pragma once
 
-#include <OpenImageIO/imageio.h>
+#include <OpenImageIO/oiioversion.h>
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "host/pixel_memory.h"
+
+OIIO_NAMESPACE_BEGIN
+class ImageSpec;
+OIIO_NAMESPACE_END
+
 namespace velvetshade {
+
+struct TiffLayout;
+
+// Frame-sized pixel buffers: huge pages, zeroed by the system.
+template <typename T>
+using PixelVector = std::vector<T, vshost::PixelAllocator<T>>;
 
 struct Image {
     int width = 0;
     int height = 0;
     int depth = 8;           // bits per channel of the pixels below: 8 or 16
     bool has_alpha = false;  // false: alpha is opaque and not written
-    std::vector<std::uint8_t> pixels8;    // RGBA rows when depth is 8
-    std::vector<std::uint16_t> pixels16;  // RGBA rows when depth is 16
+    PixelVector<std::uint8_t> pixels8;    // RGBA rows when depth is 8
+    PixelVector<std::uint16_t> pixels16;  // RGBA rows when depth is 16
     // The source's description: its metadata and colour-space tags go out with
     // the result, and a float source is written as float where the format can.
-    OIIO::ImageSpec source;
+    // Null for generated images and plain TIFFs.
+    std::shared_ptr<const OIIO::ImageSpec> source;
     std::string source_format;  // "png", "openexr", ...; empty for generated images
+    // Metadata of a generated image (name, value), written like a source's.
+    std::vector<std::pair<std::string, std::string>> attributes;
+    // The header of a plain TIFF source, written again with the new pixels.
+    std::shared_ptr<const TiffLayout> tiff;
 
-    void Allocate(int w, int h, int bits);
+    // Pixels all zero. Inline: the image library module fills images too.
+    void Allocate(int w, int h, int bits) {
+        width = w;
+        height = h;
+        depth = bits;
+        // Fresh buffers come zeroed, so none is cleared pass by pass.
+        pixels8 = {};
+        pixels16 = {};
+        if (bits == 8) pixels8.resize(samples());
+        else pixels16.resize(samples());
+    }
     std::size_t samples() const { return std::size_t(width) * std::size_t(height) * 4; }
 };
 
@@ -44,4 +74,21 @@ bool CanWriteImage(const std::filesystem::path& path, std::string& error);
 bool WriteImage(const std::filesystem::path& write_path, const std::filesystem::path& format_path,
                 const Image& image, std::vector<std::string>& notes, std::string& error);
 
+// The image library module's entry points.
+struct ImageLibrary {
+    bool (*read)(const std::filesystem::path& path, int depth, Image& image, std::string& error);
+    bool (*can_write)(const std::filesystem::path& path, std::string& error);
+    // source: the description to write image with (image.source, or one
+    // found by describe), null for a generated image.
+    bool (*write)(const std::filesystem::path& write_path, const std::filesystem::path& format_path,
+                  const Image& image, const OIIO::ImageSpec* source, std::vector<std::string>& notes,
+                  std::string& error);
+    // The description the library reads from a file, without its pixels.
+    bool (*describe)(const std::filesystem::path& path, std::shared_ptr<const OIIO::ImageSpec>& spec,
+                     std::string& error);
+};
+
 }  // namespace velvetshade
+
+// Exported by the image library module.
+extern "C" const velvetshade::ImageLibrary* VelvetshadeImageLibrary();

@@ -177,9 +177,13 @@ int RenderVideo(const Options& o, EffectRenderer& effect) {
             if (!reader.Finish(why)) error = why;
             return Fail("cannot read " + o.input.string() + ": " + error);
         }
-        if (!effect.Render(frame, error) || !writer.Write(frame, error)) {
+        if (!effect.Render(frame, error)) {
             progress.Finish();
             return Fail("frame " + std::to_string(done) + ": " + error);
+        }
+        if (!writer.Write(frame, error)) {
+            progress.Finish();
+            return Fail("cannot write " + o.output.string() + ": " + error);
         }
         progress.Update(++done);
     }

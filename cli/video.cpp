@@ -72,6 +72,23 @@ bool Capture(const std::vector<std::string>& argv, std::string& output, std::str
     return child.Wait(error);
 }
 
+// The scaler's name for the source's YUV matrix and range, so RGB frames
+// convert back with the same matrix they were decoded with; empty for RGB
+// sources or tags the scaler does not know.
+std::string ScaleMatrix(const VideoInfo& info, const char* direction) {
+    static const std::map<std::string, std::string> kMatrices = {
+        {"bt709", "bt709"},         {"bt470bg", "bt470"},   {"smpte170m", "smpte170m"},
+        {"smpte240m", "smpte240m"}, {"fcc", "fcc"},         {"bt2020nc", "bt2020"},
+        {"bt2020c", "bt2020"}};
+    const auto m = kMatrices.find(info.color_space);
+    if (m == kMatrices.end()) return {};
+    std::string filter = std::string("scale=") + direction + "_color_matrix=" + m->second;
+    if (info.color_range == "tv" || info.color_range == "pc") {
+        filter += std::string(":") + direction + "_range=" + info.color_range;
+    }
+    return filter;
+}
+
 }  // namespace
 
 bool IsVideoPath(const fs::path& path) {
@@ -90,7 +107,7 @@ bool ProbeVideo(const fs::path& path, VideoInfo& info, std::string& error) {
     }
     std::string text;
     if (!Capture({"ffprobe", "-v", "error", "-show_entries",
-                  "stream=codec_type,codec_name,width,height,r_frame_rate,nb_frames,pix_fmt,"
+                  "stream=codec_type,codec_name,width,height,r_frame_rate,avg_frame_rate,nb_frames,pix_fmt,"
                   "color_space,color_transfer,color_primaries,color_range:format=duration",
                   "-of", "default", "--", path.string()},
                  text, error)) {
@@ -139,6 +156,13 @@ bool ProbeVideo(const fs::path& path, VideoInfo& info, std::string& error) {
     }
     info.rate = video["r_frame_rate"];
     info.fps = RateValue(info.rate);
+    // As ffmpeg guesses it: a container with a millisecond time base can
+    // report 1000 fps for a short clip whose average is the real rate.
+    const double average = RateValue(video["avg_frame_rate"]);
+    if (average > 0 && average < 70 && !(info.fps > 0 && info.fps <= 210)) {
+        info.rate = video["avg_frame_rate"];
+        info.fps = average;
+    }
     if (!(info.fps > 0 && info.fps < 1000)) {
         error = "cannot read " + path.string() + ": the video stream has no usable frame rate";
         return false;
@@ -167,9 +191,14 @@ bool VideoReader::Open(const fs::path& path, const VideoInfo& info, int depth, s
     info_ = info;
     depth_ = depth;
     // No automatic rotation: frames must have the size the stream declares.
-    return ffmpeg_.Start({"ffmpeg", "-nostdin", "-v", "error", "-noautorotate", "-i", path.string(),
-                          "-map", "0:v:0", "-f", "rawvideo", "-pix_fmt", RawFormat(depth), "pipe:1"},
-                         Subprocess::Pipe::FromChild, error);
+    std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-v", "error", "-noautorotate", "-i",
+                                     path.string(), "-map", "0:v:0"};
+    if (const std::string scale = ScaleMatrix(info, "in"); !scale.empty()) {
+        argv.insert(argv.end(), {"-vf", scale});
+    }
+    // Frames come at the rate the encoder is told, so picture and sound stay together.
+    argv.insert(argv.end(), {"-r", info.rate, "-f", "rawvideo", "-pix_fmt", RawFormat(depth), "pipe:1"});
+    return ffmpeg_.Start(argv, Subprocess::Pipe::FromChild, error);
 }
 
 bool VideoReader::Read(Image& image, bool& end, std::string& error) {
@@ -197,6 +226,9 @@ bool VideoWriter::Open(const fs::path& write_path, const fs::path& format_path, 
         "-map", "0:v:0", "-map", "1:a?", "-map_metadata", "1"};
     if (!settings.codec.empty()) argv.insert(argv.end(), {"-c:v", settings.codec});
     if (settings.crf >= 0) argv.insert(argv.end(), {"-crf", std::to_string(settings.crf)});
+    if (const std::string scale = ScaleMatrix(info, "out"); !scale.empty()) {
+        argv.insert(argv.end(), {"-vf", scale});
+    }
     // The source's pixel format (ffmpeg falls back to the nearest one the
     // encoder takes) and its colour tags.
     if (!info.pix_fmt.empty()) argv.insert(argv.end(), {"-pix_fmt", info.pix_fmt});

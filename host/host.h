@@ -60,6 +60,10 @@ public:
     // Negative sizes or padding, odd padding on a 16-bit world, or a row too
     // large for 32-bit rowbytes throw std::invalid_argument.
     World(std::int32_t width, std::int32_t height, bool deep, std::int32_t row_padding = 0);
+    // A world over unpadded rows of pixels the caller owns and keeps alive
+    // (width * height pixels from pixels on): no copy of a frame the caller
+    // already holds. Sizes are checked like the constructor's.
+    static World Over(void* pixels, std::int32_t width, std::int32_t height, bool deep);
     World(const World&) = delete;
     World& operator=(const World&) = delete;
     World(World&&) noexcept = default;
@@ -85,8 +89,16 @@ public:
     bool PaddingIntact() const;
 
 private:
+    World() = default;
+    void Describe(std::byte* pixels, std::int32_t width, std::int32_t height, bool deep,
+                  std::int32_t rowbytes);
     std::byte* row_bytes(std::int32_t y) const;
-    std::vector<std::byte> storage_;
+    // Pixel memory (host/pixel_memory.h): zeroed by the system, huge pages.
+    struct FreeStorage {
+        std::size_t bytes;
+        void operator()(std::byte* p) const noexcept;
+    };
+    std::unique_ptr<std::byte[], FreeStorage> storage_;
     std::int32_t row_padding_ = 0;
     PF_EffectWorld def_{};
 };

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "host/host.h"
+#include "host/pixel_memory.h"
 
 namespace vshost {
 
@@ -27,22 +28,42 @@ World::World(std::int32_t width, std::int32_t height, bool deep, std::int32_t ro
         throw std::invalid_argument("world row too large");
     }
     const std::size_t bytes = static_cast<std::size_t>(rowbytes) * static_cast<std::size_t>(height);
-    storage_.resize(bytes + kAlignment);
-    const auto base = reinterpret_cast<std::uintptr_t>(storage_.data());
+    storage_ = std::unique_ptr<std::byte[], FreeStorage>(
+        static_cast<std::byte*>(AllocatePixelMemory(bytes + kAlignment)), FreeStorage{bytes + kAlignment});
+    const auto base = reinterpret_cast<std::uintptr_t>(storage_.get());
     const std::size_t offset = (kAlignment - base % kAlignment) % kAlignment;
-
-    def_.world_flags = deep ? PF_WorldFlag_DEEP : 0;
-    def_.data = reinterpret_cast<PF_Pixel8*>(storage_.data() + offset);
-    def_.rowbytes = static_cast<std::int32_t>(rowbytes);
-    def_.width = width;
-    def_.height = height;
-    def_.extent_hint = PF_LRect{0, 0, width, height};
-    def_.pix_aspect_ratio = PF_RationalScale{1, 1};
+    Describe(storage_.get() + offset, width, height, deep, static_cast<std::int32_t>(rowbytes));
 
     const std::size_t used = static_cast<std::size_t>(width) * static_cast<std::size_t>(pixel);
     for (std::int32_t y = 0; y < height; ++y) {
         std::memset(row_bytes(y) + used, kPaddingByte, static_cast<std::size_t>(row_padding));
     }
+}
+
+void World::FreeStorage::operator()(std::byte* p) const noexcept {
+    FreePixelMemory(p, bytes);
+}
+
+World World::Over(void* pixels, std::int32_t width, std::int32_t height, bool deep) {
+    if (width < 0 || height < 0) throw std::invalid_argument("world size must not be negative");
+    const std::int64_t rowbytes = std::int64_t{width} * (deep ? sizeof(PF_Pixel16) : sizeof(PF_Pixel8));
+    if (rowbytes > std::numeric_limits<std::int32_t>::max()) {
+        throw std::invalid_argument("world row too large");
+    }
+    World world;
+    world.Describe(static_cast<std::byte*>(pixels), width, height, deep, static_cast<std::int32_t>(rowbytes));
+    return world;
+}
+
+void World::Describe(std::byte* pixels, std::int32_t width, std::int32_t height, bool deep,
+                     std::int32_t rowbytes) {
+    def_.world_flags = deep ? PF_WorldFlag_DEEP : 0;
+    def_.data = reinterpret_cast<PF_Pixel8*>(pixels);
+    def_.rowbytes = rowbytes;
+    def_.width = width;
+    def_.height = height;
+    def_.extent_hint = PF_LRect{0, 0, width, height};
+    def_.pix_aspect_ratio = PF_RationalScale{1, 1};
 }
 
 std::byte* World::row_bytes(std::int32_t y) const {

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "entry/host_interface.h"
+
 namespace pipl {
 
 inline constexpr int kResourceId = 16000;
@@ -17,7 +19,7 @@ inline constexpr std::size_t kPropertyCount = 12;
 
 // The words global setup reports; the list must repeat them.
 inline constexpr std::uint32_t kModuleVersion = 0x00080001;    // 1.0, develop, build 1
-inline constexpr std::uint32_t kGlobalOutFlags = 0x02000000;   // deep-colour aware
+inline constexpr std::uint32_t kGlobalOutFlags = PF_OutFlag_DEEP_COLOR_AWARE;
 inline constexpr std::uint32_t kGlobalOutFlags2 = 0;
 
 // A four-character code is the 32-bit value whose most significant byte is the

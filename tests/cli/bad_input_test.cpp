@@ -36,7 +36,7 @@ TEST_F(BadInput, MissingUnreadableTruncatedOrUnsupportedInputs) {
     ExpectRefused({"render", Out("missing.png"), Out()}, "no such file");
     ExpectRefused({"render", dir.path.string(), Out()}, "is a directory");
     // Cut short: the header promises more than the file holds.
-    for (const char* ext : {".png", ".tif", ".exr"}) {
+    for (const char* ext : {".png", ".tif", ".exr", ".jpg"}) {
         const auto whole = dir.path / (std::string("whole") + ext);
         WriteImage(whole, RandomPixels(64, 64, 3, 16, 2));
         const std::string bytes = ReadBytes(whole);

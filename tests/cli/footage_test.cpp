@@ -1,4 +1,5 @@
 // Image sequences and videos through the built tool.
+#include <cmath>
 #include <gtest/gtest.h>
 
 #include "cli_test_support.h"
@@ -92,19 +93,24 @@ Probe ProbeFile(const fs::path& path) {
     return p;
 }
 
-// Decoded frames of a video as RGBA, 8 bits.
-std::vector<Pixels> DecodeFrames(const fs::path& path, int width, int height) {
+// Decoded frames of a video as RGBA, 8 or 16 bits.
+std::vector<Pixels> DecodeFrames(const fs::path& path, int width, int height, int bits) {
     const RunResult r = RunProgram({"ffmpeg", "-v", "error", "-i", path.string(), "-f", "rawvideo",
-                                    "-pix_fmt", "rgba", "pipe:1"});
+                                    "-pix_fmt", bits == 8 ? "rgba" : "rgba64le", "pipe:1"});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     std::vector<Pixels> frames;
-    const std::size_t size = std::size_t(width) * std::size_t(height) * 4;
-    for (std::size_t at = 0; at + size <= r.out.size(); at += size) {
+    const std::size_t samples = std::size_t(width) * std::size_t(height) * 4;
+    const std::size_t bytes = samples * std::size_t(bits / 8);
+    for (std::size_t at = 0; at + bytes <= r.out.size(); at += bytes) {
         Pixels p;
         p.width = width;
         p.height = height;
         p.channels = 4;
-        for (std::size_t i = 0; i < size; ++i) p.data.push_back(std::uint8_t(r.out[at + i]));
+        p.bits = bits;
+        for (std::size_t i = 0; i < samples; ++i) {
+            const auto byte = [&](std::size_t k) { return std::uint32_t(std::uint8_t(r.out[at + k])); };
+            p.data.push_back(bits == 8 ? byte(i) : byte(2 * i) | byte(2 * i + 1) << 8);
+        }
         frames.push_back(std::move(p));
     }
     return frames;
@@ -127,17 +133,28 @@ TEST(Video, KeepsFrameCountSizeRateAndAudio) {
     EXPECT_EQ(p.frames, 5);
     EXPECT_EQ(p.rate, "12/1");
     EXPECT_TRUE(p.audio);
+
+    // An encoder that will not start leaves nothing behind.
+    r = RunTool({"render", in.string(), (dir.path / "other.mp4").string(), "--codec", "no-such-encoder"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("no-such-encoder"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir.path / "other.mp4"));
+    EXPECT_TRUE(dir.Leftovers().empty());
 }
 
-TEST(Video, LosslessRoundTripMatchesThePixelFunction) {
-    const TempDir dir("lossless");
+class LosslessVideo : public testing::TestWithParam<int> {};
+
+TEST_P(LosslessVideo, RoundTripMatchesThePixelFunction) {
+    const int bits = GetParam();
+    const TempDir dir("lossless" + std::to_string(bits));
     const auto in = dir.path / "in.mkv", out = dir.path / "out.mkv";
     RunResult r = RunProgram({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=30x18:rate=5",
-                              "-frames:v", "5", "-c:v", "ffv1", "-pix_fmt", "bgra", in.string()});
+                              "-frames:v", "5", "-c:v", "ffv1", "-pix_fmt", bits == 8 ? "bgra" : "gbrap16le",
+                              in.string()});
     ASSERT_EQ(r.exit_code, 0) << r.err;
     r = RunTool(With({"render", in.string(), out.string(), "--codec", "ffv1"}, kLook));
     ASSERT_EQ(r.exit_code, 0) << r.err;
-    const auto source = DecodeFrames(in, 30, 18), result = DecodeFrames(out, 30, 18);
+    const auto source = DecodeFrames(in, 30, 18, bits), result = DecodeFrames(out, 30, 18, bits);
     ASSERT_EQ(source.size(), 5u);
     ASSERT_EQ(result.size(), 5u);
     for (std::size_t f = 0; f < 5; ++f) {
@@ -150,6 +167,31 @@ TEST(Video, LosslessRoundTripMatchesThePixelFunction) {
     r = RunTool({"render", in.string(), (dir.path / "still.png").string()});
     EXPECT_EQ(r.exit_code, 2);
     EXPECT_NE(r.err.find("must be a video file"), std::string::npos) << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Depths, LosslessVideo, testing::Values(8, 16));
+
+TEST(Video, TaggedYuvComesBackInItsOwnMatrix) {
+    // A BT.709 source must be converted back to YUV with BT.709, not the
+    // scaler's default, or every colour shifts.
+    const TempDir dir("matrix");
+    const auto in = dir.path / "in.mkv", out = dir.path / "out.mkv";
+    RunResult r = RunProgram({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=32x32:rate=5",
+                              "-frames:v", "2", "-vf", "scale=out_color_matrix=bt709:out_range=tv",
+                              "-c:v", "ffv1", "-pix_fmt", "yuv444p", "-colorspace", "bt709",
+                              "-color_range", "tv", in.string()});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    r = RunTool(With({"render", in.string(), out.string(), "--codec", "ffv1"}, kLook));
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const auto source = DecodeFrames(in, 32, 32, 8), result = DecodeFrames(out, 32, 32, 8);
+    ASSERT_EQ(result.size(), 2u);
+    const Pixels want = Expected(source[0], Geometry(Look(), 32, 32));
+    double total = 0;
+    for (std::size_t i = 0; i < want.data.size(); ++i) {
+        total += std::abs(double(result[0].data[i]) - double(want.data[i]));
+    }
+    // YUV rounding alone stays near 0.3 codes on average; the wrong matrix gives over 1.
+    EXPECT_LT(total / double(want.data.size()), 0.6);
 }
 
 TEST(Video, DamagedVideoIsRefused) {

@@ -1,4 +1,5 @@
 #include <fstream>
+#include <vector>
 
 #include "host_test_support.h"
 
@@ -85,6 +86,34 @@ TEST(World, PaddingCheckSeesAWritePastTheWidth) {
     EXPECT_EQ(world.row8(2)[3].blue, 4);
     reinterpret_cast<std::uint8_t*>(world.row8(1) + 4)[4] = 0;  // last padding byte of row 1
     EXPECT_FALSE(world.PaddingIntact());
+}
+
+TEST(World, LargeWorldsStartZeroedAndStayAligned) {
+    // Big enough to come from the system's pages rather than the heap.
+    World big(1500, 1000, true);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(big.def().data) % 64, 0u);
+    EXPECT_EQ(big.row16(0)[0].alpha, 0);
+    EXPECT_EQ(big.row16(999)[1499].blue, 0);
+    big.row16(999)[1499].blue = 7;
+    World moved(std::move(big));
+    EXPECT_EQ(moved.row16(999)[1499].blue, 7);
+}
+
+TEST(World, OverMemoryTheCallerOwns) {
+    std::vector<PF_Pixel16> pixels(6 * 4, PF_Pixel16{1, 2, 3, 4});
+    World over = World::Over(pixels.data(), 6, 4, true);
+    EXPECT_EQ(over.def().data, static_cast<void*>(pixels.data()));
+    EXPECT_EQ(over.rowbytes(), 6 * 8);
+    EXPECT_TRUE(over.deep());
+    EXPECT_EQ(over.def().extent_hint.right, 6);
+    over.row16(3)[5].red = 99;
+    EXPECT_EQ(pixels[3 * 6 + 5].red, 99);
+    EXPECT_EQ(over.row16(1)[0].green, 3);
+
+    std::vector<PF_Pixel8> small(2);
+    EXPECT_EQ(World::Over(small.data(), 2, 1, false).rowbytes(), 8);
+    EXPECT_THROW(World::Over(small.data(), -2, 1, false), std::invalid_argument);
+    EXPECT_THROW(World::Over(small.data(), 1 << 29, 1, true), std::invalid_argument);
 }
 
 }  // namespace

@@ -3,7 +3,8 @@
 `objdump -p`: a 64-bit DLL named Lanthorn.aex exporting exactly EffectMain (1)
 and PluginDataEntryFunction (2), importing only Windows' own DLLs, holding the
 property list and the manifest and no other resource; and none of the
-module's own objects carries a static initialiser.
+module's own objects carries a static initialiser or a DllMain, so loading
+runs only the runtime's code.
 
 usage: check_pe.py OBJDUMP MODULE OBJECT_LIST
 """
@@ -112,6 +113,9 @@ def main():
             if m and INITIALISER_SECTION.match(m.group(1)):
                 sections.append(m.group(1))
         check(not sections, "no static initialiser in %s %s" % (obj.rsplit("/", 1)[-1], sections))
+        entry = re.findall(r"\(sec\s+[1-9]\d*\).*\s(DllMain|DllEntryPoint)$",
+                           objdump(tool, "-t", obj), re.M)
+        check(not entry, "no library entry point of our own in %s %s" % (obj.rsplit("/", 1)[-1], entry))
 
     print("%d failed" % len(failures))
     return 1 if failures else 0

@@ -1,0 +1,186 @@
+// The image library module: every image format through OpenImageIO.
+#include <OpenImageIO/imageio.h>
+
+#include <algorithm>
+
+#include "cli/image_io.h"
+
+namespace velvetshade {
+namespace {
+
+std::string LastError(const std::string& reader_error) {
+    std::string text = reader_error.empty() ? OIIO::geterror() : reader_error;
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    if (const auto nl = text.find('\n'); nl != std::string::npos) text.resize(nl);
+    return text.empty() ? "unknown error" : text;
+}
+
+// Spreads nch interleaved channels into RGBA: grey fills red, green and blue;
+// missing alpha becomes opaque.
+template <typename T>
+void ToRgba(const std::vector<T>& in, int nch, int alpha, std::size_t pixels, T opaque,
+            PixelVector<T>& out) {
+    const int colour = std::min(alpha >= 0 && alpha < 3 ? alpha : nch, 3);
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const T* p = &in[i * std::size_t(nch)];
+        T* q = &out[i * 4];
+        if (colour >= 3) {
+            q[0] = p[0];
+            q[1] = p[1];
+            q[2] = p[2];
+        } else {
+            q[0] = q[1] = q[2] = p[0];
+        }
+        q[3] = alpha >= 0 ? p[alpha] : opaque;
+    }
+}
+
+bool IsFloat(const OIIO::TypeDesc& t) {
+    return t.basetype == OIIO::TypeDesc::HALF || t.basetype == OIIO::TypeDesc::FLOAT ||
+           t.basetype == OIIO::TypeDesc::DOUBLE;
+}
+
+bool ReadImage(const std::filesystem::path& path, int depth, Image& image, std::string& error) {
+    // Keep unassociated alpha as stored: the look leaves alpha alone, so the
+    // colour values must not be premultiplied on the way in.
+    OIIO::ImageSpec config;
+    config.attribute("oiio:UnassociatedAlpha", 1);
+    auto in = OIIO::ImageInput::open(path.string(), &config);
+    if (!in) {
+        error = "cannot read " + path.string() + ": " + LastError("");
+        return false;
+    }
+    const OIIO::ImageSpec spec = in->spec();
+    const std::int64_t pixels = std::int64_t(spec.width) * std::int64_t(spec.height);
+    if (spec.width <= 0 || spec.height <= 0 || spec.nchannels <= 0 || spec.depth > 1) {
+        error = "cannot read " + path.string() + ": not a two-dimensional image";
+        return false;
+    }
+    if (pixels > kMaxPixels || spec.nchannels > 64) {
+        error = "cannot read " + path.string() + ": " + std::to_string(spec.width) + "x" +
+                std::to_string(spec.height) + " with " + std::to_string(spec.nchannels) +
+                " channels is larger than velvetshade handles";
+        return false;
+    }
+    const bool eight = spec.format.basetype == OIIO::TypeDesc::UINT8 ||
+                       spec.format.basetype == OIIO::TypeDesc::INT8;
+    const int bits = depth != 0 ? depth : (eight ? 8 : 16);
+    const int nch = std::min(spec.nchannels, 4);
+    const int alpha = spec.alpha_channel >= 0 && spec.alpha_channel < nch ? spec.alpha_channel : -1;
+
+    image.Allocate(spec.width, spec.height, bits);
+    image.has_alpha = alpha >= 0;
+    image.source = std::make_shared<const OIIO::ImageSpec>(spec);
+    image.attributes.clear();
+    image.tiff.reset();
+    image.source_format = in->format_name();
+    bool ok;
+    if (bits == 8) {
+        std::vector<std::uint8_t> raw(std::size_t(pixels) * std::size_t(nch));
+        ok = in->read_image(0, 0, 0, nch, OIIO::TypeDesc::UINT8, raw.data());
+        if (ok) ToRgba<std::uint8_t>(raw, nch, alpha, std::size_t(pixels), 255, image.pixels8);
+    } else {
+        std::vector<std::uint16_t> raw(std::size_t(pixels) * std::size_t(nch));
+        ok = in->read_image(0, 0, 0, nch, OIIO::TypeDesc::UINT16, raw.data());
+        if (ok) ToRgba<std::uint16_t>(raw, nch, alpha, std::size_t(pixels), 65535, image.pixels16);
+    }
+    if (!ok || in->has_error()) {
+        error = "cannot read " + path.string() + ": " + LastError(in->geterror());
+        return false;
+    }
+    in->close();
+    return true;
+}
+
+bool CanWriteImage(const std::filesystem::path& path, std::string& error) {
+    if (OIIO::ImageOutput::create(path.string())) return true;
+    error = "cannot write " + path.string() + ": " +
+            (path.extension().empty() ? std::string("no file extension to choose a format by")
+                                      : "no image format for \"" + path.extension().string() + "\"");
+    OIIO::geterror();  // drop the library's own copy of the message
+    return false;
+}
+
+bool WriteImage(const std::filesystem::path& write_path, const std::filesystem::path& format_path,
+                const Image& image, const OIIO::ImageSpec* source, std::vector<std::string>& notes,
+                std::string& error) {
+    auto out = OIIO::ImageOutput::create(format_path.string());
+    if (!out) {
+        CanWriteImage(format_path, error);
+        return false;
+    }
+    const std::string format = out->format_name();
+    const bool alpha = image.has_alpha && out->supports("alpha");
+    if (image.has_alpha && !alpha) notes.push_back(format + " files hold no alpha; alpha dropped");
+
+    OIIO::TypeDesc type = image.depth == 16 ? OIIO::TypeDesc::UINT16 : OIIO::TypeDesc::UINT8;
+    const bool float_source = source != nullptr && IsFloat(source->format);
+    if (format == "openexr") {
+        type = float_source ? source->format : OIIO::TypeDesc(OIIO::TypeDesc::HALF);
+    } else if (format == "tiff" && float_source) {
+        type = source->format;
+    }
+    const int nch = alpha ? 4 : 3;
+    OIIO::ImageSpec spec(image.width, image.height, nch, type);
+    if (source != nullptr) spec.extra_attribs = source->extra_attribs;
+    for (const auto& [name, value] : image.attributes) spec.attribute(name, value);
+    // Bit layout and compression belong to the source file, not to ours.
+    spec.erase_attribute("oiio:BitsPerSample");
+    if (format != image.source_format) {
+        spec.erase_attribute("compression");
+        spec.erase_attribute("Compression");
+    }
+    spec.channelnames = {"R", "G", "B"};
+    spec.alpha_channel = -1;
+    if (alpha) {
+        spec.channelnames.push_back("A");
+        spec.alpha_channel = 3;
+        // PNG alpha is unassociated: without this the writer would divide the
+        // colours by alpha.
+        if (format == "png") spec.attribute("oiio:UnassociatedAlpha", 1);
+    } else {
+        spec.erase_attribute("oiio:UnassociatedAlpha");
+    }
+
+    if (!out->open(write_path.string(), spec)) {
+        error = "cannot write " + format_path.string() + ": " + LastError(out->geterror());
+        return false;
+    }
+    const OIIO::TypeDesc mem = image.depth == 16 ? OIIO::TypeDesc::UINT16 : OIIO::TypeDesc::UINT8;
+    const std::size_t sample = image.depth == 16 ? 2 : 1;
+    const void* data = image.depth == 16 ? static_cast<const void*>(image.pixels16.data())
+                                         : static_cast<const void*>(image.pixels8.data());
+    // Memory is always RGBA; with alpha dropped the fourth sample is skipped by stride.
+    const OIIO::stride_t xstride = OIIO::stride_t(4 * sample);
+    bool ok = out->write_image(mem, data, xstride);
+    ok = out->close() && ok;
+    // Only the results count: the TIFF writer records an error about an Exif
+    // directory it was never asked to write, and still writes a good file.
+    if (!ok) {
+        error = "cannot write " + format_path.string() + ": " + LastError(out->geterror());
+        return false;
+    }
+    return true;
+}
+
+bool Describe(const std::filesystem::path& path, std::shared_ptr<const OIIO::ImageSpec>& spec,
+              std::string& error) {
+    OIIO::ImageSpec config;
+    config.attribute("oiio:UnassociatedAlpha", 1);
+    auto in = OIIO::ImageInput::open(path.string(), &config);
+    if (!in) {
+        error = "cannot read " + path.string() + ": " + LastError("");
+        return false;
+    }
+    spec = std::make_shared<const OIIO::ImageSpec>(in->spec());
+    return true;
+}
+
+constexpr ImageLibrary kLibrary = {ReadImage, CanWriteImage, WriteImage, Describe};
+
+}  // namespace
+}  // namespace velvetshade
+
+extern "C" __attribute__((visibility("default"))) const velvetshade::ImageLibrary* VelvetshadeImageLibrary() {
+    return &velvetshade::kLibrary;
+}

@@ -1,0 +1,186 @@
+#!/usr/bin/env python3
+"""Runs the benchmarks tools/bench built and prints one table against the targets.
+
+Medians throughout: Google Benchmark repetitions for the look and the frame,
+whole-process wall times for velvetshade and FFmpeg, the two run alternately so
+that other load on the machine falls on both alike.
+"""
+import argparse
+import json
+import os
+import statistics
+import subprocess
+import sys
+import time
+
+WIDTH, HEIGHT = 3840, 2160
+PIXELS = WIDTH * HEIGHT
+THREADS = (1, 2)
+DEPTHS = (8, 16)
+FFMPEG_CHAIN = ("curves=preset=cross_process,vignette=PI/4,"
+                "eq=contrast=1.2:brightness=0.05,colorbalance=rs=0.1")
+
+# Targets.
+FRAME_SECONDS_MAX = 0.15   # a 4K frame through EffectMain on two threads
+FRAME_SCALING_MIN = 1.8    # two threads against one
+FFMPEG_RATIO_MIN = 2.0     # FFmpeg's time over velvetshade's, same thread count
+
+
+def run(cmd, **kwargs):
+    return subprocess.run(cmd, check=True, **kwargs)
+
+
+def make_frames(work):
+    """Deterministic 4K frames: colour ramps with seeded noise, opaque alpha,
+    uncompressed, one 16-bit and one 8-bit."""
+    os.makedirs(work, exist_ok=True)
+    f16 = os.path.join(work, "frame16.tif")
+    f8 = os.path.join(work, "frame8.tif")
+    if not os.path.exists(f16):
+        run(["oiiotool",
+             "--pattern", "fill:topleft=0.1,0.2,0.6:topright=0.9,0.5,0.1:"
+                          "bottomleft=0.2,0.8,0.3:bottomright=1,1,0.9", f"{WIDTH}x{HEIGHT}", "3",
+             "--pattern", "noise:type=gaussian:mean=0:stddev=0.08:seed=7", f"{WIDTH}x{HEIGHT}", "3",
+             "--add", "--ch", "R,G,B,A=1.0", "-d", "uint16", "--compression", "none",
+             "-o", f16 + ".part.tif"])
+        os.replace(f16 + ".part.tif", f16)
+    if not os.path.exists(f8):
+        run(["oiiotool", f16, "-d", "uint8", "--compression", "none", "-o", f8 + ".part.tif"])
+        os.replace(f8 + ".part.tif", f8)
+    return {16: f16, 8: f8}
+
+
+def gbench(exe, repetitions, extra=()):
+    """Median of each benchmark over the repetitions, from Google Benchmark's JSON."""
+    out = run([exe, f"--benchmark_repetitions={repetitions}",
+               "--benchmark_report_aggregates_only=true", "--benchmark_format=json", *extra],
+              stdout=subprocess.PIPE, text=True).stdout
+    medians = {}
+    for b in json.loads(out)["benchmarks"]:
+        if b.get("aggregate_name") == "median":
+            medians[b["run_name"]] = b
+    return medians
+
+
+def seconds(b):
+    scale = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[b.get("time_unit", "ns")]
+    return b["real_time"] * scale
+
+
+def ns_per_pixel(b, pixels):
+    if "ns_per_pixel" in b:
+        # An inverted rate counter: the JSON holds seconds per pixel.
+        return b["ns_per_pixel"] * 1e9
+    if "items_per_second" in b:
+        return 1e9 / b["items_per_second"]
+    return seconds(b) * 1e9 / pixels
+
+
+def wall(cmd):
+    start = time.perf_counter()
+    subprocess.run(cmd, check=True, stdin=subprocess.DEVNULL)
+    return time.perf_counter() - start
+
+
+def compare_with_ffmpeg(build, work, frames, runs):
+    velvetshade = os.path.join(build, "velvetshade")
+    times = {}
+    for depth in DEPTHS:
+        src = frames[depth]
+        for threads in THREADS:
+            ours = [velvetshade, "render", src, os.path.join(work, f"out{depth}.tif"),
+                    "--threads", str(threads), "--overwrite", "--quiet"]
+            # -threads before the input sets the decoder's, after it the
+            # encoder's; uncompressed output like ours.
+            theirs = ["ffmpeg", "-nostdin", "-hide_banner", "-v", "error", "-y",
+                      "-threads", str(threads), "-filter_threads", str(threads), "-i", src,
+                      "-vf", FFMPEG_CHAIN, "-threads", str(threads), "-compression_algo", "raw",
+                      os.path.join(work, f"ffmpeg{depth}.tif")]
+            wall(ours)  # warm the page cache and the loader for both
+            wall(theirs)
+            ours_t, theirs_t = [], []
+            for _ in range(runs):
+                ours_t.append(wall(ours))
+                theirs_t.append(wall(theirs))
+            times[(depth, threads)] = (statistics.median(ours_t), statistics.median(theirs_t))
+    return times
+
+
+def verdict(ok):
+    return "pass" if ok else "FAIL"
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__)
+    ap.add_argument("--build", default="build/linux")
+    ap.add_argument("--work", default="build/bench")
+    ap.add_argument("--runs", type=int, default=7, help="process runs per velvetshade/FFmpeg case")
+    ap.add_argument("--repetitions", type=int, default=5, help="Google Benchmark repetitions")
+    ap.add_argument("--quick", action="store_true", help="3 runs and 3 repetitions")
+    ap.add_argument("--json", help="also write the raw medians here")
+    args = ap.parse_args()
+    if args.quick:
+        args.runs = args.repetitions = 3
+
+    load = os.getloadavg()[0]
+    frames = make_frames(args.work)
+    look = gbench(os.path.join(args.build, "bench", "look", "look_bench"), args.repetitions)
+    frame = gbench(os.path.join(args.build, "bench", "render", "render_frame_bench"),
+                   args.repetitions)
+    e2e = compare_with_ffmpeg(args.build, args.work, frames, args.runs)
+
+    rows = []
+    failures = 0
+    for name, b in look.items():
+        rows.append([f"look `{name}` (1920x1080), ns/pixel", f"{ns_per_pixel(b, 1920 * 1080):.1f}",
+                     "", "", "", ""])
+    for depth in DEPTHS:
+        t = {}
+        for threads in THREADS:
+            b = frame.get(f"RenderFrame{depth}/{threads}/real_time")
+            t[threads] = (seconds(b), ns_per_pixel(b, PIXELS)) if b else None
+        if not all(t.values()):
+            rows.append([f"frame {depth}-bit through EffectMain", "missing", "", "", "", "FAIL"])
+            failures += 1
+            continue
+        speedup = t[1][0] / t[2][0]
+        ok = t[2][0] <= FRAME_SECONDS_MAX and speedup >= FRAME_SCALING_MIN
+        failures += not ok
+        rows.append([f"frame 3840x2160 {depth}-bit through EffectMain",
+                     f"{t[1][0]:.3f} s ({t[1][1]:.1f} ns/px)", f"{t[2][0]:.3f} s ({t[2][1]:.1f} ns/px)",
+                     f"{speedup:.2f}x", f"<= {FRAME_SECONDS_MAX} s on 2, >= {FRAME_SCALING_MIN}x",
+                     verdict(ok)])
+    for depth in DEPTHS:
+        ours = {n: e2e[(depth, n)][0] for n in THREADS}
+        theirs = {n: e2e[(depth, n)][1] for n in THREADS}
+        rows.append([f"velvetshade, {depth}-bit TIFF read+render+write",
+                     f"{ours[1]:.3f} s", f"{ours[2]:.3f} s", f"{ours[1] / ours[2]:.2f}x", "", ""])
+        rows.append([f"FFmpeg chain, {depth}-bit TIFF", f"{theirs[1]:.3f} s", f"{theirs[2]:.3f} s",
+                     f"{theirs[1] / theirs[2]:.2f}x", "", ""])
+        ratio = {n: theirs[n] / ours[n] for n in THREADS}
+        ok = all(r >= FFMPEG_RATIO_MIN for r in ratio.values())
+        failures += not ok
+        rows.append([f"FFmpeg / velvetshade, {depth}-bit", f"{ratio[1]:.2f}x", f"{ratio[2]:.2f}x", "",
+                     f">= {FFMPEG_RATIO_MIN}x on each", verdict(ok)])
+
+    header = ["measurement", "1 thread", "2 threads", "1 -> 2", "target", "result"]
+    widths = [max(len(r[i]) for r in rows + [header]) for i in range(len(header))]
+    line = lambda cells: "| " + " | ".join(c.ljust(w) for c, w in zip(cells, widths)) + " |"
+    print(f"{os.cpu_count()} cores, load average {load:.2f} at the start and "
+          f"{os.getloadavg()[0]:.2f} at the end (other work on the machine slows both sides); "
+          f"medians of {args.repetitions} repetitions (benchmarks) and {args.runs} runs (processes)")
+    print(line(header))
+    print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+    for r in rows:
+        print(line(r))
+
+    if args.json:
+        with open(args.json, "w") as f:
+            json.dump({"look": look, "frame": frame,
+                       "end_to_end": {f"{d}-bit/{n}": {"velvetshade": v, "ffmpeg": f}
+                                      for (d, n), (v, f) in e2e.items()}}, f, indent=1)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
