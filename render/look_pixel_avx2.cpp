@@ -6,6 +6,7 @@
 
 #include <cfloat>
 #include <cstdint>
+#include <cstring>
 
 #include "render/color_math.h"
 #include "render/look_params.h"
@@ -86,6 +87,39 @@ using Index = __m128i;
 }
 [[gnu::always_inline]] inline Vec RedTableAt(const double* table, Index i) {
     return _mm256_mask_i32gather_pd(_mm256_setzero_pd(), table, i, ColourLanes(), 8);
+}
+[[gnu::always_inline]] inline Index WholeCodes16At(const std::int32_t* table, Index i) {
+    return _mm_mask_i32gather_epi32(_mm_setzero_si128(), table, i, _mm_setr_epi32(-1, -1, -1, 0),
+                                    4);
+}
+// The pixel's bytes or words (alpha, red, green, blue) widened to 32 bits and
+// turned to (red, green, blue, alpha); the pad lane's alpha is never used.
+[[gnu::always_inline]] inline Index ReadChannels(const PF_Pixel8* in) {
+    std::uint32_t bits;
+    std::memcpy(&bits, in, sizeof bits);
+    const __m128i wide = _mm_cvtepu8_epi32(_mm_cvtsi32_si128(static_cast<int>(bits)));
+    return _mm_shuffle_epi32(wide, _MM_SHUFFLE(0, 3, 2, 1));
+}
+[[gnu::always_inline]] inline Index ReadChannels(const PF_Pixel16* in) {
+    std::uint64_t bits;
+    std::memcpy(&bits, in, sizeof bits);
+    const __m128i wide = _mm_cvtepu16_epi32(_mm_cvtsi64_si128(static_cast<long long>(bits)));
+    return _mm_shuffle_epi32(wide, _MM_SHUFFLE(0, 3, 2, 1));
+}
+[[gnu::always_inline]] inline Vec IndexValues(Index i) { return _mm256_cvtepi32_pd(i); }
+// Codes 0..255 (or 0..32768) in the low bytes (words) of the red, green and
+// blue lanes, moved behind alpha and written at once.
+[[gnu::always_inline]] inline void WritePixel(PF_Pixel8* out, std::uint8_t alpha, Index codes) {
+    const __m128i order = _mm_setr_epi8(-1, 0, 4, 8, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    const auto bits = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_shuffle_epi8(codes, order)));
+    const std::uint32_t pixel = bits | alpha;
+    std::memcpy(out, &pixel, sizeof pixel);
+}
+[[gnu::always_inline]] inline void WritePixel(PF_Pixel16* out, std::uint16_t alpha, Index codes) {
+    const __m128i order = _mm_setr_epi8(-1, -1, 0, 1, 4, 5, 8, 9, -1, -1, -1, -1, -1, -1, -1, -1);
+    const auto bits = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_shuffle_epi8(codes, order)));
+    const std::uint64_t pixel = bits | alpha;
+    std::memcpy(out, &pixel, sizeof pixel);
 }
 [[gnu::always_inline]] inline Vec WarmLensAt(Index i) {
     static_assert(sizeof(WarmLensTable) == 3 * 256 * sizeof(std::int32_t));

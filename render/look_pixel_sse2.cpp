@@ -115,6 +115,22 @@ using Index = Lanes;
 [[gnu::always_inline]] inline Vec RedTableAt(const double* table, Index i) {
     return {_mm_setr_pd(table[i.r], table[i.g]), _mm_set_sd(table[i.b])};
 }
+[[gnu::always_inline]] inline Index WholeCodes16At(const std::int32_t* table, Index i) {
+    return {table[i.r], table[i.g], table[i.b]};
+}
+template <typename Pixel>
+[[gnu::always_inline]] inline Index ReadChannels(const Pixel* in) {
+    return {in->red, in->green, in->blue};
+}
+[[gnu::always_inline]] inline Vec IndexValues(Index i) { return MakeInts(i.r, i.g, i.b); }
+template <typename Pixel, typename Alpha>
+[[gnu::always_inline]] inline void WritePixel(Pixel* out, Alpha alpha, Index codes) {
+    using Value = decltype(out->red);
+    out->alpha = alpha;
+    out->red = static_cast<Value>(codes.r);
+    out->green = static_cast<Value>(codes.g);
+    out->blue = static_cast<Value>(codes.b);
+}
 [[gnu::always_inline]] inline Vec WarmLensAt(Index i) {
     return MakeInts(WarmLensTable[0][i.r], WarmLensTable[1][i.g], WarmLensTable[2][i.b]);
 }
