@@ -88,6 +88,12 @@ using Index = __m128i;
 [[gnu::always_inline]] inline Vec RedTableAt(const double* table, Index i) {
     return _mm256_mask_i32gather_pd(_mm256_setzero_pd(), table, i, ColourLanes(), 8);
 }
+// Truncation gives INT_MIN for NaN, and the integer clamps then give 0, as
+// for values below 0; above max the integer part is at least max.
+[[gnu::always_inline]] inline Index Codes(Vec v, int max) {
+    return _mm_min_epi32(_mm_max_epi32(_mm256_cvttpd_epi32(v), _mm_setzero_si128()),
+                         _mm_set1_epi32(max));
+}
 [[gnu::always_inline]] inline Index WholeCodes16At(const std::int32_t* table, Index i) {
     return _mm_mask_i32gather_epi32(_mm_setzero_si128(), table, i, _mm_setr_epi32(-1, -1, -1, 0),
                                     4);

@@ -115,6 +115,9 @@ using Index = Lanes;
 [[gnu::always_inline]] inline Vec RedTableAt(const double* table, Index i) {
     return {_mm_setr_pd(table[i.r], table[i.g]), _mm_set_sd(table[i.b])};
 }
+[[gnu::always_inline]] inline Index Codes(Vec v, int max) {
+    return TruncateLanes(AtLeastZero(AtMost(Splat(max), v)));
+}
 [[gnu::always_inline]] inline Index WholeCodes16At(const std::int32_t* table, Index i) {
     return {table[i.r], table[i.g], table[i.b]};
 }
