@@ -3,6 +3,31 @@
 
 #include <cstdint>
 
+// Stages and shortcuts that hold for the whole frame; bits of
+// LookParams::stages, set by PrepareLookParams.
+enum LookStage : std::uint32_t {
+    LOOK_LENS_TABLE = 1u << 0,        // "F.Zuiko" or "Expired Film"
+    LOOK_VINTAGE = 1u << 1,           // tint after the lens stage
+    LOOK_CAST_SHIFT = 1u << 2,        // "Type1": one add of cast_shift
+    LOOK_CAST_OVERLAY = 1u << 3,      // "Type2" with a colour other than 0
+    LOOK_CONTRAST_OFF = 1u << 4,      // contrast is +0
+    LOOK_BRIGHTNESS_TABLE = 1u << 5,  // brightness other than 1 (and not NaN)
+    LOOK_XPROCESS_FULL = 1u << 6,     // xprocess is exactly 255
+    LOOK_XPROCESS_OFF = 1u << 7,      // xprocess is +0
+    LOOK_WARM_LENS = 1u << 8,
+    LOOK_BLACK_WHITE = 1u << 9,
+    LOOK_E6C41 = 1u << 10,
+    LOOK_WHOLE_BEFORE_FINAL = 1u << 11,  // channels are table integers (or NaN) before the finish
+    LOOK_XPROCESS_UNITS = 1u << 12,      // xprocess_terms hold T / 255 for "E6C41"
+    LOOK_GEOMETRY_FINITE = 1u << 13,     // the vignette ratio and dodge weight are always finite
+    LOOK_OFFSET_NONNEGATIVE = 1u << 14,  // the vignette offset is never below 0
+    LOOK_CAST_ZERO_SHIFT = 1u << 15,     // "Type1" with a colour of 0: nothing leaves 0..255
+    LOOK_CAST_NONNEGATIVE = 1u << 16,    // "Type2" with |colour| <= 127: nothing falls below 0
+};
+
+// PrepareLookParams stamps this into `prepared`; a zero-filled record lacks it.
+inline constexpr std::uint32_t kLookParamsPrepared = 0x4C6B5072;
+
 struct LookParams {
     double vignette_radius;      // 0..255: inner radius as a fraction of half_diagonal
     double vignette_amount;      // 0..255: darkening outside the inner radius
@@ -17,4 +42,39 @@ struct LookParams {
     double half_diagonal;        // of the frame at the current render scale
     std::int32_t width;          // frame size at the current render scale
     std::int32_t height;
+
+    // Derived from the fields above by PrepareLookParams, once per frame, with
+    // the very operations the pixel formulas use, so each value is the one the
+    // formula would compute per pixel. Valid only while `prepared` holds
+    // kLookParamsPrepared and the fields above are unchanged since.
+    std::uint32_t prepared;
+    std::uint32_t stages;          // LookStage bits
+    std::int32_t xprocess_index;   // pop-up clamped to 0..7
+    std::int32_t lens_index;       // pop-up clamped to 0..3
+    double centre_x;               // width * 0.5
+    double centre_y;               // height * 0.5
+    double inner_radius;           // vignette_radius / 255 * half_diagonal, floored at 1e-7
+    double outer_span;             // half_diagonal - inner_radius
+    double offset_cap;             // vignette_amount / 6
+    double cast_shift[4];          // "Type1": -0, color / 12, -(color * 0.25), 0
+    double cast_blend[4];          // "Type2": blend constants for the sign of color
+    double cast_amount;            // |color|
+    double cast_rest;              // 127 - |color|
+    double contrast_rest;          // 255 - contrast
+    double brightness_k;           // brightness - 1 or 1 - brightness
+    double brightness_rest;        // 0.9 - k
+    double xprocess_rest;          // 255 - xprocess
+    std::int32_t brightness_table; // 0 BrightenTable, 1 DarkenTable
+    std::int32_t reserved;
+
+    // Per-frame tables, indexed [channel][LookupIndex]: the table reads
+    // together with the frame-wide products and quotients that follow them.
+    double lens_values[3][256];     // the lens table's components
+    double brightness_terms[256];   // T * k / 0.9 for each brightness-table entry
+    double xprocess_terms[3][256];  // T * xprocess / 255, or T / 255 with LOOK_XPROCESS_UNITS
 };
+
+// Fills the derived part from the thirteen fields above it. Callers of the
+// per-pixel functions run it after the last change to those fields; a record
+// it never saw is rendered by the plain path.
+void PrepareLookParams(LookParams& params);

@@ -1,5 +1,7 @@
-// The per-pixel look. One body for both depths; the two variants differ only
-// in the channel maximum. Working values are binary64 on the 0..255 scale and
+// The plain per-pixel look: every stage exactly as the formulas are written,
+// for any record. It is the reference the fast variants are held to bit for
+// bit, and the path for records PrepareLookParams never saw. One body for
+// both depths; the two differ only in the channel maximum. Working values are binary64 on the 0..255 scale and
 // every formula is evaluated in the order written, because the output is
 // truncated and one bit can move a code.
 #include "render/look_pixel.h"
@@ -245,12 +247,13 @@ PF_Err LookPixel(void* refcon, std::int32_t x, std::int32_t y, typename Traits::
 
 }  // namespace
 
-PF_Err LookPixel8(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel8* in, PF_Pixel8* out) {
+PF_Err LookPixel8Plain(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel8* in,
+                       PF_Pixel8* out) {
     return LookPixel<Channel8>(refcon, x, y, in, out);
 }
 
-PF_Err LookPixel16(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel16* in,
-                   PF_Pixel16* out) {
+PF_Err LookPixel16Plain(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel16* in,
+                        PF_Pixel16* out) {
     return LookPixel<Channel16>(refcon, x, y, in, out);
 }
 
