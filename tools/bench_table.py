@@ -125,6 +125,7 @@ def main():
     load = os.getloadavg()[0]
     frames = make_frames(args.work)
     look = gbench(os.path.join(args.build, "bench", "look", "look_bench"), args.repetitions)
+    iterate = gbench(os.path.join(args.build, "bench", "host", "host_iterate_bench"), args.repetitions)
     frame = gbench(os.path.join(args.build, "bench", "render", "render_frame_bench"),
                    args.repetitions)
     e2e = compare_with_ffmpeg(args.build, args.work, frames, args.runs)
@@ -134,6 +135,13 @@ def main():
     for name, b in look.items():
         rows.append([f"look `{name}` (1920x1080), ns/pixel", f"{ns_per_pixel(b, 1920 * 1080):.1f}",
                      "", "", "", ""])
+    for depth in DEPTHS:
+        # The host's own share of a frame: iterate around a pixel function that only copies.
+        t = {n: iterate.get(f"IterateFrame<PF_Pixel{depth}>/{n}/real_time") for n in THREADS}
+        if all(t.values()):
+            rows.append([f"host iterate, {depth}-bit copy (1920x1080), ns/pixel",
+                         f"{ns_per_pixel(t[1], 1920 * 1080):.2f}", f"{ns_per_pixel(t[2], 1920 * 1080):.2f}",
+                         f"{seconds(t[1]) / seconds(t[2]):.2f}x", "", ""])
     for depth in DEPTHS:
         t = {}
         for threads in THREADS:
@@ -176,7 +184,7 @@ def main():
 
     if args.json:
         with open(args.json, "w") as f:
-            json.dump({"look": look, "frame": frame,
+            json.dump({"look": look, "iterate": iterate, "frame": frame,
                        "end_to_end": {f"{d}-bit/{n}": {"velvetshade": v, "ffmpeg": f}
                                       for (d, n), (v, f) in e2e.items()}}, f, indent=1)
     return 1 if failures else 0

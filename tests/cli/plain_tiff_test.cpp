@@ -153,5 +153,35 @@ TEST(PlainTiff, AnotherFormatKeepsTheSourceDescription) {
     EXPECT_TRUE(ReadBytes(dir.path / "direct.png") == ReadBytes(dir.path / "library.png"));
 }
 
+// Through the built tool: the pixels are the module's, and everything
+// before them is the source file's, byte for byte.
+TEST(PlainTiff, RendersThroughTheToolLikeAnyImage) {
+    TempDir dir("plain_tiff_render");
+    LookParams defaults{};
+    defaults.vignette_radius = 170;
+    defaults.vignette_amount = 100;
+    defaults.dodge = 129;
+    defaults.color_type = 1;
+    defaults.brightness = 1;
+    defaults.xprocess = 255;
+    defaults.xprocess_type = 2;
+    defaults.lens_type = 1;
+    for (const auto& [channels, bits] : {std::pair{4, 16}, std::pair{4, 8}, std::pair{3, 16}}) {
+        SCOPED_TRACE(std::to_string(channels) + " channels, " + std::to_string(bits) + " bits");
+        const Pixels in = RandomPixels(67, 45, channels, bits, 11);
+        WriteImage(dir.path / "in.tif", in, kPlainTags);
+        Image plain;
+        ASSERT_TRUE(ReadPlainTiff(dir.path / "in.tif", 0, plain));
+        const RunResult r = RunTool({"render", (dir.path / "in.tif").string(), (dir.path / "out.tif").string(),
+                                     "--threads", "2", "--overwrite"});
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        const Pixels out = ReadImage(dir.path / "out.tif");
+        const Pixels want = Expected(in, Geometry(defaults, 67, 45));
+        EXPECT_TRUE(out.data == want.data);
+        const std::size_t header = plain.tiff->header.size();
+        EXPECT_EQ(ReadBytes(dir.path / "out.tif").substr(0, header), ReadBytes(dir.path / "in.tif").substr(0, header));
+    }
+}
+
 }  // namespace
 }  // namespace velvetshade::test
