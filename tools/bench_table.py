@@ -77,7 +77,9 @@ def make_frames(work):
 
 def gbench(exe, repetitions, extra=()):
     """Median of each benchmark over the repetitions, from Google Benchmark's JSON."""
-    out = run([exe, f"--benchmark_repetitions={repetitions}",
+    # Repetitions of all the program's benchmarks interleaved at random, so
+    # that a burst of other work spreads over all of them instead of ruining one.
+    out = run([exe, f"--benchmark_repetitions={repetitions}", "--benchmark_enable_random_interleaving=true",
                "--benchmark_report_aggregates_only=true", "--benchmark_format=json", *extra],
               stdout=subprocess.PIPE, text=True).stdout
     medians = {}
