@@ -113,6 +113,12 @@ using Index = __m128i;
     return _mm_shuffle_epi32(wide, _MM_SHUFFLE(0, 3, 2, 1));
 }
 [[gnu::always_inline]] inline Vec IndexValues(Index i) { return _mm256_cvtepi32_pd(i); }
+// 255v as 256v - v.
+[[gnu::always_inline]] inline Index WideLensIndices(Index v) {
+    const __m128i scaled = _mm_sub_epi32(_mm_slli_epi32(v, 8), v);
+    const __m128i index = _mm_srli_epi32(_mm_add_epi32(scaled, _mm_set1_epi32(16384)), 15);
+    return _mm_min_epi32(index, _mm_set1_epi32(255));
+}
 // Codes 0..255 (or 0..32768) in the low bytes (words) of the red, green and
 // blue lanes, moved behind alpha and written at once.
 [[gnu::always_inline]] inline void WritePixel(PF_Pixel8* out, std::uint8_t alpha, Index codes) {
@@ -136,6 +142,39 @@ using Index = __m128i;
 
 [[gnu::always_inline]] inline bool AnyNaN(Vec v) {
     return (_mm256_movemask_pd(_mm256_cmp_pd(v, v, _CMP_UNORD_Q)) & 7) != 0;
+}
+
+constexpr bool kLaneHsl = true;
+// (green, blue, red, pad) and (blue, red, green, pad).
+[[gnu::always_inline]] inline Vec RotateToGbr(Vec v) {
+    return _mm256_permute4x64_pd(v, _MM_SHUFFLE(3, 0, 2, 1));
+}
+[[gnu::always_inline]] inline Vec RotateToBrg(Vec v) {
+    return _mm256_permute4x64_pd(v, _MM_SHUFFLE(3, 1, 0, 2));
+}
+// Lane indices (as pairs of 32-bit halves) of the highest set bit of each
+// red-green-blue mask pattern; no bit set gives red.
+struct LanePicks {
+    std::int32_t index[8][8];
+};
+constexpr LanePicks MakeLanePicks() {
+    LanePicks t{};
+    for (int bits = 0; bits < 8; ++bits) {
+        const int lane = bits & 4 ? 2 : bits & 2 ? 1 : 0;
+        for (int k = 0; k < 8; k += 2) {
+            t.index[bits][k] = 2 * lane;
+            t.index[bits][k + 1] = 2 * lane + 1;
+        }
+    }
+    return t;
+}
+constexpr LanePicks kLanePicks = MakeLanePicks();
+// The value of the last (bluest) lane whose mask is set, in every lane.
+[[gnu::always_inline]] inline Vec SpreadLastMatch(Vec v, Mask m) {
+    const int bits = _mm256_movemask_pd(m) & 7;
+    const __m256i index =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kLanePicks.index[bits]));
+    return _mm256_castps_pd(_mm256_permutevar8x32_ps(_mm256_castpd_ps(v), index));
 }
 
 [[gnu::always_inline]] inline __m128d RedLane(Vec v) { return _mm256_castpd256_pd128(v); }

@@ -126,6 +126,13 @@ template <typename Pixel>
     return {in->red, in->green, in->blue};
 }
 [[gnu::always_inline]] inline Vec IndexValues(Index i) { return MakeInts(i.r, i.g, i.b); }
+[[gnu::always_inline]] inline Index WideLensIndices(Index v) {
+    const auto index = [](std::int32_t c) {
+        const std::int32_t i = (c * 255 + 16384) >> 15;
+        return i < 255 ? i : 255;
+    };
+    return {index(v.r), index(v.g), index(v.b)};
+}
 template <typename Pixel, typename Alpha>
 [[gnu::always_inline]] inline void WritePixel(Pixel* out, Alpha alpha, Index codes) {
     using Value = decltype(out->red);
@@ -143,6 +150,9 @@ template <typename Pixel, typename Alpha>
     const int b = _mm_movemask_pd(_mm_cmpunord_sd(v.bp, v.bp)) & 1;
     return (rg | b) != 0;
 }
+
+// The colour conversion runs on scalars: lane permutes cost more here.
+constexpr bool kLaneHsl = false;
 
 [[gnu::always_inline]] inline __m128d RedLane(Vec v) { return v.rg; }
 [[gnu::always_inline]] inline __m128d GreenLane(Vec v) { return _mm_unpackhi_pd(v.rg, v.rg); }

@@ -406,3 +406,61 @@ INSTANTIATE_TEST_SUITE_P(Speed, VariantTest,
                          [](const auto& param_info) { return std::string(LookVariantName(param_info.param)); });
 
 }  // namespace
+
+namespace {
+
+// The factory hands out the plain body, the SSE2 body under the spec names
+// and a variant this processor runs; a variant it cannot run falls back.
+TEST(LookVariants, FactoryNamesTheBodies) {
+    const LookKernels plain = LookKernelsFor(LookVariant::kPlain);
+    EXPECT_EQ(plain.pixel8, &LookPixel8Plain);
+    EXPECT_EQ(plain.pixel16, &LookPixel16Plain);
+    const LookKernels sse2 = LookKernelsFor(LookVariant::kSse2);
+    EXPECT_EQ(sse2.pixel8, &LookPixel8);
+    EXPECT_EQ(sse2.pixel16, &LookPixel16);
+    EXPECT_TRUE(LookVariantRuns(LookVariant::kPlain));
+    EXPECT_TRUE(LookVariantRuns(LookVariant::kSse2));
+    const LookVariant fastest = FastestLookVariant();
+    EXPECT_TRUE(LookVariantRuns(fastest));
+    EXPECT_NE(fastest, LookVariant::kPlain);
+    const LookKernels avx2 = LookKernelsFor(LookVariant::kAvx2);
+    if (LookVariantRuns(LookVariant::kAvx2)) {
+        EXPECT_EQ(fastest, LookVariant::kAvx2);
+        EXPECT_EQ(avx2.pixel8, &LookPixel8Avx2);
+    } else {
+        EXPECT_EQ(avx2.pixel8, &LookPixel8);
+    }
+}
+
+// Preparing twice changes nothing; the derived fields hold the values the
+// formulas compute.
+TEST(LookVariants, PreparingIsRepeatable) {
+    LookParams once{};
+    once.vignette_radius = 90;
+    once.vignette_amount = 40;
+    once.color = -30;
+    once.color_type = 2;
+    once.contrast = 17;
+    once.brightness = 0.6;
+    once.xprocess = 99;
+    once.xprocess_type = 3;
+    once.lens_type = 3;
+    once.width = 300;
+    once.height = 200;
+    once.half_diagonal = 0.5 * std::sqrt(300.0 * 300 + 200.0 * 200);
+    PrepareLookParams(once);
+    LookParams twice = once;
+    PrepareLookParams(twice);
+    EXPECT_EQ(std::memcmp(&once, &twice, sizeof once), 0);
+    EXPECT_EQ(once.prepared, kLookParamsPrepared);
+    EXPECT_EQ(once.xprocess_index, 2);
+    EXPECT_EQ(once.lens_index, 2);
+    EXPECT_EQ(once.inner_radius, 90.0 / 255 * once.half_diagonal);
+    EXPECT_EQ(once.brightness_k, 1 - 0.6);
+    EXPECT_NE(once.stages & LOOK_LENS_TABLE, 0u);
+    EXPECT_NE(once.stages & LOOK_CAST_OVERLAY, 0u);
+    EXPECT_NE(once.stages & LOOK_BRIGHTNESS_TABLE, 0u);
+    EXPECT_EQ(once.stages & (LOOK_XPROCESS_FULL | LOOK_XPROCESS_OFF | LOOK_CONTRAST_OFF), 0u);
+}
+
+}  // namespace
