@@ -93,9 +93,8 @@ private:
     void Describe(std::byte* pixels, std::int32_t width, std::int32_t height, bool deep,
                   std::int32_t rowbytes);
     std::byte* row_bytes(std::int32_t y) const;
-    // Pixel memory (host/pixel_memory.h): zeroed by the system, huge pages.
+    // Pixel memory (host/pixel_memory.h): zeroed by the system, not by us.
     struct FreeStorage {
-        std::size_t bytes;
         void operator()(std::byte* p) const noexcept;
     };
     std::unique_ptr<std::byte[], FreeStorage> storage_;

@@ -28,8 +28,7 @@ World::World(std::int32_t width, std::int32_t height, bool deep, std::int32_t ro
         throw std::invalid_argument("world row too large");
     }
     const std::size_t bytes = static_cast<std::size_t>(rowbytes) * static_cast<std::size_t>(height);
-    storage_ = std::unique_ptr<std::byte[], FreeStorage>(
-        static_cast<std::byte*>(AllocatePixelMemory(bytes + kAlignment)), FreeStorage{bytes + kAlignment});
+    storage_.reset(static_cast<std::byte*>(AllocatePixelMemory(bytes + kAlignment)));
     const auto base = reinterpret_cast<std::uintptr_t>(storage_.get());
     const std::size_t offset = (kAlignment - base % kAlignment) % kAlignment;
     Describe(storage_.get() + offset, width, height, deep, static_cast<std::int32_t>(rowbytes));
@@ -41,7 +40,7 @@ World::World(std::int32_t width, std::int32_t height, bool deep, std::int32_t ro
 }
 
 void World::FreeStorage::operator()(std::byte* p) const noexcept {
-    FreePixelMemory(p, bytes);
+    FreePixelMemory(p);
 }
 
 World World::Over(void* pixels, std::int32_t width, std::int32_t height, bool deep) {

@@ -83,9 +83,10 @@ def gbench(exe, repetitions, extra=()):
                "--benchmark_report_aggregates_only=true", "--benchmark_format=json", *extra],
               stdout=subprocess.PIPE, text=True).stdout
     medians = {}
-    for b in json.loads(out)["benchmarks"]:
-        if b.get("aggregate_name") == "median":
-            medians[b["run_name"]] = b
+    rows = [b for b in json.loads(out)["benchmarks"] if b.get("aggregate_name") == "median"]
+    rows.sort(key=lambda b: (b.get("family_index", 0), b.get("per_family_instance_index", 0)))
+    for b in rows:
+        medians[b["run_name"]] = b
     return medians
 
 
@@ -103,7 +104,15 @@ def ns_per_pixel(b, pixels):
     return seconds(b) * 1e9 / pixels
 
 
-def wall(cmd):
+def wall(cmd, output):
+    # Each run writes a new file, as a render normally does: replacing one
+    # makes the file system flush the new data at once, which would time the
+    # disk rather than the program.
+    # The previous run's data goes to disk first, so its writeback does not
+    # compete with this run.
+    if os.path.exists(output):
+        os.remove(output)
+    os.sync()
     start = time.perf_counter()
     subprocess.run(cmd, check=True, stdin=subprocess.DEVNULL)
     return time.perf_counter() - start
@@ -115,21 +124,21 @@ def compare_with_ffmpeg(build, work, frames, runs, quiet):
     for depth in DEPTHS:
         src = frames[depth]
         for threads in THREADS:
-            ours = [velvetshade, "render", src, os.path.join(work, f"out{depth}.tif"),
-                    "--threads", str(threads), "--overwrite", "--quiet"]
+            ours_out = os.path.join(work, f"out{depth}.tif")
+            theirs_out = os.path.join(work, f"ffmpeg{depth}.tif")
+            ours = [velvetshade, "render", src, ours_out, "--threads", str(threads), "--overwrite", "--quiet"]
             # -threads before the input sets the decoder's, after it the
             # encoder's; uncompressed output like ours.
             theirs = ["ffmpeg", "-nostdin", "-hide_banner", "-v", "error", "-y",
                       "-threads", str(threads), "-filter_threads", str(threads), "-i", src,
-                      "-vf", FFMPEG_CHAIN, "-threads", str(threads), "-compression_algo", "raw",
-                      os.path.join(work, f"ffmpeg{depth}.tif")]
+                      "-vf", FFMPEG_CHAIN, "-threads", str(threads), "-compression_algo", "raw", theirs_out]
             wait_for_quiet(quiet)
-            wall(ours)  # warm the page cache and the loader for both
-            wall(theirs)
+            wall(ours, ours_out)  # warm the page cache and the loader for both
+            wall(theirs, theirs_out)
             ours_t, theirs_t = [], []
             for _ in range(runs):
-                ours_t.append(wall(ours))
-                theirs_t.append(wall(theirs))
+                ours_t.append(wall(ours, ours_out))
+                theirs_t.append(wall(theirs, theirs_out))
             times[(depth, threads)] = (statistics.median(ours_t), statistics.median(theirs_t))
     return times
 

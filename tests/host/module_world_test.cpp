@@ -89,7 +89,7 @@ TEST(World, PaddingCheckSeesAWritePastTheWidth) {
 }
 
 TEST(World, LargeWorldsStartZeroedAndStayAligned) {
-    // Big enough to come from the system's pages rather than the heap.
+    // Big enough to come straight from the system rather than the heap.
     World big(1500, 1000, true);
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(big.def().data) % 64, 0u);
     EXPECT_EQ(big.row16(0)[0].alpha, 0);
