@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iomanip>
+#include <iterator>
 #include <limits>
 #include <random>
 #include <sstream>
@@ -338,13 +339,14 @@ protected:
             }
         }
         std::uniform_real_distribution<double> off_scale(-20, 280);
-        const double odd[] = {kNaN,  kInf,  -kInf, -0.0,   0.0,
-                              255.0, 127.5, 1e300, -1e300, 0.49999999999999994};
+        const double odd[] = {kNaN,   kInf,   -kInf,    -0.0,     0.0,   255.0,
+                              127.5,  1e300,  -1e300,   4.9e-324, 1e-310, 0.49999999999999994,
+                              254.5,  128.0,  127.99999999999999};
         for (int i = 0; i < random_pixels / 4; ++i) {
             const auto [x, y] = spots[rng() % spots.size()];
             double rgb[3];
             for (double& v : rgb) {
-                v = rng() % 8 == 0 ? odd[rng() % 10] : off_scale(rng);
+                v = rng() % 8 == 0 ? odd[rng() % std::size(odd)] : off_scale(rng);
                 if (rng() % 3 == 0) v = std::round(v);
             }
             CheckWorking(s, prepared, x, y, {rgb[0], rgb[1], rgb[2]});
