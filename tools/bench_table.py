@@ -26,6 +26,31 @@ FRAME_SCALING_MIN = 1.8    # two threads against one
 FFMPEG_RATIO_MIN = 2.0     # FFmpeg's time over velvetshade's, same thread count
 
 
+def busy_fraction(interval=1.0):
+    """Share of the machine's CPU time not idle over interval seconds."""
+    def sample():
+        with open("/proc/stat") as f:
+            v = [int(x) for x in f.readline().split()[1:]]
+        return sum(v), v[3] + v[4]  # idle and iowait
+    total0, idle0 = sample()
+    time.sleep(interval)
+    total1, idle1 = sample()
+    return 1.0 - (idle1 - idle0) / max(1, total1 - total0)
+
+
+QUIET_WAITS = []
+
+
+def wait_for_quiet(limit):
+    """Waits up to limit seconds for other work on the machine to stop, since
+    it would slow whatever is measured next; notes when it did not."""
+    deadline = time.monotonic() + limit
+    while time.monotonic() < deadline:
+        if busy_fraction() < 0.1:
+            return
+    QUIET_WAITS.append(limit)
+
+
 def run(cmd, **kwargs):
     return subprocess.run(cmd, check=True, **kwargs)
 
@@ -52,7 +77,9 @@ def make_frames(work):
 
 def gbench(exe, repetitions, extra=()):
     """Median of each benchmark over the repetitions, from Google Benchmark's JSON."""
-    out = run([exe, f"--benchmark_repetitions={repetitions}",
+    # Repetitions of all the program's benchmarks interleaved at random, so
+    # that a burst of other work spreads over all of them instead of ruining one.
+    out = run([exe, f"--benchmark_repetitions={repetitions}", "--benchmark_enable_random_interleaving=true",
                "--benchmark_report_aggregates_only=true", "--benchmark_format=json", *extra],
               stdout=subprocess.PIPE, text=True).stdout
     medians = {}
@@ -82,7 +109,7 @@ def wall(cmd):
     return time.perf_counter() - start
 
 
-def compare_with_ffmpeg(build, work, frames, runs):
+def compare_with_ffmpeg(build, work, frames, runs, quiet):
     velvetshade = os.path.join(build, "velvetshade")
     times = {}
     for depth in DEPTHS:
@@ -96,6 +123,7 @@ def compare_with_ffmpeg(build, work, frames, runs):
                       "-threads", str(threads), "-filter_threads", str(threads), "-i", src,
                       "-vf", FFMPEG_CHAIN, "-threads", str(threads), "-compression_algo", "raw",
                       os.path.join(work, f"ffmpeg{depth}.tif")]
+            wait_for_quiet(quiet)
             wall(ours)  # warm the page cache and the loader for both
             wall(theirs)
             ours_t, theirs_t = [], []
@@ -118,17 +146,20 @@ def main():
     ap.add_argument("--repetitions", type=int, default=5, help="Google Benchmark repetitions")
     ap.add_argument("--quick", action="store_true", help="3 runs and 3 repetitions")
     ap.add_argument("--json", help="also write the raw medians here")
+    ap.add_argument("--quiet-wait", type=float, default=60,
+                    help="seconds to wait before each part for the machine to be idle (0: no wait)")
     args = ap.parse_args()
     if args.quick:
         args.runs = args.repetitions = 3
 
     load = os.getloadavg()[0]
     frames = make_frames(args.work)
-    look = gbench(os.path.join(args.build, "bench", "look", "look_bench"), args.repetitions)
-    iterate = gbench(os.path.join(args.build, "bench", "host", "host_iterate_bench"), args.repetitions)
-    frame = gbench(os.path.join(args.build, "bench", "render", "render_frame_bench"),
-                   args.repetitions)
-    e2e = compare_with_ffmpeg(args.build, args.work, frames, args.runs)
+    bench = lambda area, name: (wait_for_quiet(args.quiet_wait),
+                                gbench(os.path.join(args.build, "bench", area, name), args.repetitions))[1]
+    look = bench("look", "look_bench")
+    iterate = bench("host", "host_iterate_bench")
+    frame = bench("render", "render_frame_bench")
+    e2e = compare_with_ffmpeg(args.build, args.work, frames, args.runs, args.quiet_wait)
 
     rows = []
     failures = 0
@@ -177,6 +208,9 @@ def main():
     print(f"{os.cpu_count()} cores, load average {load:.2f} at the start and "
           f"{os.getloadavg()[0]:.2f} at the end (other work on the machine slows both sides); "
           f"medians of {args.repetitions} repetitions (benchmarks) and {args.runs} runs (processes)")
+    if QUIET_WAITS:
+        print(f"note: the machine was busy with other work before {len(QUIET_WAITS)} of the parts; "
+              "their numbers are slower than an idle machine gives")
     print(line(header))
     print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
     for r in rows:
