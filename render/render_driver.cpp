@@ -92,7 +92,7 @@ PF_Err Render(PF_InData* in_data, PF_OutData* /*out_data*/, PF_ParamDef* params[
     SetGeometry(*in_data, look);
     PrepareLookParams(look);
     // Chosen per frame from the processor; the pixels only call the pointer.
-    const LookKernels kernels = LookKernelsFor(FastestLookVariant());
+    const LookKernels kernels = FastestLookKernels();
 
     PF_EffectWorld* input = &params[PARAM_INPUT]->u.ld;
     // Only the output's depth decides; the input is the host's to match.

@@ -436,6 +436,8 @@ TEST(LookVariants, FactoryNamesTheBodies) {
     const LookVariant fastest = FastestLookVariant();
     EXPECT_TRUE(LookVariantRuns(fastest));
     EXPECT_NE(fastest, LookVariant::kPlain);
+    EXPECT_EQ(FastestLookKernels().pixel8, LookKernelsFor(fastest).pixel8);
+    EXPECT_EQ(FastestLookKernels().pixel16, LookKernelsFor(fastest).pixel16);
     const LookKernels avx2 = LookKernelsFor(LookVariant::kAvx2);
     if (LookVariantRuns(LookVariant::kAvx2)) {
         EXPECT_EQ(fastest, LookVariant::kAvx2);
