@@ -1,9 +1,9 @@
 // The plain per-pixel look: every stage exactly as the formulas are written,
 // for any record. It is the reference the fast variants are held to bit for
 // bit, and the path for records PrepareLookParams never saw. One body for
-// both depths; the two differ only in the channel maximum. Working values are binary64 on the 0..255 scale and
-// every formula is evaluated in the order written, because the output is
-// truncated and one bit can move a code.
+// both depths; the two differ only in the channel maximum. Working values
+// are binary64 on the 0..255 scale and every formula is evaluated in the
+// order written, because the output is truncated and one bit can move a code.
 #include "render/look_pixel.h"
 
 #include <cmath>

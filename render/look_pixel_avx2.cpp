@@ -32,9 +32,7 @@ using Mask = __m256d;
 
 // Ordered compares: false when either side is NaN, as in C++.
 [[gnu::always_inline]] inline Mask Less(Vec a, Vec b) { return _mm256_cmp_pd(a, b, _CMP_LT_OQ); }
-[[gnu::always_inline]] inline Mask Greater(Vec a, Vec b) {
-    return _mm256_cmp_pd(a, b, _CMP_GT_OQ);
-}
+[[gnu::always_inline]] inline Mask Greater(Vec a, Vec b) { return _mm256_cmp_pd(a, b, _CMP_GT_OQ); }
 [[gnu::always_inline]] inline Mask GreaterEqual(Vec a, Vec b) {
     return _mm256_cmp_pd(a, b, _CMP_GE_OQ);
 }
@@ -122,7 +120,8 @@ using Index = __m128i;
 // Codes 0..255 (or 0..32768) in the low bytes (words) of the red, green and
 // blue lanes, moved behind alpha and written at once.
 [[gnu::always_inline]] inline void WritePixel(PF_Pixel8* out, std::uint8_t alpha, Index codes) {
-    const __m128i order = _mm_setr_epi8(-1, 0, 4, 8, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m128i order =
+        _mm_setr_epi8(-1, 0, 4, 8, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
     const auto bits = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_shuffle_epi8(codes, order)));
     const std::uint32_t pixel = bits | alpha;
     std::memcpy(out, &pixel, sizeof pixel);
@@ -136,8 +135,8 @@ using Index = __m128i;
 [[gnu::always_inline]] inline Vec WarmLensAt(Index i) {
     static_assert(sizeof(WarmLensTable) == 3 * 256 * sizeof(std::int32_t));
     const __m128i at = _mm_add_epi32(i, _mm_setr_epi32(0, 256, 512, 0));
-    return _mm256_cvtepi32_pd(_mm_mask_i32gather_epi32(
-        _mm_setzero_si128(), WarmLensTable[0].data(), at, _mm_setr_epi32(-1, -1, -1, 0), 4));
+    return _mm256_cvtepi32_pd(_mm_mask_i32gather_epi32(_mm_setzero_si128(), WarmLensTable[0].data(),
+                                                       at, _mm_setr_epi32(-1, -1, -1, 0), 4));
 }
 
 [[gnu::always_inline]] inline bool AnyNaN(Vec v) {
@@ -192,7 +191,7 @@ PF_Err LookPixel8Avx2(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel8* i
 }
 
 PF_Err LookPixel16Avx2(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel16* in,
-                   PF_Pixel16* out) {
+                       PF_Pixel16* out) {
     return FastPixel<Depth16>(refcon, x, y, in, out);
 }
 

@@ -166,8 +166,7 @@ PF_Err LookPixel8(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel8* in, P
     return FastPixel<Depth8>(refcon, x, y, in, out);
 }
 
-PF_Err LookPixel16(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel16* in,
-                   PF_Pixel16* out) {
+PF_Err LookPixel16(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel16* in, PF_Pixel16* out) {
     return FastPixel<Depth16>(refcon, x, y, in, out);
 }
 

@@ -30,9 +30,12 @@ bool HasAvx2() {
 
 const char* LookVariantName(LookVariant variant) {
     switch (variant) {
-        case LookVariant::kPlain: return "Plain";
-        case LookVariant::kSse2: return "Sse2";
-        case LookVariant::kAvx2: return "Avx2";
+        case LookVariant::kPlain:
+            return "Plain";
+        case LookVariant::kSse2:
+            return "Sse2";
+        case LookVariant::kAvx2:
+            return "Avx2";
     }
     return "Plain";
 }
@@ -40,15 +43,15 @@ const char* LookVariantName(LookVariant variant) {
 bool LookVariantRuns(LookVariant variant) {
     switch (variant) {
         case LookVariant::kPlain:
-        case LookVariant::kSse2: return true;
-        case LookVariant::kAvx2: return HasAvx2();
+        case LookVariant::kSse2:
+            return true;
+        case LookVariant::kAvx2:
+            return HasAvx2();
     }
     return false;
 }
 
-LookVariant FastestLookVariant() {
-    return HasAvx2() ? LookVariant::kAvx2 : LookVariant::kSse2;
-}
+LookVariant FastestLookVariant() { return HasAvx2() ? LookVariant::kAvx2 : LookVariant::kSse2; }
 
 LookKernels LookKernelsFor(LookVariant variant) {
     // A variant the processor cannot run gets the baseline instead.
@@ -56,9 +59,15 @@ LookKernels LookKernelsFor(LookVariant variant) {
     switch (variant) {
         case LookVariant::kPlain:
             return {LookPixel8Plain, LookPixel16Plain, LookWorkingValues};
-        case LookVariant::kSse2: break;
+        case LookVariant::kSse2:
+            break;
         case LookVariant::kAvx2:
             return {LookPixel8Avx2, LookPixel16Avx2, LookWorkingValuesAvx2};
     }
+    return {LookPixel8, LookPixel16, LookWorkingValuesSse2};
+}
+
+LookKernels FastestLookKernels() {
+    if (HasAvx2()) return {LookPixel8Avx2, LookPixel16Avx2, LookWorkingValuesAvx2};
     return {LookPixel8, LookPixel16, LookWorkingValuesSse2};
 }

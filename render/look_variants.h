@@ -35,3 +35,6 @@ LookVariant FastestLookVariant();
 
 // The variant's functions; one the processor cannot run gives the SSE2 ones.
 LookKernels LookKernelsFor(LookVariant variant);
+
+// The fastest variant's functions, asking the processor once.
+LookKernels FastestLookKernels();

@@ -92,14 +92,15 @@ PF_Err Render(PF_InData* in_data, PF_OutData* /*out_data*/, PF_ParamDef* params[
     SetGeometry(*in_data, look);
     PrepareLookParams(look);
     // Chosen per frame from the processor; the pixels only call the pointer.
-    const LookKernels kernels = LookKernelsFor(FastestLookVariant());
+    const LookKernels kernels = FastestLookKernels();
 
     PF_EffectWorld* input = &params[PARAM_INPUT]->u.ld;
     // Only the output's depth decides; the input is the host's to match.
     if ((output->world_flags & PF_WorldFlag_DEEP) != 0) {
         const PF_Iterate16Suite1* iterate16 = suites.Iterate16Suite1();
         if (iterate16->iterate == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
-        return iterate16->iterate(in_data, 0, lines, input, nullptr, &look, kernels.pixel16, output);
+        return iterate16->iterate(in_data, 0, lines, input, nullptr, &look, kernels.pixel16,
+                                  output);
     }
     const PF_Iterate8Suite1* iterate8 = suites.Iterate8Suite1();
     if (iterate8->iterate == nullptr) return PF_Err_BAD_CALLBACK_PARAM;

@@ -73,9 +73,9 @@ void IterateFrame(benchmark::State& state, LookParams params, Func pixel_fn, int
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * kWidth * kHeight);
-    state.counters["ns_per_pixel"] = benchmark::Counter(
-        double(state.iterations()) * kWidth * kHeight,
-        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["ns_per_pixel"] =
+        benchmark::Counter(double(state.iterations()) * kWidth * kHeight,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 void RegisterVariant(LookVariant variant) {
@@ -84,7 +84,8 @@ void RegisterVariant(LookVariant variant) {
     const struct {
         const char* label;
         LookParams params;
-    } settings[] = {{"Defaults", Defaults()}, {"E6C41_FZuiko", Heavy(6)}, {"Vintage_FZuiko", Heavy(8)}};
+    } settings[] = {
+        {"Defaults", Defaults()}, {"E6C41_FZuiko", Heavy(6)}, {"Vintage_FZuiko", Heavy(8)}};
     for (const auto& s : settings) {
         benchmark::RegisterBenchmark(("Look8/" + name + "/" + s.label).c_str(),
                                      [k, p = s.params](benchmark::State& state) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iomanip>
+#include <iterator>
 #include <limits>
 #include <random>
 #include <sstream>
@@ -90,26 +91,29 @@ std::vector<Setting> Settings() {
             }
         }
         for (std::int32_t lens : {0, 1, 2, 3, 4, 5}) {
-            s.push_back(With(tag + "lens " + std::to_string(lens), base, &LookParams::lens_type, lens));
+            s.push_back(
+                With(tag + "lens " + std::to_string(lens), base, &LookParams::lens_type, lens));
         }
         for (std::int32_t type : {0, 1, 2, 3}) {
             LookParams p = base;
             p.color_type = type;
             for (double color : {0.0, -0.0, 60.0, -60.0, 127.0, -127.0, 0.5}) {
                 p.color = color;
-                s.push_back({tag + "color type " + std::to_string(type) + " " +
-                                 std::to_string(color),
-                             p});
+                s.push_back(
+                    {tag + "color type " + std::to_string(type) + " " + std::to_string(color), p});
             }
         }
         for (double b : {0.1, 0.5, 0.95, 1.0, 1.05, 1.4, 1.9}) {
-            s.push_back(With(tag + "brightness " + std::to_string(b), base, &LookParams::brightness, b));
+            s.push_back(
+                With(tag + "brightness " + std::to_string(b), base, &LookParams::brightness, b));
         }
         for (double c : {0.0, -0.0, 1.0, 128.0, 254.5, 255.0}) {
-            s.push_back(With(tag + "contrast " + std::to_string(c), base, &LookParams::contrast, c));
+            s.push_back(
+                With(tag + "contrast " + std::to_string(c), base, &LookParams::contrast, c));
         }
         for (double x : {-0.0, 1.0, 100.0, 254.0, 255.0}) {
-            s.push_back(With(tag + "xprocess " + std::to_string(x), base, &LookParams::xprocess, x));
+            s.push_back(
+                With(tag + "xprocess " + std::to_string(x), base, &LookParams::xprocess, x));
         }
         for (double r : {0.0, 1e-9, 31.875, 255.0}) {
             LookParams p = base;
@@ -117,14 +121,14 @@ std::vector<Setting> Settings() {
             for (double amount : {0.0, 255.0}) {
                 p.vignette_amount = amount;
                 p.dodge = 255 - amount;
-                s.push_back({tag + "radius " + std::to_string(r) + " amount " +
-                                 std::to_string(amount),
-                             p});
+                s.push_back(
+                    {tag + "radius " + std::to_string(r) + " amount " + std::to_string(amount), p});
             }
         }
         // Odd frames: odd sizes put the centre between pixels; the smallest
         // frames reach the inner-radius floor.
-        for (auto [w, hgt] : {std::pair{21, 11}, std::pair{1, 1}, std::pair{2, 2}, std::pair{640, 480}}) {
+        for (auto [w, hgt] :
+             {std::pair{21, 11}, std::pair{1, 1}, std::pair{2, 2}, std::pair{640, 480}}) {
             s.push_back({tag + "frame " + std::to_string(w) + "x" + std::to_string(hgt),
                          Frame(w, hgt, base)});
         }
@@ -148,7 +152,8 @@ std::vector<Setting> OddSettings() {
             LookParams base = Heavy();
             base.xprocess_type = type;
             base.lens_type = lens;
-            const std::string tag = "type " + std::to_string(type) + " lens " + std::to_string(lens) + " ";
+            const std::string tag =
+                "type " + std::to_string(type) + " lens " + std::to_string(lens) + " ";
             for (int f = 0; f < 8; ++f) {
                 for (double v : odd_doubles) {
                     LookParams p = base;
@@ -232,11 +237,10 @@ protected:
         ++checked_;
         if (std::memcmp(&want, &got, sizeof want) != 0) {
             std::ostringstream m;
-            m << std::setprecision(17) << s.name << " 8-bit at (" << x << ", " << y << ") in (" << +in.red << ", "
-                   << +in.green << ", " << +in.blue << "): want (" << +want.red << ", "
-                   << +want.green << ", " << +want.blue << ", a " << +want.alpha << ") got ("
-                   << +got.red << ", " << +got.green << ", " << +got.blue << ", a "
-                   << +got.alpha << ")";
+            m << std::setprecision(17) << s.name << " 8-bit at (" << x << ", " << y << ") in ("
+              << +in.red << ", " << +in.green << ", " << +in.blue << "): want (" << +want.red
+              << ", " << +want.green << ", " << +want.blue << ", a " << +want.alpha << ") got ("
+              << +got.red << ", " << +got.green << ", " << +got.blue << ", a " << +got.alpha << ")";
             Report(m.str());
         }
     }
@@ -250,26 +254,26 @@ protected:
         ++checked_;
         if (std::memcmp(&want, &got, sizeof want) != 0) {
             std::ostringstream m;
-            m << std::setprecision(17) << s.name << " 16-bit at (" << x << ", " << y << ") in (" << in.red << ", "
-                   << in.green << ", " << in.blue << "): want (" << want.red << ", "
-                   << want.green << ", " << want.blue << ") got (" << got.red << ", "
-                   << got.green << ", " << got.blue << ")";
+            m << std::setprecision(17) << s.name << " 16-bit at (" << x << ", " << y << ") in ("
+              << in.red << ", " << in.green << ", " << in.blue << "): want (" << want.red << ", "
+              << want.green << ", " << want.blue << ") got (" << got.red << ", " << got.green
+              << ", " << got.blue << ")";
             Report(m.str());
         }
     }
 
-    void CheckWorking(const Setting& s, const LookParams& prepared, std::int32_t x,
-                      std::int32_t y, RgbColor in) {
+    void CheckWorking(const Setting& s, const LookParams& prepared, std::int32_t x, std::int32_t y,
+                      RgbColor in) {
         const RgbColor want = LookWorkingValues(s.params, x, y, in);
         const RgbColor got = fast_.working_values(prepared, x, y, in);
         ++checked_;
         if (!SameBits(want.red, got.red) || !SameBits(want.green, got.green) ||
             !SameBits(want.blue, got.blue)) {
             std::ostringstream m;
-            m << std::setprecision(17) << s.name << " working values at (" << x << ", " << y << ") in ("
-                   << in.red << ", " << in.green << ", " << in.blue << "): want ("
-                   << want.red << ", " << want.green << ", " << want.blue << ") got ("
-                   << got.red << ", " << got.green << ", " << got.blue << ")";
+            m << std::setprecision(17) << s.name << " working values at (" << x << ", " << y
+              << ") in (" << in.red << ", " << in.green << ", " << in.blue << "): want ("
+              << want.red << ", " << want.green << ", " << want.blue << ") got (" << got.red << ", "
+              << got.green << ", " << got.blue << ")";
             Report(m.str());
         }
     }
@@ -281,8 +285,8 @@ protected:
         const std::int32_t w = p.width > 0 && p.width < 100000 ? p.width : 640;
         const std::int32_t h = p.height > 0 && p.height < 100000 ? p.height : 480;
         std::vector<std::pair<std::int32_t, std::int32_t>> spots = {
-            {w / 2, h / 2}, {0, 0}, {w - 1, h - 1}, {w / 2 + 1, h / 2}, {-5, h + 7},
-            {w * 3, -h}, {INT_MAX, INT_MIN}};
+            {w / 2, h / 2}, {0, 0},      {w - 1, h - 1},    {w / 2 + 1, h / 2},
+            {-5, h + 7},    {w * 3, -h}, {INT_MAX, INT_MIN}};
         // On and beside the inner circle, along the row through the centre.
         const double inner = p.vignette_radius / 255 * p.half_diagonal;
         if (std::isfinite(inner) && std::fabs(inner) < 1e6) {
@@ -290,7 +294,8 @@ protected:
             for (std::int32_t dx = -1; dx <= 1; ++dx) spots.push_back({c + dx, h / 2});
         }
         for (int i = 0; i < 9; ++i) {
-            spots.push_back({static_cast<std::int32_t>(rng() % w), static_cast<std::int32_t>(rng() % h)});
+            spots.push_back(
+                {static_cast<std::int32_t>(rng() % w), static_cast<std::int32_t>(rng() % h)});
         }
         return spots;
     }
@@ -312,7 +317,8 @@ protected:
         for (int channel = 0; channel < 3; ++channel) {
             for (int v = 0; v < 256; ++v) {
                 const auto [x, y] = spots[rng() % spots.size()];
-                std::uint8_t rgb[3] = {std::uint8_t(rng()), std::uint8_t(rng()), std::uint8_t(rng())};
+                std::uint8_t rgb[3] = {std::uint8_t(rng()), std::uint8_t(rng()),
+                                       std::uint8_t(rng())};
                 rgb[channel] = static_cast<std::uint8_t>(v);
                 Check8(s, prepared, x, y, {std::uint8_t(rng()), rgb[0], rgb[1], rgb[2]});
             }
@@ -320,23 +326,27 @@ protected:
         for (int i = 0; i < random_pixels; ++i) {
             const auto [x, y] = spots[rng() % spots.size()];
             Check8(s, prepared, x, y,
-                   {std::uint8_t(rng()), std::uint8_t(rng()), std::uint8_t(rng()), std::uint8_t(rng())});
+                   {std::uint8_t(rng()), std::uint8_t(rng()), std::uint8_t(rng()),
+                    std::uint8_t(rng())});
             const auto wide = [&rng] { return std::uint16_t(rng() % 32769); };
             Check16(s, prepared, x, y, {std::uint16_t(rng()), wide(), wide(), wide()});
         }
         const std::uint16_t edges[] = {0, 1, 128, 16384, 32767, 32768, 32769, 65535};
         for (std::uint16_t r : edges) {
             for (std::uint16_t g : edges) {
-                for (std::uint16_t b : edges) Check16(s, prepared, spots[0].first, spots[1].second, {7, r, g, b});
+                for (std::uint16_t b : edges)
+                    Check16(s, prepared, spots[0].first, spots[1].second, {7, r, g, b});
             }
         }
         std::uniform_real_distribution<double> off_scale(-20, 280);
-        const double odd[] = {kNaN, kInf, -kInf, -0.0, 0.0, 255.0, 127.5, 1e300, -1e300, 0.49999999999999994};
+        const double odd[] = {kNaN,   kInf,   -kInf,    -0.0,     0.0,   255.0,
+                              127.5,  1e300,  -1e300,   4.9e-324, 1e-310, 0.49999999999999994,
+                              254.5,  128.0,  127.99999999999999};
         for (int i = 0; i < random_pixels / 4; ++i) {
             const auto [x, y] = spots[rng() % spots.size()];
             double rgb[3];
             for (double& v : rgb) {
-                v = rng() % 8 == 0 ? odd[rng() % 10] : off_scale(rng);
+                v = rng() % 8 == 0 ? odd[rng() % std::size(odd)] : off_scale(rng);
                 if (rng() % 3 == 0) v = std::round(v);
             }
             CheckWorking(s, prepared, x, y, {rgb[0], rgb[1], rgb[2]});
@@ -367,7 +377,8 @@ TEST_P(VariantTest, MatchesPlainBodyOnRecordsNoHostShouldSend) {
 
 TEST_P(VariantTest, MatchesPlainBodyOnRandomRecords) {
     std::mt19937_64 rng(31337);
-    for (int i = 0; i < 400; ++i) CheckSetting({"random " + std::to_string(i), RandomRecord(rng)}, 300);
+    for (int i = 0; i < 400; ++i)
+        CheckSetting({"random " + std::to_string(i), RandomRecord(rng)}, 300);
 }
 
 // A record PrepareLookParams never saw (zero-filled derived part) goes to the
@@ -403,7 +414,9 @@ TEST_P(VariantTest, InPlaceGivesTheSameResult) {
 
 INSTANTIATE_TEST_SUITE_P(Speed, VariantTest,
                          ::testing::Values(LookVariant::kSse2, LookVariant::kAvx2),
-                         [](const auto& param_info) { return std::string(LookVariantName(param_info.param)); });
+                         [](const auto& param_info) {
+                             return std::string(LookVariantName(param_info.param));
+                         });
 
 }  // namespace
 
@@ -423,6 +436,8 @@ TEST(LookVariants, FactoryNamesTheBodies) {
     const LookVariant fastest = FastestLookVariant();
     EXPECT_TRUE(LookVariantRuns(fastest));
     EXPECT_NE(fastest, LookVariant::kPlain);
+    EXPECT_EQ(FastestLookKernels().pixel8, LookKernelsFor(fastest).pixel8);
+    EXPECT_EQ(FastestLookKernels().pixel16, LookKernelsFor(fastest).pixel16);
     const LookKernels avx2 = LookKernelsFor(LookVariant::kAvx2);
     if (LookVariantRuns(LookVariant::kAvx2)) {
         EXPECT_EQ(fastest, LookVariant::kAvx2);
