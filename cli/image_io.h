@@ -23,7 +23,7 @@ namespace velvetshade {
 
 struct TiffLayout;
 
-// Frame-sized pixel buffers: huge pages, zeroed by the system.
+// Frame-sized pixel buffers, zeroed by the system rather than by a pass of ours.
 template <typename T>
 using PixelVector = std::vector<T, vshost::PixelAllocator<T>>;
 
