@@ -422,7 +422,7 @@ INSTANTIATE_TEST_SUITE_P(Speed, VariantTest,
 
 namespace {
 
-// The factory hands out the plain body, the SSE2 body under the spec names
+// The factory hands out the plain body, the SSE2 body under the names LookPixel8 and LookPixel16
 // and a variant this processor runs; a variant it cannot run falls back.
 TEST(LookVariants, FactoryNamesTheBodies) {
     const LookKernels plain = LookKernelsFor(LookVariant::kPlain);
