@@ -11,29 +11,14 @@
 
 #include "render/look_params.h"
 #include "render/look_variants.h"
+#include "tests/support/look_records.h"
 
 namespace {
 
 constexpr int kWidth = 1920;
 constexpr int kHeight = 1080;
 
-LookParams Defaults() {
-    LookParams p{};
-    p.vignette_radius = 170;
-    p.vignette_amount = 100;
-    p.dodge = 129;
-    p.color = 0;
-    p.color_type = 1;
-    p.contrast = 0;
-    p.brightness = 1;
-    p.xprocess = 255;
-    p.xprocess_type = 2;
-    p.lens_type = 1;
-    p.width = kWidth;
-    p.height = kHeight;
-    p.half_diagonal = std::sqrt(double(kWidth) * kWidth + double(kHeight) * kHeight) * 0.5;
-    return p;
-}
+LookParams Defaults() { return look_records::AtFrame(look_records::Defaults(), kWidth, kHeight); }
 
 // "E6C41" or "Vintage" through "F.Zuiko" with contrast, brightness and a
 // "Type2" cast.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "cli_test_support.h"
+#include "tests/support/look_records.h"
 
 namespace velvetshade::test {
 namespace {
@@ -30,20 +31,7 @@ LookParams LookValues() {
 }
 
 // The registered defaults, which a render without settings must use.
-LookParams DefaultValues() {
-    LookParams p{};
-    p.vignette_radius = 170;
-    p.vignette_amount = 100;
-    p.dodge = 129;
-    p.color = 0;
-    p.color_type = 1;
-    p.contrast = 0;
-    p.brightness = 1;
-    p.xprocess = 255;
-    p.xprocess_type = 2;
-    p.lens_type = 1;
-    return p;
-}
+LookParams DefaultValues() { return look_records::Defaults(); }
 
 void ExpectSame(const Pixels& got, const Pixels& want) {
     ASSERT_EQ(got.width, want.width);

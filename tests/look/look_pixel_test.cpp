@@ -13,6 +13,7 @@
 #include "render/color_math.h"
 #include "render/look_params.h"
 #include "render/look_tables.h"
+#include "tests/support/look_records.h"
 
 namespace {
 
@@ -199,33 +200,11 @@ int ReferenceCode(double v, double M) {
     return static_cast<int>(s > M ? M : s);
 }
 
-LookParams RandomRecord(std::mt19937_64& rng) {
-    std::uniform_real_distribution<double> unit(0, 1);
-    const auto pick = [&](double lo, double hi, std::initializer_list<double> special) {
-        if (rng() % 4 == 0) return *(special.begin() + rng() % special.size());
-        return lo + unit(rng) * (hi - lo);
-    };
-    LookParams p{};
-    p.vignette_radius = pick(0, 255, {0, 255, 170});
-    p.vignette_amount = pick(0, 255, {0, 255, 100});
-    p.dodge = pick(0, 255, {0, 255, 129});
-    p.color = pick(-127, 127, {0, 127, -127, 60});
-    p.color_type = static_cast<std::int32_t>(rng() % 2) + 1;
-    p.contrast = pick(0, 255, {0, 255, 128});
-    p.brightness = pick(0.1, 1.9, {1, 0.1, 1.9, 1.4});
-    p.xprocess = pick(0, 255, {0, 255});
-    p.xprocess_type = static_cast<std::int32_t>(rng() % 8) + 1;
-    p.lens_type = static_cast<std::int32_t>(rng() % 4) + 1;
-    p.width = static_cast<std::int32_t>(rng() % 2000) + 1;
-    p.height = static_cast<std::int32_t>(rng() % 2000) + 1;
-    p.half_diagonal = std::sqrt(double(p.width) * p.width + double(p.height) * p.height) * 0.5;
-    return p;
-}
 
 TEST(LookPixel, MatchesPlainTranscriptionOnRandomPixels) {
     std::mt19937_64 rng(2024);
     for (int i = 0; i < 150000; ++i) {
-        const LookParams p = RandomRecord(rng);
+        const LookParams p = look_records::Random(rng);
         const int x = static_cast<int>(rng() % p.width), y = static_cast<int>(rng() % p.height);
         const int in8[3] = {int(rng() % 256), int(rng() % 256), int(rng() % 256)};
         const auto want8 = ReferenceLook(p, x, y, in8, 255);
@@ -251,7 +230,7 @@ TEST(LookPixel, WorkingValuesMatchPlainTranscriptionExactly) {
     std::mt19937_64 rng(99);
     std::uniform_real_distribution<double> channel(-20, 280);
     for (int i = 0; i < 300000; ++i) {
-        const LookParams p = RandomRecord(rng);
+        const LookParams p = look_records::Random(rng);
         const int x = static_cast<int>(rng() % p.width), y = static_cast<int>(rng() % p.height);
         std::array<double, 3> in;
         for (double& v : in) {

@@ -21,6 +21,7 @@
 #include "render/look_params.h"
 #include "render/look_pixel.h"
 #include "render/look_variants.h"
+#include "tests/support/look_records.h"
 
 namespace {
 
@@ -32,28 +33,12 @@ struct Setting {
     LookParams params;
 };
 
-LookParams Frame(std::int32_t width, std::int32_t height, LookParams p) {
-    p.width = width;
-    p.height = height;
-    p.half_diagonal = 0.5 * std::sqrt(double(height) * height + double(width) * width);
-    return p;
+LookParams Frame(std::int32_t width, std::int32_t height, const LookParams& p) {
+    return look_records::AtFrame(p, width, height);
 }
 
 // The parameters' defaults on a 1920 x 1080 frame.
-LookParams Defaults() {
-    LookParams p{};
-    p.vignette_radius = 170;
-    p.vignette_amount = 100;
-    p.dodge = 129;
-    p.color = 0;
-    p.color_type = 1;
-    p.contrast = 0;
-    p.brightness = 1;
-    p.xprocess = 255;
-    p.xprocess_type = 2;
-    p.lens_type = 1;
-    return Frame(1920, 1080, p);
-}
+LookParams Defaults() { return Frame(1920, 1080, look_records::Defaults()); }
 
 LookParams Heavy() {
     LookParams p = Defaults();
@@ -183,26 +168,6 @@ std::vector<Setting> OddSettings() {
     return s;
 }
 
-LookParams RandomRecord(std::mt19937_64& rng) {
-    std::uniform_real_distribution<double> unit(0, 1);
-    const auto pick = [&](double lo, double hi, std::initializer_list<double> special) {
-        if (rng() % 4 == 0) return *(special.begin() + rng() % special.size());
-        return lo + unit(rng) * (hi - lo);
-    };
-    LookParams p{};
-    p.vignette_radius = pick(0, 255, {0, 255, 170});
-    p.vignette_amount = pick(0, 255, {0, 255, 100});
-    p.dodge = pick(0, 255, {0, 255, 129});
-    p.color = pick(-127, 127, {0, 127, -127, 60});
-    p.color_type = static_cast<std::int32_t>(rng() % 2) + 1;
-    p.contrast = pick(0, 255, {0, 255, 128});
-    p.brightness = pick(0.1, 1.9, {1, 0.1, 1.9, 1.4});
-    p.xprocess = pick(0, 255, {0, 255});
-    p.xprocess_type = static_cast<std::int32_t>(rng() % 8) + 1;
-    p.lens_type = static_cast<std::int32_t>(rng() % 4) + 1;
-    return Frame(static_cast<std::int32_t>(rng() % 2000) + 1,
-                 static_cast<std::int32_t>(rng() % 2000) + 1, p);
-}
 
 }  // namespace
 
@@ -378,7 +343,7 @@ TEST_P(VariantTest, MatchesPlainBodyOnRecordsNoHostShouldSend) {
 TEST_P(VariantTest, MatchesPlainBodyOnRandomRecords) {
     std::mt19937_64 rng(31337);
     for (int i = 0; i < 400; ++i)
-        CheckSetting({"random " + std::to_string(i), RandomRecord(rng)}, 300);
+        CheckSetting({"random " + std::to_string(i), look_records::Random(rng)}, 300);
 }
 
 // A record PrepareLookParams never saw (zero-filled derived part) goes to the
