@@ -67,7 +67,4 @@ LookKernels LookKernelsFor(LookVariant variant) {
     return {LookPixel8, LookPixel16, LookWorkingValuesSse2};
 }
 
-LookKernels FastestLookKernels() {
-    if (HasAvx2()) return {LookPixel8Avx2, LookPixel16Avx2, LookWorkingValuesAvx2};
-    return {LookPixel8, LookPixel16, LookWorkingValuesSse2};
-}
+LookKernels FastestLookKernels() { return LookKernelsFor(FastestLookVariant()); }
