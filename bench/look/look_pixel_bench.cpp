@@ -20,18 +20,7 @@ constexpr int kHeight = 1080;
 
 LookParams Defaults() { return look_records::AtFrame(look_records::Defaults(), kWidth, kHeight); }
 
-// "E6C41" or "Vintage" through "F.Zuiko" with contrast, brightness and a
-// "Type2" cast.
-LookParams Heavy(std::int32_t xprocess_type) {
-    LookParams p = Defaults();
-    p.xprocess_type = xprocess_type;
-    p.lens_type = 2;
-    p.contrast = 128;
-    p.brightness = 1.4;
-    p.color = 60;
-    p.color_type = 2;
-    return p;
-}
+LookParams Heavy(std::int32_t xprocess_type) { return look_records::Heavy(Defaults(), xprocess_type); }
 
 template <typename Pixel, typename Func>
 void IterateFrame(benchmark::State& state, LookParams params, Func pixel_fn, int max) {

@@ -40,16 +40,7 @@ LookParams Frame(std::int32_t width, std::int32_t height, const LookParams& p) {
 // The parameters' defaults on a 1920 x 1080 frame.
 LookParams Defaults() { return Frame(1920, 1080, look_records::Defaults()); }
 
-LookParams Heavy() {
-    LookParams p = Defaults();
-    p.xprocess_type = 6;
-    p.lens_type = 2;
-    p.contrast = 128;
-    p.brightness = 1.4;
-    p.color = 60;
-    p.color_type = 2;
-    return p;
-}
+LookParams Heavy() { return look_records::Heavy(Defaults(), 6); }
 
 template <typename Field, typename Value>
 Setting With(const std::string& name, LookParams base, Field field, Value value) {

@@ -34,6 +34,18 @@ inline LookParams Defaults() {
     return p;
 }
 
+// The heaviest settings: an x-process type ("E6C41" 6 or "Vintage" 8) through
+// "F.Zuiko", with contrast, brightness and a "Type2" cast.
+inline LookParams Heavy(LookParams p, std::int32_t xprocess_type) {
+    p.xprocess_type = xprocess_type;
+    p.lens_type = 2;
+    p.contrast = 128;
+    p.brightness = 1.4;
+    p.color = 60;
+    p.color_type = 2;
+    return p;
+}
+
 // Every parameter drawn at random, a quarter of the time at a telling value,
 // on a frame of up to 2000 x 2000.
 inline LookParams Random(std::mt19937_64& rng) {
