@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "cli/args.h"
-#include "entry/host_interface.h"
+#include "api/host_interface.h"
 
 namespace velvetshade {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "entry/host_interface.h"
+#include "api/host_interface.h"
 
 namespace vshost {
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes entry/host_layout_checks.h from the host's published layout table
+"""Writes api/host_layout_checks.h from the host's published layout table
 (record, field path, offset, size per line, tab separated)."""
 import re
 import sys

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "render/look_params.h"
-#include "render/look_variants.h"
+#include "look/look_params.h"
+#include "look/look_variants.h"
 #include "tests/support/look_records.h"
 
 namespace {

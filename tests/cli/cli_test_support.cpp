@@ -9,7 +9,7 @@
 
 #include "cli/convert16.h"
 #include "cli/process.h"
-#include "render/look_pixel.h"
+#include "look/look_pixel.h"
 
 namespace velvetshade::test {
 namespace fs = std::filesystem;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "render/look_params.h"
+#include "look/look_params.h"
 
 namespace velvetshade::test {
 

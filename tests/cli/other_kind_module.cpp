@@ -1,5 +1,5 @@
 // Has both entry points but registers as something other than an effect.
-#include "entry/host_interface.h"
+#include "api/host_interface.h"
 
 extern "C" __attribute__((visibility("default"))) PF_Err EffectMain(PF_Cmd, PF_InData*, PF_OutData*,
                                                                     PF_ParamDef**, PF_LayerDef*, void*) {

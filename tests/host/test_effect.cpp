@@ -4,7 +4,7 @@
 // It remembers the last PF_InData it got so tests can inspect it.
 #include <cstring>
 
-#include "entry/host_interface.h"
+#include "api/host_interface.h"
 
 #ifdef _WIN32
 #define TEST_EXPORT extern "C" __declspec(dllexport)

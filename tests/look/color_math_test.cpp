@@ -1,4 +1,4 @@
-#include "render/color_math.h"
+#include "look/color_math.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "render/look_pixel.h"
+#include "look/look_pixel.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +10,9 @@
 #include <random>
 #include <type_traits>
 
-#include "render/color_math.h"
-#include "render/look_params.h"
-#include "render/look_tables.h"
+#include "look/color_math.h"
+#include "look/look_params.h"
+#include "look/look_tables.h"
 #include "tests/support/look_records.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "render/look_tables.h"
+#include "look/look_tables.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "render/color_math.h"
+#include "look/color_math.h"
 
 namespace {
 

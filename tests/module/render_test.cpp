@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "module_fixture.h"
-#include "render/look_params.h"
-#include "render/look_pixel.h"
+#include "look/look_params.h"
+#include "look/look_pixel.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // SuiteHandler against a recording basic suite, for what one command of the
 // module cannot show: several entries at once and their release order. The
 // refusals and the missing basic suite are covered through the module.
-#include "entry/suite_handler.h"
+#include "module/suite_handler.h"
 
 #include <gtest/gtest.h>
 

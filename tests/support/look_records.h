@@ -6,7 +6,7 @@
 #include <initializer_list>
 #include <random>
 
-#include "render/look_params.h"
+#include "look/look_params.h"
 
 namespace look_records {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "host/host.h"
-#include "resources/pipl.h"
+#include "module/resources/pipl.h"
 #include "manifest_bytes.h"
 #include "tests/windows/pipl_expectations.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "resources/pipl.h"
+#include "module/resources/pipl.h"
 #include "tests/windows/pipl_expectations.h"
 
 namespace {

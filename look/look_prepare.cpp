@@ -1,0 +1,131 @@
+// Everything in the look that depends only on the frame, computed once by the
+// render driver with the operations the pixel formulas use, so the fast pixel
+// paths read exactly the values the formulas would produce per pixel.
+#include <cmath>
+
+#include "look/color_math.h"
+#include "look/look_params.h"
+#include "look/look_tables.h"
+
+namespace {
+
+// "Type2" cast: blend constants toward the cool colour (color > 0) and the
+// warm one (otherwise).
+constexpr double kCoolBlend[3] = {2, 101, 160};
+constexpr double kWarmBlend[3] = {108, 59, 24};
+
+// +0 exactly: the shortcuts that rely on a zero factor need its sign too.
+bool IsPositiveZero(double v) { return v == 0 && !SignBit(v); }
+
+int Component(const CurveEntry& e, int channel) {
+    return channel == 0 ? e.red : channel == 1 ? e.green : e.blue;
+}
+
+// The vignette ratio (D - A) / (half_diagonal - A) and the dodge weight are
+// finite for every pixel position a 32-bit coordinate can name (D below
+// 5e9) when A is at most 1e100 (it is at least 1e-7), |half_diagonal - A|
+// and half_diagonal are at least 1 and |dodge| is at most 1e100: then the
+// guards against non-finite values never fire. NaN fails every test here.
+// With |vignette_amount| at most 1e100 too, both weights stay below 1e220,
+// so doubling them stays finite.
+bool GeometryIsFinite(const LookParams& p) {
+    return p.inner_radius <= 1e100 && std::fabs(p.outer_span) >= 1 && p.half_diagonal >= 1 &&
+           std::fabs(p.dodge) <= 1e100 && std::fabs(p.vignette_amount) <= 1e100;
+}
+
+}  // namespace
+
+void PrepareLookParams(LookParams& p) {
+    // Pop-up values outside their lists act as the nearest item; clamping
+    // before subtracting keeps INT_MIN from overflowing.
+    const int u = p.xprocess_type < 1 ? 0 : p.xprocess_type > 8 ? 7 : p.xprocess_type - 1;
+    const int n = p.lens_type < 1 ? 0 : p.lens_type > 4 ? 3 : p.lens_type - 1;
+    const bool overlay = p.color_type > 1;
+    p.xprocess_index = u;
+    p.lens_index = n;
+
+    p.centre_x = p.width * 0.5;
+    p.centre_y = p.height * 0.5;
+    double inner = p.vignette_radius / 255 * p.half_diagonal;
+    if (inner <= 0.00001) inner = 0.0000001;
+    p.inner_radius = inner;
+    p.outer_span = p.half_diagonal - inner;
+    p.offset_cap = p.vignette_amount / 6;
+
+    // Red is left alone: adding -0 is an exact identity. Blue's subtraction
+    // is the addition of the negated product, exactly.
+    p.cast_shift[0] = -0.0;
+    p.cast_shift[1] = p.color / 12;
+    p.cast_shift[2] = -(p.color * 0.25);
+    p.cast_shift[3] = 0;
+    for (int c = 0; c < 3; ++c) p.cast_blend[c] = p.color > 0 ? kCoolBlend[c] : kWarmBlend[c];
+    p.cast_blend[3] = 0;
+    p.cast_amount = std::fabs(p.color);
+    p.cast_rest = 127 - p.cast_amount;
+    p.contrast_rest = 255 - p.contrast;
+
+    p.brightness_k = 0;
+    p.brightness_table = 0;
+    if (p.brightness > 1) {
+        p.brightness_k = p.brightness - 1;
+    } else if (p.brightness < 1) {
+        p.brightness_k = 1 - p.brightness;
+        p.brightness_table = 1;
+    }
+    p.brightness_rest = 0.9 - p.brightness_k;
+    p.xprocess_rest = 255 - p.xprocess;
+
+    std::uint32_t s = 0;
+    if (n == 1 || n == 2) s |= LOOK_LENS_TABLE;
+    if (u == 7) s |= LOOK_VINTAGE;
+    if (!overlay) s |= LOOK_CAST_SHIFT;
+    // "Type2" with a colour of 0 leaves the channel alone; NaN is not 0.
+    if (overlay && p.color != 0) s |= LOOK_CAST_OVERLAY;
+    if (IsPositiveZero(p.contrast)) s |= LOOK_CONTRAST_OFF;
+    if (p.brightness > 1 || p.brightness < 1) s |= LOOK_BRIGHTNESS_TABLE;
+    if (p.xprocess == 255) s |= LOOK_XPROCESS_FULL;
+    if (IsPositiveZero(p.xprocess)) s |= LOOK_XPROCESS_OFF;
+    if (n == 3) s |= LOOK_WARM_LENS;
+    if (u == 6) s |= LOOK_BLACK_WHITE;
+    if (u == 5) s |= LOOK_E6C41;
+    if ((s & (LOOK_XPROCESS_FULL | LOOK_WARM_LENS)) != 0) s |= LOOK_WHOLE_BEFORE_FINAL;
+    // After a full mix the channel is T (or NaN) and, without the warm lens,
+    // meets nothing but "E6C41", which first divides it by 255.
+    const bool units = (s & LOOK_XPROCESS_FULL) && u == 5 && n != 3;
+    if (units) s |= LOOK_XPROCESS_UNITS;
+    if (GeometryIsFinite(p)) s |= LOOK_GEOMETRY_FINITE;
+    // The offset is cap above cap and else at least 0 (or NaN), so subtracting
+    // it from a limited channel cannot pass 255.
+    if (p.offset_cap >= 0) s |= LOOK_OFFSET_NONNEGATIVE;
+    // Adding zeros to a limited channel keeps it within 0..255.
+    if (!overlay && p.color == 0) s |= LOOK_CAST_ZERO_SHIFT;
+    // The overlay value and the channel are at least 0 (a high channel gives
+    // (ch + K - ch * K / 255) * 2 - 255 >= 1 - 2^-44, as ch * K / 255 <= K),
+    // and weights m / 127 and (127 - m) / 127 of at least 0 keep the mix so.
+    if (overlay && p.cast_amount <= 127) s |= LOOK_CAST_NONNEGATIVE;
+    p.stages = s;
+
+    // The same operations the formulas make per pixel, once per table entry.
+    if (s & LOOK_LENS_TABLE) {
+        for (int c = 0; c < 3; ++c) {
+            for (int i = 0; i < 256; ++i) p.lens_values[c][i] = Component(LensTable[n - 1][i], c);
+        }
+    }
+    if (s & LOOK_BRIGHTNESS_TABLE) {
+        const CurveTable& table = p.brightness_table == 0 ? BrightenTable : DarkenTable;
+        for (int i = 0; i < 256; ++i) {
+            const double t = table[i].red;
+            p.brightness_terms[i] = t * p.brightness_k / 0.9;
+        }
+    }
+    if ((s & LOOK_XPROCESS_OFF) == 0) {
+        for (int c = 0; c < 3; ++c) {
+            for (int i = 0; i < 256; ++i) {
+                const double t = Component(XProcessTable[u][i], c);
+                p.xprocess_terms[c][i] = units ? t / 255 : t * p.xprocess / 255;
+            }
+        }
+    }
+    p.reserved = 0;
+    p.prepared = kLookParamsPrepared;
+}

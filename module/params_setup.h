@@ -1,0 +1,7 @@
+// The parameter-setup command: registers the ten parameters with the host.
+#pragma once
+
+#include "api/host_interface.h"
+
+PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
+                   PF_LayerDef* output);

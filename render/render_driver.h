@@ -1,8 +1,0 @@
-// The render command: one LookParams snapshot per frame, then the host's
-// iteration runs the per-pixel look over the whole output.
-#pragma once
-
-#include "entry/host_interface.h"
-
-PF_Err Render(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[],
-              PF_LayerDef* output);
