@@ -166,7 +166,7 @@ bool EffectRenderer::Render(Image& image, std::string& error) {
 void EffectRenderer::ForEachBand(int height, const std::function<void(int, int)>& rows) {
     constexpr int kBand = 16;  // rows per hand-out: whole pages, few atomic steps
     std::atomic<int> next{0};
-    pool_.Run(host_->threads() - 1, [&](int) {
+    host_->pool().Run(host_->threads() - 1, [&](int) {
         for (int first; (first = next.fetch_add(kBand, std::memory_order_relaxed)) < height;) {
             rows(first, std::min(height, first + kBand));
         }

@@ -11,7 +11,6 @@
 #include "cli/effect_params.h"
 #include "cli/image_io.h"
 #include "host/host.h"
-#include "host/worker_pool.h"
 
 namespace velvetshade {
 
@@ -46,10 +45,10 @@ private:
     bool deep_aware_ = false;
     std::unique_ptr<vshost::World> output_;
     PixelVector<std::uint16_t> file_alpha_;
-    // The conversions to and from the host's pixels use as many threads as
-    // the render: on a 4K frame they cost as much as a tenth of it.
-    vshost::WorkerPool pool_;
-    // Runs rows(first, last) over bands of rows of an image height rows tall.
+    // Runs rows(first, last) over bands of rows of an image height rows tall,
+    // on the host's own pool: the conversions to and from the host's pixels
+    // cost up to a tenth of a 4K frame, and the render's threads are idle
+    // meanwhile.
     void ForEachBand(int height, const std::function<void(int, int)>& rows);
 };
 

@@ -23,7 +23,8 @@ std::int32_t FullResolution(std::int32_t scaled, const PF_RationalScale& scale) 
 
 }  // namespace
 
-Host::Impl::Impl(const Module& loaded) : module(loaded) {
+Host::Impl::Impl(const Module& loaded, HostObserver* attached)
+    : module(loaded), observer(attached) {
     InstallCallbacks(*this);
     in_data.utils = &utils;
     in_data.effect_ref = effect_ref();
@@ -50,7 +51,16 @@ int Host::Impl::EffectiveThreads() const {
     return std::clamp(static_cast<int>(hardware), 1, kMaxThreads);
 }
 
-Host::Host(const Module& module) : impl_(std::make_unique<Impl>(module)) {}
+SPBasicSuite* Host::Impl::BasicSuiteForModule() {
+    if (observer == nullptr) return &basic;
+    std::lock_guard lock(mutex);
+    return observer->BasicSuite(&basic);
+}
+
+Host::Host(const Module& module) : Host(module, nullptr) {}
+
+Host::Host(const Module& module, HostObserver* observer)
+    : impl_(std::make_unique<Impl>(module, observer)) {}
 
 Host::~Host() = default;
 
@@ -62,58 +72,8 @@ int Host::threads() const {
     return impl_->EffectiveThreads();
 }
 
-std::size_t Host::worker_threads_started() const {
-    return impl_->pool.threads_started();
-}
-
-FaultPlan& Host::faults() {
-    return impl_->faults;
-}
-
-const std::vector<SuiteCall>& Host::suite_calls() const {
-    return impl_->suite_calls;
-}
-
-void Host::clear_suite_calls() {
-    std::lock_guard lock(impl_->mutex);
-    impl_->suite_calls.clear();
-}
-
-std::vector<std::string> Host::outstanding_suites() const {
-    std::lock_guard lock(impl_->mutex);
-    std::vector<std::string> outstanding;
-    for (const auto& [key, count] : impl_->references) {
-        if (count > 0) outstanding.push_back(key.first + " v" + std::to_string(key.second));
-    }
-    return outstanding;
-}
-
-int Host::references(const std::string& name, std::int32_t version) const {
-    std::lock_guard lock(impl_->mutex);
-    auto it = impl_->references.find({name, version});
-    return it != impl_->references.end() ? it->second : 0;
-}
-
-void Host::add_suite(const std::string& name, std::int32_t version, const void* table) {
-    std::lock_guard lock(impl_->mutex);
-    if (table != nullptr) {
-        impl_->suites[{name, version}] = table;
-    } else {
-        impl_->suites.erase({name, version});
-    }
-}
-
-SPBasicSuite* Host::basic_suite() {
-    return &impl_->basic;
-}
-
-void Host::set_registration_result(A_Err result) {
-    std::lock_guard lock(impl_->mutex);
-    impl_->registration_result = result;
-}
-
-PF_PluginDataPtr Host::plugin_data_pointer() const {
-    return reinterpret_cast<PF_PluginDataPtr>(impl_.get());
+WorkerPool& Host::pool() {
+    return impl_->pool;
 }
 
 PF_Err Host::Register(Registration& registration) {
@@ -124,12 +84,14 @@ PF_Err Host::Register(Registration& registration) {
         std::lock_guard lock(impl_->mutex);
         impl_->registration = &registration;
     }
-    SPBasicSuite* basic = impl_->faults.no_basic_suite ? nullptr : &impl_->basic;
+    SPBasicSuite* basic = impl_->BasicSuiteForModule();
+    // Handed back to the registration callback, which finds its host by thread.
+    const auto host_pointer = reinterpret_cast<PF_PluginDataPtr>(impl_.get());
     A_Err result;
     {
         CurrentHostScope scope(impl_.get());
         try {
-            result = entry(plugin_data_pointer(), RecordRegistration, basic, kHostName,
+            result = entry(host_pointer, RecordRegistration, basic, kHostName,
                            kHostVersion);
         } catch (...) {
             result = PF_Err_INTERNAL_STRUCT_DAMAGED;
@@ -147,7 +109,7 @@ PF_Err Host::Send(PF_Cmd cmd, PF_OutData& out, PF_ParamDef** params, PF_LayerDef
     PF_InData& in_data = impl_->in_data;
     in_data.downsample_x = scale.x;
     in_data.downsample_y = scale.y;
-    in_data.pica_basicP = impl_->faults.no_basic_suite ? nullptr : &impl_->basic;
+    in_data.pica_basicP = impl_->BasicSuiteForModule();
     // The module gets a copy, so a module that writes into its input record
     // cannot change what later commands see.
     PF_InData sent = in_data;
@@ -196,7 +158,7 @@ PF_Err Host::ParamsSetup(PF_OutData& out) {
         std::lock_guard lock(impl_->mutex);
         impl_->definitions.clear();
         impl_->definition_texts.clear();
-        impl_->add_param_calls.clear();
+        if (impl_->observer != nullptr) impl_->observer->ParamsSetupStarting();
     }
     const bool set = impl_->layer_width > 0 || impl_->layer_height > 0;
     SetFrame(impl_->in_data, set ? impl_->layer_width : kDefaultLayerWidth,
@@ -212,10 +174,6 @@ const std::vector<PF_ParamDef>& Host::definitions() const {
 
 const std::vector<std::string>& Host::definition_texts() const {
     return impl_->definition_texts;
-}
-
-const std::vector<AddParamCall>& Host::add_param_calls() const {
-    return impl_->add_param_calls;
 }
 
 std::vector<PF_ParamDef> Host::DefaultValues() const {
@@ -253,24 +211,6 @@ PF_Err Host::Render(std::vector<PF_ParamDef>& values, World& input, World& outpu
     for (auto& value : values) pointers.push_back(&value);
     PF_OutData out{};
     return Send(PF_Cmd_RENDER, out, pointers.data(), &output.def(), scale);
-}
-
-const std::vector<IterateCall>& Host::iterate_calls() const {
-    return impl_->iterate_calls;
-}
-
-void Host::clear_iterate_calls() {
-    std::lock_guard lock(impl_->mutex);
-    impl_->iterate_calls.clear();
-}
-
-void Host::RunInCommand(const std::function<void()>& body) {
-    CurrentHostScope scope(impl_.get());
-    body();
-}
-
-PF_InData& Host::in_data() {
-    return impl_->in_data;
 }
 
 }  // namespace vshost

@@ -6,12 +6,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "api/host_interface.h"
+#include "host/host_observer.h"
+#include "host/worker_pool.h"
 
 namespace vshost {
 
@@ -115,23 +116,9 @@ struct Registration {
     std::int32_t kind = 0, api_major = 0, api_minor = 0, reserved_info = 0;
 };
 
-// One call the module made to the basic suite.
-struct SuiteCall {
-    enum class Kind { Acquire, Release } kind;
-    std::string name;
-    std::int32_t version;
-    SPErr result;
-};
-
-// One call of inter.add_param, failed ones included.
-struct AddParamCall {
-    PF_ParamIndex index = 0;
-    PF_ParamDef def{};   // deep copy; zero when the module passed null
-    std::string text;    // the text behind the definition's name pointer (pop-up items)
-    PF_Err result = PF_Err_NONE;
-};
-
-// One call of an iterate suite (or of utils->iterate / iterate16).
+// The host. One instance serves one module; commands run on the calling
+// thread, iterate spreads rows over a persistent pool of worker threads.
+// The module must stay loaded while the host exists.
 //
 // How this host iterates: the pixel function runs once for every output
 // pixel (a null area means the whole output; a given area is clipped to the
@@ -142,39 +129,10 @@ struct AddParamCall {
 // returns ends the iteration and is returned. A world whose depth does not
 // match the suite, a null destination or function, or rowbytes shorter than a
 // row answer PF_Err_BAD_CALLBACK_PARAM without calling the function.
-struct IterateCall {
-    int depth = 8;  // 8 or 16
-    PF_InData* in_data = nullptr;  // as passed; only valid during the command
-    bool command_in_data = false;  // in_data is the record the command received
-    std::int32_t progress_base = 0;
-    std::int32_t progress_final = 0;
-    const PF_EffectWorld* src = nullptr;
-    const PF_EffectWorld* dst = nullptr;
-    bool has_area = false;
-    PF_Rect area{};  // as given, before clipping
-    void* refcon = nullptr;
-    PF_Err result = PF_Err_NONE;
-    int threads = 1;  // threads that took part
-};
-
-// Faults the host can inject to exercise the module's failure paths.
-struct FaultPlan {
-    bool no_basic_suite = false;                 // pica_basicP is null
-    std::vector<std::string> refused_suites;     // AcquireSuite answers kSPSuiteNotFoundError
-    std::vector<std::string> empty_suites;       // AcquireSuite answers 0 with a null table
-    int add_param_fail_at = 0;                   // 1-based add_param call that fails; 0: none
-    PF_Err add_param_error = PF_Err_OUT_OF_MEMORY;
-    PF_Err iterate_error = PF_Err_NONE;          // non-zero: iterate returns it unrun
-    SPErr release_error = kSPNoError;            // what ReleaseSuite answers
-};
-
-// The host. One instance serves one module; commands run on the calling
-// thread, iterate spreads rows over a persistent pool of worker threads.
-// The module must stay loaded while the host exists.
 class Host {
 public:
     explicit Host(const Module& module);
-    ~Host();
+    virtual ~Host();
     Host(const Host&) = delete;
     Host& operator=(const Host&) = delete;
 
@@ -183,29 +141,10 @@ public:
     void set_threads(int threads);
     // The thread count iterate will actually use (at least 1).
     int threads() const;
-    // Worker threads created so far; stays put from frame to frame.
-    std::size_t worker_threads_started() const;
-    FaultPlan& faults();
-
-    // Records (suite calls, definitions, iterate calls) are meant to be read
-    // between commands, not while one runs.
-
-    // Suite bookkeeping.
-    const std::vector<SuiteCall>& suite_calls() const;
-    void clear_suite_calls();
-    // "name vN" for every suite acquired more often than released.
-    std::vector<std::string> outstanding_suites() const;
-    // References currently held on one suite.
-    int references(const std::string& name, std::int32_t version) const;
-    // Serves an extra suite table (not owned) by exact name and version.
-    void add_suite(const std::string& name, std::int32_t version, const void* table);
-    // The host's basic suite, as handed to the module.
-    SPBasicSuite* basic_suite();
-
-    // What the registration callback answers (A_Err_NONE by default).
-    void set_registration_result(A_Err result);
-    // The host pointer Register hands to PluginDataEntryFunction.
-    PF_PluginDataPtr plugin_data_pointer() const;
+    // The pool iterate runs on. A caller with work of its own around a
+    // render (pixel conversions, say) runs it here with threads() - 1
+    // workers, so one set of threads serves the whole frame.
+    WorkerPool& pool();
 
     // Commands, each sent through the module's exports. out is passed as
     // given: the caller decides what it holds beforehand.
@@ -213,9 +152,9 @@ public:
     PF_Err GlobalSetup(PF_OutData& out);
     PF_Err About(PF_OutData& out);
     PF_Err ParamsSetup(PF_OutData& out);
-    // Any command with records of the host's own making; output may be null.
-    // Uses in_data() as it stands, setting only downsample_x/y from scale and
-    // pica_basicP from the fault plan.
+    // Any command with records of the caller's making; output may be null.
+    // The PF_InData is the host's own as the last command left it, with
+    // downsample_x/y set from scale.
     PF_Err Send(PF_Cmd cmd, PF_OutData& out, PF_ParamDef** params, PF_LayerDef* output,
                 const RenderScale& scale = {});
 
@@ -225,8 +164,6 @@ public:
     // "A|B|C"), kept because the pointer goes stale when the module unloads;
     // empty for types without one. Parallel to definitions().
     const std::vector<std::string>& definition_texts() const;
-    // Every add_param call, failed ones included (cleared by ParamsSetup).
-    const std::vector<AddParamCall>& add_param_calls() const;
     // Parameter values for a render: index 0 the input layer (filled by Render),
     // 1..N copies of the recorded definitions, i.e. their default values.
     std::vector<PF_ParamDef> DefaultValues() const;
@@ -244,19 +181,14 @@ public:
     PF_Err Render(std::vector<PF_ParamDef>& values, World& input, World& output,
                   const RenderScale& scale = {});
 
-    // Every iterate call, in call order.
-    const std::vector<IterateCall>& iterate_calls() const;
-    void clear_iterate_calls();
-
-    // Runs body on the calling thread as if the module were inside a command
-    // of this host: the basic suite, add_param and iterate answer for it.
-    void RunInCommand(const std::function<void()>& body);
-
-    // The PF_InData the next command will get, for tests that want to alter
-    // fields before calling Send.
-    PF_InData& in_data();
-
     struct Impl;
+
+protected:
+    // For instruments (tests/support/host_probe): observer, which must
+    // outlive the host, sees every callback.
+    Host(const Module& module, HostObserver* observer);
+    Impl& impl() { return *impl_; }
+    const Impl& impl() const { return *impl_; }
 
 private:
     std::unique_ptr<Impl> impl_;

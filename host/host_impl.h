@@ -14,9 +14,11 @@
 namespace vshost {
 
 struct Host::Impl {
-    explicit Impl(const Module& loaded);
+    Impl(const Module& loaded, HostObserver* attached);
 
     const Module& module;
+    // Null on a production host.
+    HostObserver* const observer;
 
     // Function tables handed to the module; their addresses stay fixed for
     // the host's life.
@@ -32,20 +34,15 @@ struct Host::Impl {
     // Everything below that callbacks touch is guarded by mutex: iterate's
     // workers and the command thread may record at the same time.
     mutable std::mutex mutex;
-    FaultPlan faults;
     using SuiteKey = std::pair<std::string, std::int32_t>;
     std::map<SuiteKey, const void*> suites;
     std::map<SuiteKey, int> references;
-    std::vector<SuiteCall> suite_calls;
 
     std::vector<PF_ParamDef> definitions;
     std::vector<std::string> definition_texts;
-    std::vector<AddParamCall> add_param_calls;
 
     Registration* registration = nullptr;
-    A_Err registration_result = 0;
 
-    std::vector<IterateCall> iterate_calls;
     std::atomic<int> requested_threads{0};
     WorkerPool pool;
 
@@ -54,6 +51,8 @@ struct Host::Impl {
 
     PF_ProgPtr effect_ref() { return reinterpret_cast<PF_ProgPtr>(this); }
     int EffectiveThreads() const;
+    // The basic suite as registration and commands hand it out.
+    SPBasicSuite* BasicSuiteForModule();
 };
 
 // The basic suite's functions and the registration callback take no context

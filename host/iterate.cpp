@@ -36,31 +36,34 @@ PF_Err Iterate(int depth, PF_InData* in_data, std::int32_t progress_base,
     constexpr bool deep = sizeof(Pixel) == sizeof(PF_Pixel16);
     Host::Impl* host = CurrentHost();
 
-    IterateCall call;
-    call.depth = depth;
-    call.in_data = in_data;
-    call.command_in_data = host != nullptr && in_data != nullptr && in_data == host->command_in_data;
-    call.progress_base = progress_base;
-    call.progress_final = progress_final;
-    call.src = src;
-    call.dst = dst;
-    call.has_area = area != nullptr;
-    if (area != nullptr) call.area = *area;
-    call.refcon = refcon;
+    HostObserver* observer = host != nullptr ? host->observer : nullptr;
+    int threads_used = 1;
+    // Reported only to an observer; a production host builds no record.
     auto finish = [&](PF_Err result) {
+        if (observer == nullptr) return result;
+        IterateCall call;
+        call.depth = depth;
+        call.in_data = in_data;
+        call.command_in_data = in_data != nullptr && in_data == host->command_in_data;
+        call.progress_base = progress_base;
+        call.progress_final = progress_final;
+        call.src = src;
+        call.dst = dst;
+        call.has_area = area != nullptr;
+        if (area != nullptr) call.area = *area;
+        call.refcon = refcon;
         call.result = result;
-        if (host != nullptr) {
-            std::lock_guard lock(host->mutex);
-            host->iterate_calls.push_back(call);
-        }
+        call.threads = threads_used;
+        std::lock_guard lock(host->mutex);
+        observer->IterateCalled(call);
         return result;
     };
 
-    if (host != nullptr) {
+    if (observer != nullptr) {
         PF_Err injected;
         {
             std::lock_guard lock(host->mutex);
-            injected = host->faults.iterate_error;
+            injected = observer->IterateFault();
         }
         if (injected != PF_Err_NONE) return finish(injected);
     }
@@ -133,7 +136,7 @@ PF_Err Iterate(int depth, PF_InData* in_data, std::int32_t progress_base,
             stop.store(true);
         }
     };
-    call.threads = host != nullptr ? host->pool.Run(workers, job) : (job(0), 1);
+    threads_used = host != nullptr ? host->pool.Run(workers, job) : (job(0), 1);
     return finish(first_error.load());
 }
 

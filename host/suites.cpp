@@ -27,10 +27,6 @@ std::string ModuleText(const void* text) {
     return std::string(chars, length);
 }
 
-bool Listed(const std::vector<std::string>& names, const char* name) {
-    return std::find(names.begin(), names.end(), name) != names.end();
-}
-
 // ---- basic suite ----
 
 SPErr AcquireSuite(const char* name, std::int32_t version, const void** suite) {
@@ -41,18 +37,17 @@ SPErr AcquireSuite(const char* name, std::int32_t version, const void** suite) {
     SPErr result = kSPSuiteNotFoundError;
     if (name == nullptr || suite == nullptr) {
         result = kSPBadParameterError;
-    } else if (Listed(host->faults.refused_suites, name)) {
-        result = kSPSuiteNotFoundError;
-    } else if (Listed(host->faults.empty_suites, name)) {
-        // Success without a table hands out nothing, so it takes no reference.
-        result = kSPNoError;
+    } else if (host->observer != nullptr && host->observer->AnswerAcquire(name, result)) {
+        // Answered without a table, so no reference is taken.
     } else if (auto it = host->suites.find({name, version}); it != host->suites.end()) {
         *suite = it->second;
         ++host->references[it->first];
         result = kSPNoError;
     }
-    host->suite_calls.push_back(
-        SuiteCall{SuiteCall::Kind::Acquire, name != nullptr ? name : "", version, result});
+    if (host->observer != nullptr) {
+        host->observer->SuiteCalled(
+            SuiteCall{SuiteCall::Kind::Acquire, name != nullptr ? name : "", version, result});
+    }
     return result;
 }
 
@@ -68,14 +63,17 @@ SPErr ReleaseSuite(const char* name, std::int32_t version) {
             result = host->suites.count(key) != 0 ? kSPSuiteAlreadyReleasedError
                                                   : kSPSuiteNotFoundError;
         } else {
-            // An injected error answer still drops the reference: the release
-            // happened, only its answer is bad.
+            // An observer's error answer still drops the reference: the
+            // release happened, only its answer is bad.
             if (--it->second == 0) host->references.erase(it);
-            result = host->faults.release_error;
+            result = host->observer != nullptr ? host->observer->ReleaseAnswer(kSPNoError)
+                                               : kSPNoError;
         }
     }
-    host->suite_calls.push_back(
-        SuiteCall{SuiteCall::Kind::Release, name != nullptr ? name : "", version, result});
+    if (host->observer != nullptr) {
+        host->observer->SuiteCalled(
+            SuiteCall{SuiteCall::Kind::Release, name != nullptr ? name : "", version, result});
+    }
     return result;
 }
 
@@ -196,28 +194,32 @@ PF_Err AddParam(PF_ProgPtr effect_ref, PF_ParamIndex index, PF_ParamDef* def) {
     Host::Impl* host = CurrentHost();
     if (host == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
     std::lock_guard lock(host->mutex);
-    AddParamCall call;
-    call.index = index;
-    if (def != nullptr) {
-        call.def = *def;
-        call.text = DefinitionText(*def);
-    }
-    const auto number = host->add_param_calls.size() + 1;
     const auto next_index = static_cast<PF_ParamIndex>(host->definitions.size() + 1);
+    PF_Err result = PF_Err_NONE;
     if (def == nullptr || effect_ref != host->effect_ref()) {
-        call.result = PF_Err_BAD_CALLBACK_PARAM;
-    } else if (host->faults.add_param_fail_at > 0 &&
-               number == static_cast<std::size_t>(host->faults.add_param_fail_at)) {
-        call.result = host->faults.add_param_error;
-    } else if (index != -1 && index != next_index) {
-        // -1 appends; an explicit index must be the next free one.
-        call.result = PF_Err_INVALID_INDEX;
-    } else {
-        host->definitions.push_back(call.def);
-        host->definition_texts.push_back(call.text);
+        result = PF_Err_BAD_CALLBACK_PARAM;
+    } else if (host->observer != nullptr) {
+        result = host->observer->AddParamFault();
     }
-    host->add_param_calls.push_back(call);
-    return call.result;
+    if (result == PF_Err_NONE && index != -1 && index != next_index) {
+        // -1 appends; an explicit index must be the next free one.
+        result = PF_Err_INVALID_INDEX;
+    }
+    if (result == PF_Err_NONE) {
+        host->definitions.push_back(*def);
+        host->definition_texts.push_back(DefinitionText(*def));
+    }
+    if (host->observer != nullptr) {
+        AddParamCall call;
+        call.index = index;
+        if (def != nullptr) {
+            call.def = *def;
+            call.text = DefinitionText(*def);
+        }
+        call.result = result;
+        host->observer->AddParamCalled(call);
+    }
+    return result;
 }
 
 PF_Err Abort(PF_ProgPtr) {
@@ -284,7 +286,7 @@ A_Err RecordRegistration(PF_PluginDataPtr host_pointer, const A_u_char* name,
     r.api_major = api_major;
     r.api_minor = api_minor;
     r.reserved_info = reserved_info;
-    return host->registration_result;
+    return host->observer != nullptr ? host->observer->RegistrationAnswer() : 0;
 }
 
 void InstallCallbacks(Host::Impl& host) {

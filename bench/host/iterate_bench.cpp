@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include "host/host.h"
+#include "tests/support/host_probe/host_probe.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ void IterateFrame(benchmark::State& state) {
         state.SkipWithError(error.c_str());
         return;
     }
-    vshost::Host host(*module);
+    vshost::HostProbe host(*module);
     host.set_threads(static_cast<int>(state.range(0)));
     vshost::World src(1920, 1080, deep), dst(1920, 1080, deep);
     const char* name = deep ? kPFIterate16Suite : kPFIterate8Suite;

@@ -16,7 +16,7 @@ protected:
         return copy;
     }
     std::unique_ptr<Module> module = OpenTestEffect();
-    Host host{*module};
+    HostProbe host{*module};
 };
 
 TEST_F(Commands, RegisterRecordsTheNineArgumentsAndReturnsOurAnswer) {

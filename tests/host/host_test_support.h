@@ -7,6 +7,7 @@
 #include <string>
 
 #include "host/host.h"
+#include "tests/support/host_probe/host_probe.h"
 
 namespace vshost::testing {
 
@@ -20,7 +21,7 @@ inline std::unique_ptr<Module> OpenTestEffect() {
 // Calls iterate of the 8- or 16-bit suite from inside a command of host,
 // the way a module's render does.
 template <typename Pixel, typename PixelFn>
-PF_Err IterateThroughSuite(Host& host, PF_EffectWorld* src, const PF_Rect* area, void* refcon,
+PF_Err IterateThroughSuite(HostProbe& host, PF_EffectWorld* src, const PF_Rect* area, void* refcon,
                            PixelFn pix_fn, PF_EffectWorld* dst, std::int32_t progress_final = 0) {
     constexpr bool deep = sizeof(Pixel) == sizeof(PF_Pixel16);
     const char* name = deep ? kPFIterate16Suite : kPFIterate8Suite;

@@ -64,7 +64,7 @@ class IterateCoverage : public ::testing::TestWithParam<std::tuple<int, bool>> {
 TEST_P(IterateCoverage, EveryOutputPixelOnceAndPaddingUntouched) {
     const auto [threads, deep] = GetParam();
     auto module = OpenTestEffect();
-    Host host(*module);
+    HostProbe host(*module);
     host.set_threads(threads);
     for (const auto& [w, h, pad] : {std::tuple{37, 23, 12}, std::tuple{1, 300, 2},
                                     std::tuple{300, 1, 0}, std::tuple{0, 5, 4}}) {
@@ -97,7 +97,7 @@ INSTANTIATE_TEST_SUITE_P(ThreadsAndDepths, IterateCoverage,
 
 TEST(Iterate, PoolIsCreatedOnceAndReused) {
     auto module = OpenTestEffect();
-    Host host(*module);
+    HostProbe host(*module);
     host.set_threads(4);
     World src(64, 64, false), dst(64, 64, false);
     for (int frame = 0; frame < 3; ++frame) {
@@ -112,7 +112,7 @@ TEST(Iterate, PoolIsCreatedOnceAndReused) {
 
 TEST(Iterate, AreaIsClippedToTheOutput) {
     auto module = OpenTestEffect();
-    Host host(*module);
+    HostProbe host(*module);
     host.set_threads(2);
     World src(20, 10, false), dst(20, 10, false, 4);
     const PF_Rect area{15, -3, 40, 4};  // left, top, right, bottom
@@ -136,7 +136,7 @@ TEST(Iterate, AreaIsClippedToTheOutput) {
 
 TEST(Iterate, NeverReadsOutsideASmallerOrMissingSource) {
     auto module = OpenTestEffect();
-    Host host(*module);
+    HostProbe host(*module);
     host.set_threads(3);
     World small(7, 4, true, 2), dst(16, 9, true, 6);
     small.Fill(PF_Pixel16{9, 9, 9, 9});
@@ -170,7 +170,7 @@ PF_Err FailAt(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel8*, PF_Pixel
 
 TEST(Iterate, ReturnsTheFirstPixelErrorAndStops) {
     auto module = OpenTestEffect();
-    Host host(*module);
+    HostProbe host(*module);
     World src(10, 8, false), dst(10, 8, false);
 
     host.set_threads(1);
@@ -200,7 +200,7 @@ PF_Err ThrowAtRowFive(void*, std::int32_t, std::int32_t y, PF_Pixel8*, PF_Pixel8
 
 TEST(Iterate, APixelFunctionThatThrowsEndsTheIterationWithAnError) {
     auto module = OpenTestEffect();
-    Host host(*module);
+    HostProbe host(*module);
     World src(16, 40, false), dst(16, 40, false);
     for (int threads : {1, 3}) {
         host.set_threads(threads);
@@ -219,7 +219,7 @@ TEST(Iterate, APixelFunctionThatThrowsEndsTheIterationWithAnError) {
 
 TEST(Iterate, RefusesUnusableWorldsAndHonoursTheInjectedError) {
     auto module = OpenTestEffect();
-    Host host(*module);
+    HostProbe host(*module);
     World src8(4, 4, false), dst8(4, 4, false), dst16(4, 4, true);
     Coverage c(dst8.def(), &src8.def());
     // Depth of the world and of the suite disagree.

@@ -21,7 +21,7 @@ protected:
         return err;
     }
     std::unique_ptr<Module> module = OpenTestEffect();
-    Host host{*module};
+    HostProbe host{*module};
 };
 
 TEST_F(Suites, CountsReferencesPerNameAndVersion) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "host/host.h"
+#include "tests/support/host_probe/host_probe.h"
 
 namespace module_test {
 
@@ -26,9 +27,9 @@ class ModuleTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_NE(LoadedModule().effect_main(), nullptr);
-        host_ = std::make_unique<vshost::Host>(LoadedModule());
+        host_ = std::make_unique<vshost::HostProbe>(LoadedModule());
     }
-    vshost::Host& host() { return *host_; }
+    vshost::HostProbe& host() { return *host_; }
 
     // Counts of the module's basic-suite calls, by kind.
     int Acquires() const { return Count(vshost::SuiteCall::Kind::Acquire); }
@@ -40,7 +41,7 @@ private:
         for (const vshost::SuiteCall& call : host_->suite_calls()) n += call.kind == kind;
         return n;
     }
-    std::unique_ptr<vshost::Host> host_;
+    std::unique_ptr<vshost::HostProbe> host_;
 };
 
 // An output record filled with a recognisable pattern, so that any byte the

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "host/host.h"
+#include "tests/support/host_probe/host_probe.h"
 #include "tests/windows/frame_set.h"
 
 namespace {
@@ -66,7 +67,7 @@ std::string Field(const char* text, std::size_t size) {
 }
 
 // The module's self-description, one fact a line.
-std::string DescribeModule(vshost::Host& host, std::vector<std::string>& problems) {
+std::string DescribeModule(vshost::HostProbe& host, std::vector<std::string>& problems) {
     std::string facts;
     vshost::Registration reg;
     const PF_Err reg_result = host.Register(reg);
@@ -124,7 +125,7 @@ std::string DescribeModule(vshost::Host& host, std::vector<std::string>& problem
 // Checks that hold on each platform alone: every pixel written, alpha passed
 // through, nothing written past a row, every suite given back.
 void CheckFrame(const frame_set::Frame& frame, const vshost::World& input,
-                const vshost::World& output, PF_Err result, vshost::Host& host,
+                const vshost::World& output, PF_Err result, vshost::HostProbe& host,
                 std::vector<std::string>& problems) {
     if (result != PF_Err_NONE) {
         problems.push_back(frame.label + Format(": render returned %d", result));
@@ -155,7 +156,7 @@ std::unique_ptr<vshost::Module> OpenModule(const char* path) {
 }
 
 bool RenderAll(const vshost::Module& module, Dump& dump, std::vector<std::string>& problems) {
-    vshost::Host host(module);
+    vshost::HostProbe host(module);
     dump.facts = DescribeModule(host, problems);
     const auto frames = frame_set::BuildFrames(host.definitions());
     for (const frame_set::Frame& frame : frames) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "host/host.h"
+#include "tests/support/host_probe/host_probe.h"
 #include "module/resources/pipl.h"
 #include "manifest_bytes.h"
 #include "tests/windows/pipl_expectations.h"
@@ -116,7 +117,7 @@ void CheckLoadedModule(const vshost::Module& loaded) {
 }
 
 void CheckCommands(const vshost::Module& module) {
-    vshost::Host host(module);
+    vshost::HostProbe host(module);
 
     vshost::Registration reg;
     Check(host.Register(reg) == PF_Err_NONE, "registration succeeds");
