@@ -32,7 +32,8 @@ struct Host::Impl {
     const PF_InData* command_in_data = nullptr;
 
     // Everything below that callbacks touch is guarded by mutex: iterate's
-    // workers and the command thread may record at the same time.
+    // workers and the command thread may reach it at the same time, and an
+    // observer is only ever called with it held.
     mutable std::mutex mutex;
     using SuiteKey = std::pair<std::string, std::int32_t>;
     std::map<SuiteKey, const void*> suites;
