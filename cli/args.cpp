@@ -1,21 +1,31 @@
 #include "cli/args.h"
 
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <functional>
+#include <stdexcept>
+
+#include "cli/effect_params.h"
 
 namespace velvetshade {
 namespace {
 
-bool IsFlag(std::string_view name) {
-    return name == "overwrite" || name == "quiet" || name == "chart" || name == "help" ||
-           name == "version";
+constexpr const char* kTool = "velvetshade";
+
+std::string Lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return out;
 }
 
-bool IsValueOption(std::string_view name) {
-    return name == "module" || name == "set" || name == "depth" || name == "threads" ||
-           name == "scale" || name == "frames" || name == "codec" || name == "crf" ||
-           name == "size";
-}
+// A usage error worded for the user. Option callbacks throw it as the option
+// is read, so the first bad value on the command line is the one reported.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
 
 bool ParseSize(std::string_view text, int& width, int& height) {
     const auto x = text.find('x');
@@ -29,64 +39,244 @@ bool ParseSize(std::string_view text, int& width, int& height) {
     return true;
 }
 
-bool ApplyValueOption(std::string_view name, const std::string& value, Options& options,
-                      std::string& error) {
-    long long n = 0;
-    if (name == "module") {
-        options.module = value;
-    } else if (name == "set") {
-        const auto eq = value.find('=');
-        if (eq == std::string::npos || eq == 0) {
-            error = "--set takes \"Parameter Name=value\", got \"" + value + "\"";
-            return false;
+// Present or absent; "--overwrite=yes" is refused rather than read as true.
+void Flag(CLI::App& app, const std::string& name, bool& field, const std::string& help) {
+    app.add_flag(name, field, help)->disable_flag_override();
+}
+
+// An option with one value, stored by parse; when parse refuses the text the
+// message says what the option takes ("--depth takes 8 or 16, got ..."). A
+// repeated option counts as its last use.
+void Value(CLI::App& app, const std::string& name, const std::string& type, const std::string& help,
+           const std::string& takes, std::function<bool(const std::string&)> parse) {
+    app.add_option_function<std::string>(
+           name,
+           [name, takes, parse = std::move(parse)](const std::string& value) {
+               if (!parse(value)) throw UsageError(name + " takes " + takes + ", got \"" + value + "\"");
+           },
+           help)
+        ->type_name(type)
+        ->trigger_on_parse();
+}
+
+// Options not known to a command go up to the tool's own (--module, --help,
+// --version) and from there into the extras, which are reported afterwards.
+CLI::App* AddCommand(CLI::App& app, Options& o, Command command, const std::string& name,
+                     const std::string& help) {
+    CLI::App* sub = app.add_subcommand(name, help);
+    sub->fallthrough()->allow_extras()->footer("");
+    sub->preparse_callback([&o, command](std::size_t) { o.command = command; });
+    return sub;
+}
+
+void ModuleOption(CLI::App& app, Options& o) {
+    Value(app, "--module", "PATH", "the effect module (default: Lanthorn.so installed beside velvetshade)",
+          "a module file name", [&o](const std::string& v) {
+              o.module = v;
+              return !v.empty();
+          });
+}
+
+std::string Describe(const ParamInfo& p) {
+    std::string text = p.name + ": ";
+    if (p.kind == ParamInfo::Kind::Slider) {
+        text += FormatFloat(p.min) + " to " + FormatFloat(p.max) + ", default " + FormatFloat(p.default_value);
+    } else {
+        for (std::size_t i = 0; i < p.items.size(); ++i) text += (i ? ", " : "") + p.items[i];
+        text += " (or 1-" + std::to_string(p.items.size()) + ")";
+        const auto d = std::size_t(p.default_value);
+        if (d >= 1 && d <= p.items.size()) text += ", default " + p.items[d - 1];
+    }
+    return text;
+}
+
+// One option per settable parameter, in registration order. A name that
+// collides with one of the tool's options, or with an earlier parameter's,
+// stays reachable through --set. Returns the option names declared.
+std::vector<std::string> AddParamOptions(CLI::App& app, const CLI::App& tool,
+                                         const std::vector<ParamInfo>& params, Options& o) {
+    std::vector<std::string> names;
+    for (const ParamInfo& p : params) {
+        const std::string name = "--" + p.option;
+        if (p.kind == ParamInfo::Kind::Other || p.option.empty() || app.get_option_no_throw(name) ||
+            tool.get_option_no_throw(name)) {
+            continue;
         }
-        options.settings.push_back({value.substr(0, eq), value.substr(eq + 1), "--set \"" + value + "\""});
-    } else if (name == "depth") {
-        if (!ParseInt(value, n) || (n != 8 && n != 16)) {
-            error = "--depth takes 8 or 16, got \"" + value + "\"";
-            return false;
-        }
-        options.depth = int(n);
-    } else if (name == "threads") {
-        if (!ParseInt(value, n) || n < 0 || n > 1024) {
-            error = "--threads takes a number from 0 (all cores) to 1024, got \"" + value + "\"";
-            return false;
-        }
-        options.threads = int(n);
-    } else if (name == "scale") {
-        if (!ParseRatio(value, options.scale)) {
-            error = "--scale takes a fraction A/B with 0 < A <= B (for example 1/2), got \"" +
-                    value + "\"";
-            return false;
-        }
-    } else if (name == "frames") {
-        FrameRange range;
-        if (!ParseFrameRange(value, range)) {
-            error = "--frames takes FIRST-LAST (for example 1-48) or one frame number, got \"" +
-                    value + "\"";
-            return false;
-        }
-        options.frames = range;
-    } else if (name == "codec") {
-        if (value.empty() || value.find_first_of(" \t\n") != std::string::npos) {
-            error = "--codec takes an FFmpeg encoder name, got \"" + value + "\"";
-            return false;
-        }
-        options.codec = value;
-    } else if (name == "crf") {
-        if (!ParseInt(value, n) || n < 0 || n > 63) {
-            error = "--crf takes a number from 0 to 63, got \"" + value + "\"";
-            return false;
-        }
-        options.crf = int(n);
-    } else if (name == "size") {
-        if (!ParseSize(value, options.chart_width, options.chart_height)) {
-            error = "--size takes WIDTHxHEIGHT, each 16 to 16384, got \"" + value + "\"";
-            return false;
+        try {
+            app.add_option_function<std::string>(
+                   name,
+                   [&o, name, registered = p.name](const std::string& v) {
+                       o.settings.push_back({registered, v, name + " " + v});
+                   },
+                   Describe(p))
+                ->type_name(p.kind == ParamInfo::Kind::Slider ? "NUMBER" : "ITEM")
+                ->ignore_case()
+                ->trigger_on_parse()
+                ->group("Effect parameters");
+            names.push_back(name);
+        } catch (const CLI::ConstructionError&) {
+            // Not a name CLI11 accepts as an option, or one it matches to another
+            // ignoring case: --set still reaches it.
         }
     }
-    return true;
+    return names;
 }
+
+// Optimal string alignment distance: edits, with a swap of neighbours as one
+// ("--overwirte" is one from "--overwrite").
+std::size_t Distance(std::string_view a, std::string_view b) {
+    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+            }
+        }
+    }
+    return d[a.size()][b.size()];
+}
+
+// The closest of names to typed, if close enough to be a slip of the keys.
+std::string Nearest(const std::string& typed, const std::vector<std::string>& names) {
+    std::string best;
+    std::size_t best_distance = std::max<std::size_t>(1, typed.size() / 4) + 1;
+    for (const auto& name : names) {
+        const std::size_t d = Distance(Lower(typed), Lower(name));
+        if (d < best_distance) {
+            best = name;
+            best_distance = d;
+        }
+    }
+    return best;
+}
+
+// Long names only: every one-letter name is one edit from any other.
+std::vector<std::string> OptionNames(const CLI::App& app) {
+    std::vector<std::string> names;
+    for (const CLI::Option* option : app.get_options()) {
+        for (const auto& n : option->get_lnames()) names.push_back("--" + n);
+    }
+    return names;
+}
+
+std::vector<std::string> CommandNames(const CLI::App& app) {
+    std::vector<std::string> names;
+    for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; })) {
+        names.push_back(sub->get_name());
+    }
+    return names;
+}
+
+std::string Join(const std::vector<std::string>& items) {
+    std::string text;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        text += (i == 0 ? "" : i + 1 == items.size() ? " and " : ", ") + items[i];
+    }
+    return text;
+}
+
+bool IsOptionLike(const std::string& arg) {
+    return arg.size() > 1 && arg[0] == '-' && arg != "--" &&
+           !std::isdigit(static_cast<unsigned char>(arg[1])) && arg[1] != '.';
+}
+
+std::string UnknownOption(const std::string& arg, const CLI::App& tool, const CLI::App* command,
+                          const std::vector<std::string>& param_options) {
+    const std::string typed = arg.substr(0, arg.find('='));
+    std::vector<std::string> known = OptionNames(tool);
+    if (command) {
+        const auto own = OptionNames(*command);
+        known.insert(known.end(), own.begin(), own.end());
+    }
+    const std::string message = "unknown option " + typed;
+    if (const std::string near = Nearest(typed, known); near == typed) {
+        // Known to the command, but written before it.
+        return typed + " is an option of " + command->get_name() + "; write it after the command";
+    } else if (!near.empty()) {
+        return message + "; did you mean " + near + "?";
+    }
+    if (command) {
+        for (const CLI::App* other : tool.get_subcommands([](const CLI::App*) { return true; })) {
+            if (other != command && other->get_option_no_throw(typed)) {
+                return typed + " is an option of " + other->get_name() + ", not of " + command->get_name();
+            }
+        }
+    }
+    const std::string listing = std::string(" (") + kTool + (command ? " " + command->get_name() : "") +
+                                " --help lists the options)";
+    if (typed.rfind("--", 0) != 0) return message + "; options are spelled --name" + listing;
+    if (command && command->get_option_no_throw("--set") && !param_options.empty()) {
+        return message + "; the effect's parameters are " + Join(param_options) + listing;
+    }
+    return message + listing;
+}
+
+// What is left after CLI11 took what it knows: options nobody declared and
+// words where no command or file name fits.
+void CheckExtras(const CLI::App& tool, const CLI::App* command, const std::vector<std::string>& param_options) {
+    const std::vector<std::string> extras = tool.remaining(true);
+    for (const auto& arg : extras) {
+        if (IsOptionLike(arg)) throw UsageError(UnknownOption(arg, tool, command, param_options));
+    }
+    for (const auto& arg : extras) {
+        if (arg == "--") continue;
+        if (!command) {
+            std::string message = "unknown command \"" + arg + "\"; the commands are " + Join(CommandNames(tool));
+            if (const std::string near = Nearest(arg, CommandNames(tool)); !near.empty()) {
+                message += "; did you mean " + near + "?";
+            }
+            throw UsageError(message);
+        }
+        throw UsageError(command->get_name() + " takes no file names or parameter values, got \"" + arg + "\"");
+    }
+}
+
+std::string HelpText(const CLI::App& tool, const CLI::App* command) {
+    if (command) {
+        return command->get_formatter()->make_help(command, std::string(kTool) + " " + command->get_name(),
+                                                   CLI::AppFormatMode::Normal);
+    }
+    return tool.get_formatter()->make_help(&tool, kTool, CLI::AppFormatMode::All);
+}
+
+// "--depth: 1 required TEXT missing" and "--overwrite was given a disallowed
+// flag override", in our words.
+std::string ArgumentMismatch(const std::string& what) {
+    std::string name = what.substr(0, what.find_first_of(": "));
+    if (name.rfind("-", 0) != 0) name = "--" + name;
+    if (what.find("flag override") != std::string::npos) return name + " takes no value";
+    if (what.find("missing") != std::string::npos) return name + " needs a value";
+    return what;
+}
+
+const char* const kRenderNotes = R"(Parameters go by their registered names, --set "NAME=VALUE" (for example
+--set "Vignetting Amount=180" --set "X-Process Type=E6C41"), or by the options above
+made from them. Pop-up items are chosen by text (any case) or by number from 1. A
+parameter whose option name equals one of the tool's options is set with --set.
+
+IN and OUT are images (PNG, TIFF, JPEG, OpenEXR and the other formats OpenImageIO
+reads), frame patterns (shot.%04d.png or shot.####.png) or videos (.mp4 .mov .mkv
+.webm .avi ...; read and written through ffmpeg, keeping frame rate and audio).
+OUT is written to a temporary file beside it and renamed into place when complete.
+)";
+
+const char* const kToolNotes = R"(Exit status: 0 done, 1 failed (nothing half-written is left), 2 bad command line or
+parameter value, 130 interrupted.
+
+16-bit images:
+  Files hold 0..65535, the effect's 16-bit scale is 0..32768. velvetshade converts with
+  exact integer rounding to nearest: host = (file*32768 + 32767) / 65535 and
+  file = (host*65535 + 16384) / 32768 (integer division). 0 and 65535 map to 0 and 32768
+  and back; every host value survives host->file->host; file->host->file changes a value
+  by at most 1 (the host scale has 32769 steps for the file's 65536). Float inputs are
+  clamped to 0..1 and rendered at 16 bits.
+  An image without alpha renders as opaque and is written without alpha; alpha otherwise
+  passes through unchanged.
+)";
 
 }  // namespace
 
@@ -142,159 +332,159 @@ std::string OptionName(std::string_view parameter_name) {
     return out;
 }
 
-bool ParseArgs(int argc, const char* const* argv, Options& options, std::string& error) {
-    std::vector<std::string> positional;
-    bool options_end = false;
-    bool help = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (options_end || arg.size() < 2 || arg[0] != '-' ) {
-            positional.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            options_end = true;
-            continue;
-        }
-        if (arg == "-h") {
-            help = true;
-            continue;
-        }
-        if (arg[1] != '-') {
-            error = "unknown option " + arg + " (options are spelled --name; see --help)";
-            return false;
-        }
-        std::string name = arg.substr(2);
-        std::optional<std::string> value;
-        if (const auto eq = name.find('='); eq != std::string::npos) {
-            value = name.substr(eq + 1);
-            name.resize(eq);
-        }
-        if (IsFlag(name)) {
-            if (value) {
-                error = "--" + name + " takes no value";
-                return false;
-            }
-            if (name == "help") help = true;
-            else if (name == "version") options.command = Command::Version;
-            else if (name == "overwrite") options.overwrite = true;
-            else if (name == "quiet") options.quiet = true;
-            else if (name == "chart") options.chart = true;
-            continue;
-        }
-        if (!value) {
-            // Values may start with '-' (a negative slider value), so the next
-            // argument is taken whatever it looks like.
-            if (i + 1 >= argc) {
-                error = "--" + name + " needs a value";
-                return false;
-            }
-            value = argv[++i];
-        }
-        if (IsValueOption(name)) {
-            if (!ApplyValueOption(name, *value, options, error)) return false;
-        } else {
-            // Anything else names a parameter; the module decides whether it exists.
-            options.settings.push_back({name, *value, "--" + name + " " + *value});
-        }
+std::filesystem::path ModuleArgument(int argc, const char* const* argv) {
+    CLI::App app;
+    app.set_help_flag();
+    app.allow_extras();
+    std::string module;
+    app.add_option("--module", module)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError&) {
+        return {};
+    }
+    return module;
+}
+
+bool ParseArgs(int argc, const char* const* argv, const std::vector<ParamInfo>& params, Options& o,
+               std::string& error) {
+    CLI::App tool("Renders images, image sequences and videos through the effect module.", kTool);
+    tool.allow_extras()->require_subcommand(0, 1)->footer(kToolNotes);
+    tool.set_help_flag("-h,--help", "show this help and exit");
+    tool.get_formatter()->column_width(26);
+    tool.add_flag_callback("--version", [&o] { o.command = Command::Version; }, "show the version");
+    ModuleOption(tool, o);
+
+    CLI::App* render = AddCommand(tool, o, Command::Render, "render",
+                                  "render IN to OUT (an image, a frame pattern or a video), or the built-in "
+                                  "test chart with --chart OUT");
+    std::vector<std::string> files;
+    render->add_option("FILES", files, "IN OUT, or OUT with --chart")->type_name("");
+    render->footer(std::string(kRenderNotes) + "\n" + kToolNotes);
+    ModuleOption(*render, o);
+    Value(*render, "--set", "NAME=VALUE", "set a parameter by its registered name", "\"Parameter Name=value\"",
+          [&o](const std::string& v) {
+              const auto eq = v.find('=');
+              if (eq == std::string::npos || eq == 0) return false;
+              o.settings.push_back({v.substr(0, eq), v.substr(eq + 1), "--set \"" + v + "\""});
+              return true;
+          });
+    Value(*render, "--depth", "8|16", "render depth (default: 8 for 8-bit inputs, 16 for deeper or float ones)",
+          "8 or 16", [&o](const std::string& v) {
+              long long n = 0;
+              if (!ParseInt(v, n) || (n != 8 && n != 16)) return false;
+              o.depth = int(n);
+              return true;
+          });
+    Value(*render, "--threads", "N", "worker threads, 0 = all cores (default 0)",
+          "a number from 0 (all cores) to 1024", [&o](const std::string& v) {
+              long long n = 0;
+              if (!ParseInt(v, n) || n < 0 || n > 1024) return false;
+              o.threads = int(n);
+              return true;
+          });
+    Value(*render, "--scale", "A/B",
+          "the input is a frame of a layer rendered at scale A/B (e.g. 1/2)",
+          "a fraction A/B with 0 < A <= B (for example 1/2)",
+          [&o](const std::string& v) { return ParseRatio(v, o.scale); });
+    Value(*render, "--frames", "A-B", "frames of a frame pattern (default: all present on disk)",
+          "FIRST-LAST (for example 1-48) or one frame number", [&o](const std::string& v) {
+              FrameRange range;
+              if (!ParseFrameRange(v, range)) return false;
+              o.frames = range;
+              return true;
+          });
+    Value(*render, "--codec", "NAME", "video encoder for video output (default: the container's usual one)",
+          "an FFmpeg encoder name", [&o](const std::string& v) {
+              if (v.empty() || v.find_first_of(" \t\n") != std::string::npos) return false;
+              o.codec = v;
+              return true;
+          });
+    Value(*render, "--crf", "N", "quality for encoders that take a constant rate factor", "a number from 0 to 63",
+          [&o](const std::string& v) {
+              long long n = 0;
+              if (!ParseInt(v, n) || n < 0 || n > 63) return false;
+              o.crf = int(n);
+              return true;
+          });
+    Flag(*render, "--chart", o.chart, "render the built-in test chart instead of an input");
+    Value(*render, "--size", "WxH", "size of the built-in chart (default 1024x640)",
+          "WIDTHxHEIGHT, each 16 to 16384",
+          [&o](const std::string& v) { return ParseSize(v, o.chart_width, o.chart_height); });
+    Flag(*render, "--overwrite", o.overwrite, "replace an existing output file");
+    Flag(*render, "--quiet", o.quiet, "no progress bar (shown only when standard error is a terminal)");
+    const std::vector<std::string> param_options = AddParamOptions(*render, tool, params, o);
+
+    ModuleOption(*AddCommand(tool, o, Command::Params, "params",
+                             "list the effect's parameters: names, ranges, defaults, items"),
+                 o);
+    ModuleOption(*AddCommand(tool, o, Command::About, "about", "show the effect's About text"), o);
+    CLI::App* help = AddCommand(tool, o, Command::Help, "help", "show this help, or one command's");
+    std::string help_topic;
+    help->add_option("COMMAND", help_topic, "the command to explain")->type_name("");
+
+    try {
+        tool.parse(argc, argv);
+        const std::vector<CLI::App*> chosen = tool.get_subcommands();
+        CheckExtras(tool, chosen.empty() ? nullptr : chosen.front(), param_options);
+    } catch (const CLI::CallForHelp&) {
+        const std::vector<CLI::App*> chosen = tool.get_subcommands();
+        o.command = Command::Help;
+        o.help = HelpText(tool, chosen.empty() || chosen.front() == help ? nullptr : chosen.front());
+        return true;
+    } catch (const UsageError& e) {
+        error = e.what();
+        return false;
+    } catch (const CLI::ArgumentMismatch& e) {
+        error = ArgumentMismatch(e.what());
+        return false;
+    } catch (const CLI::ParseError& e) {
+        error = e.what();
+        return false;
     }
 
-    if (help) {
-        options.command = Command::Help;
-        return true;
-    }
-    if (options.command == Command::Version) return true;
-    if (positional.empty()) {
-        error = "no command given; try velvetshade --help";
+    if (o.command == Command::Version) return true;
+    if (tool.get_subcommands().empty()) {
+        error = std::string("no command given; try ") + kTool + " --help";
         return false;
     }
-    const std::string& command = positional[0];
-    const std::size_t operands = positional.size() - 1;
-    if (command == "help") {
-        options.command = Command::Help;
+    switch (o.command) {
+    case Command::Help: {
+        const CLI::App* topic = nullptr;
+        if (!help_topic.empty()) {
+            const auto names = CommandNames(tool);
+            if (std::find(names.begin(), names.end(), help_topic) == names.end()) {
+                error = "unknown command \"" + help_topic + "\"; the commands are " + Join(names);
+                return false;
+            }
+            topic = tool.get_subcommand(help_topic);
+        }
+        o.help = HelpText(tool, topic);
         return true;
     }
-    if (command == "params" || command == "about") {
-        options.command = command == "params" ? Command::Params : Command::About;
-        if (operands != 0 || !options.settings.empty()) {
-            error = command + " takes no file names or parameter values";
-            return false;
+    case Command::Render:
+        if (o.chart) {
+            if (files.size() != 1) {
+                error = "render --chart takes one file name, the output";
+                return false;
+            }
+            o.output = files[0];
+        } else {
+            if (files.size() != 2) {
+                error = "render takes an input and an output file name (or --chart and an output)";
+                return false;
+            }
+            o.input = files[0];
+            o.output = files[1];
         }
-        return true;
-    }
-    if (command != "render") {
-        error = "unknown command \"" + command + "\"; the commands are render, params and about";
-        return false;
-    }
-    options.command = Command::Render;
-    if (options.chart) {
-        if (operands != 1) {
-            error = "render --chart takes one file name, the output";
-            return false;
-        }
-        options.output = positional[1];
-    } else {
-        if (operands != 2) {
-            error = "render takes an input and an output file name (or --chart and an output)";
-            return false;
-        }
-        options.input = positional[1];
-        options.output = positional[2];
-        if (options.input.empty() || options.output.empty()) {
+        if (o.output.empty() || (!o.chart && o.input.empty())) {
             error = "file names must not be empty";
             return false;
         }
+        return true;
+    default:
+        return true;
     }
-    return true;
-}
-
-std::string UsageText() {
-    return R"(Usage:
-  velvetshade render IN OUT [options]     render an image, an image sequence or a video
-  velvetshade render --chart OUT [options]  render the built-in test chart
-  velvetshade params [--module PATH]      list the effect's parameters
-  velvetshade about [--module PATH]       show the effect's About text
-  velvetshade --help | --version
-
-Parameters (names and ranges as the module registers them; see "velvetshade params"):
-  --set "NAME=VALUE"        e.g. --set "Vignetting Amount=180" --set "X-Process Type=E6C41"
-  --OPTION-NAME VALUE       the same, with the name in lower case and dashes:
-                            --vignetting-amount 180 --x-process-type e6c41
-  Pop-up items are chosen by text (any case) or by number from 1. A parameter whose
-  option name equals one of the options below is set with --set.
-
-Files:
-  IN and OUT are images (PNG, TIFF, JPEG, OpenEXR and the other formats OpenImageIO
-  reads), frame patterns (shot.%04d.png or shot.####.png) or videos (.mp4 .mov .mkv
-  .webm .avi ...; read and written through ffmpeg, keeping frame rate and audio).
-  OUT is written to a temporary file beside it and renamed into place when complete.
-
-Options:
-  --module PATH     the effect module (default: Lanthorn.so installed beside velvetshade)
-  --depth 8|16      render depth (default: 8 for 8-bit inputs, 16 for deeper or float ones)
-  --threads N       worker threads, 0 = all cores (default 0)
-  --scale A/B       the input is a frame of a layer rendered at scale A/B (e.g. 1/2); the
-                    layer's full size is the image size divided by the scale
-  --frames A-B      frames of a frame pattern (default: all present on disk)
-  --codec NAME      video encoder for video output (default: the container's usual one)
-  --crf N           quality for encoders that take a constant rate factor
-  --size WxH        size of the built-in chart (default 1024x640)
-  --overwrite       replace an existing output file
-  --quiet           no progress bar (shown only when standard error is a terminal)
-
-Exit status: 0 done, 1 failed (nothing half-written is left), 2 bad command line or
-parameter value, 130 interrupted.
-
-16-bit images:
-  Files hold 0..65535, the effect's 16-bit scale is 0..32768. velvetshade converts with
-  exact integer rounding to nearest: host = (file*32768 + 32767) / 65535 and
-  file = (host*65535 + 16384) / 32768 (integer division). 0 and 65535 map to 0 and 32768
-  and back; every host value survives host->file->host; file->host->file changes a value
-  by at most 1 (the host scale has 32769 steps for the file's 65536). Float inputs are
-  clamped to 0..1 and rendered at 16 bits.
-  An image without alpha renders as opaque and is written without alpha; alpha otherwise
-  passes through unchanged.
-)";
 }
 
 }  // namespace velvetshade

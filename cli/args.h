@@ -1,5 +1,5 @@
-// The command line of velvetshade, parsed into plain values. Parameter options
-// are kept as typed: only the loaded module knows which names exist.
+// The command line of velvetshade, parsed into plain values. The effect's
+// parameters become options of render, so the module is loaded first.
 #pragma once
 
 #include <cstdint>
@@ -32,8 +32,11 @@ struct FrameRange {
     int last = 0;
 };
 
+struct ParamInfo;
+
 struct Options {
     Command command = Command::Help;
+    std::string help;  // for Command::Help: the text to print
     std::filesystem::path module;  // empty: the module installed beside the tool
     std::filesystem::path input;
     std::filesystem::path output;
@@ -51,8 +54,15 @@ struct Options {
     bool quiet = false;
 };
 
-// Fills options from argv; false with a message on a malformed command line.
-bool ParseArgs(int argc, const char* const* argv, Options& options, std::string& error);
+// The --module argument, read before the parameters are known; empty when
+// absent or malformed (the full parse reports it).
+std::filesystem::path ModuleArgument(int argc, const char* const* argv);
+
+// Fills options from argv, with one option per settable parameter of params;
+// false with a message on a malformed command line. options.command is set
+// as soon as the command is known, also on failure.
+bool ParseArgs(int argc, const char* const* argv, const std::vector<ParamInfo>& params,
+               Options& options, std::string& error);
 
 bool ParseRatio(std::string_view text, Ratio& ratio);
 bool ParseFrameRange(std::string_view text, FrameRange& range);
@@ -62,7 +72,5 @@ bool ParseInt(std::string_view text, long long& value);
 // Lower case, every run of other characters turned into one '-':
 // "X-Process Type" becomes "x-process-type".
 std::string OptionName(std::string_view parameter_name);
-
-std::string UsageText();
 
 }  // namespace velvetshade

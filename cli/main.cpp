@@ -196,23 +196,20 @@ int RenderVideo(const Options& o, EffectRenderer& effect) {
     return 0;
 }
 
-std::unique_ptr<EffectRenderer> LoadEffect(const Options& o, std::string& error) {
-    return EffectRenderer::Open(o.module.empty() ? DefaultModulePath() : o.module, error);
-}
-
-int Run(const Options& o) {
+// effect: the loaded module, null when it did not load (load_error says why).
+int Run(const Options& o, EffectRenderer* effect, const std::string& load_error) {
     std::string error;
     switch (o.command) {
     case Command::Help:
-        std::cout << UsageText();
+        std::cout << o.help;
+        if (!effect) std::cout << "\nThe effect's parameter options are not listed: " << load_error << "\n";
         return 0;
     case Command::Version:
         std::cout << "velvetshade " VELVETSHADE_VERSION "\n";
         return 0;
     case Command::Params:
     case Command::About: {
-        const auto effect = LoadEffect(o, error);
-        if (!effect) return Fail(error);
+        if (!effect) return Fail(load_error);
         if (o.command == Command::Params) {
             std::cout << FormatParams(effect->params());
             return 0;
@@ -236,8 +233,7 @@ int Run(const Options& o) {
         break;
     }
 
-    const auto effect = LoadEffect(o, error);
-    if (!effect) return Fail(error);
+    if (!effect) return Fail(load_error);
     if (!effect->Configure(o.settings, o.threads, o.scale, error)) return Fail(error, kUsage);
     if (o.chart) return RenderStill(o, *effect);
     if (const auto pattern = ParseFramePattern(o.input)) return RenderSequence(o, *pattern, *effect);
@@ -254,11 +250,21 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
-    Options options;
-    std::string error;
-    if (!ParseArgs(argc, argv, options, error)) return Fail(error, kUsage);
     try {
-        return Run(options);
+        // The module comes first: its parameters are options of the command line.
+        const fs::path module = ModuleArgument(argc, argv);
+        std::string load_error;
+        const auto effect = EffectRenderer::Open(module.empty() ? DefaultModulePath() : module, load_error);
+        const std::vector<ParamInfo> no_params;
+        Options options;
+        std::string error;
+        if (!ParseArgs(argc, argv, effect ? effect->params() : no_params, options, error)) {
+            // Without the module its parameters are unknown options; the
+            // module is the problem to report.
+            if (!effect && options.command == Command::Render) return Fail(load_error);
+            return Fail(error, kUsage);
+        }
+        return Run(options, effect.get(), load_error);
     } catch (const std::bad_alloc&) {
         return Fail("out of memory");
     } catch (const std::exception& e) {

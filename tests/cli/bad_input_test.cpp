@@ -87,7 +87,9 @@ TEST_F(BadInput, ExistingOutputNeedsOverwrite) {
 
 TEST_F(BadInput, UnknownParametersItemsAndValuesOutOfRange) {
     ExpectRefused({"render", In(), Out(), "--set", "Sharpness=3"}, "unknown parameter \"Sharpness\"", 2);
-    ExpectRefused({"render", In(), Out(), "--sharpness", "3"}, "\"Vignetting Radius\"", 2);
+    ExpectRefused({"render", In(), Out(), "--sharpness", "3"}, "--vignetting-radius", 2);
+    ExpectRefused({"render", In(), Out(), "--overwirte"}, "did you mean --overwrite?", 2);
+    ExpectRefused({"render", In(), Out(), "--colr", "-40"}, "did you mean --color?", 2);
     ExpectRefused({"render", In(), Out(), "--x-process-type", "E7"},
                   "Type1, Type2, Type3, Type4, Type5, E6C41, BW, Vintage (or 1-8)", 2);
     ExpectRefused({"render", In(), Out(), "--lens-type", "5"}, "Normal, F.Zuiko, Expired Film, Warm Lens", 2);
@@ -103,6 +105,8 @@ TEST_F(BadInput, UnknownParametersItemsAndValuesOutOfRange) {
 
 TEST_F(BadInput, ModulesThatAreMissingOrNotEffects) {
     ExpectRefused({"render", In(), Out(), "--module", Out("none.so")}, "no effect module");
+    // Its parameters are unknown options then; the module is what to report.
+    ExpectRefused({"render", In(), Out(), "--color", "-4", "--module", Out("none.so")}, "no effect module");
     std::ofstream(dir.path / "fake.so") << "not a library";
     ExpectRefused({"params", "--module", Out("fake.so")}, "is not an effect module");
     ExpectRefused({"render", In(), Out(), "--module", NOT_AN_EFFECT_MODULE}, "is not an effect module");

@@ -173,6 +173,11 @@ TEST(Commands, ParamsAndAboutComeFromTheModule) {
     r = RunTool({"--help"});
     ASSERT_EQ(r.exit_code, 0);
     EXPECT_NE(r.out.find("32768"), std::string::npos);
+    // The loaded module's parameters are options of render.
+    r = RunTool({"render", "--help"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.out.find("--lens-type ITEM"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Normal, F.Zuiko, Expired Film, Warm Lens"), std::string::npos) << r.out;
 }
 
 }  // namespace
