@@ -26,6 +26,8 @@ struct Layout {
     int photometric = -1;  // -1: RGB for 3 or 4 channels, grey for 1 or 2
 };
 
+void PrintTo(const Layout& l, std::ostream* os) { *os << l.name; }
+
 // Writes p with libtiff itself, in the given layout (strips of 5 rows or
 // 16x16 tiles), alpha unassociated.
 void WriteWithLibtiff(const fs::path& path, const Pixels& p, const Layout& l,
