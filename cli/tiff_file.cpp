@@ -96,8 +96,8 @@ bool Decode(TIFF* tif, int width, int height, bool separate, const Placer<T>& pl
         TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &unit_h);
     }
     unit_h = std::min(unit_h, std::uint32_t(height));
-    if (unit_w == 0 || unit_h == 0) {
-        why = "it has no strip or tile size";
+    if (unit_w == 0 || unit_h == 0 || std::int64_t(unit_w) * unit_h > kMaxPixels) {
+        why = "its strips or tiles have no size or a size beyond reason";
         return false;
     }
     const std::size_t unit_samples = separate ? 1 : std::size_t(placer.samples);
@@ -186,6 +186,9 @@ std::string Kind(std::uint16_t format, std::uint16_t bits, std::uint16_t photome
     if (format == SAMPLEFORMAT_IEEEFP) return std::to_string(bits) + "-bit floating-point samples";
     if (format == SAMPLEFORMAT_INT) return "signed " + std::to_string(bits) + "-bit samples";
     if (photometric == PHOTOMETRIC_SEPARATED) return std::to_string(bits) + "-bit CMYK samples";
+    if (bits == 8 || bits == 16) {
+        return std::to_string(bits) + "-bit samples of photometric kind " + std::to_string(photometric);
+    }
     return std::to_string(bits) + "-bit samples";
 }
 
@@ -331,9 +334,9 @@ bool ReadTiff(const fs::path& path, int depth, Image& image, std::string& error)
         return Fail(path, "it does not say how its samples make colours", messages, error);
     }
     if (width == 0 || height == 0) return Fail(path, "it holds no pixels", messages, error);
-    if (std::int64_t(width) * std::int64_t(height) > kMaxPixels) {
-        return Fail(path, std::to_string(width) + "x" + std::to_string(height) + " is larger than velvetshade handles",
-                    messages, error);
+    if (std::int64_t(width) * std::int64_t(height) > kMaxPixels || samples > 64) {
+        return Fail(path, std::to_string(width) + "x" + std::to_string(height) + " with " + std::to_string(samples) +
+                    " samples per pixel is larger than velvetshade handles", messages, error);
     }
 
     Image read;
