@@ -3,7 +3,7 @@
 #include <dlfcn.h>
 #include <system_error>
 
-#include "cli/plain_tiff.h"
+#include "cli/tiff_file.h"
 
 namespace velvetshade {
 namespace fs = std::filesystem;
@@ -62,7 +62,7 @@ bool ReadImage(const fs::path& path, int depth, Image& image, std::string& error
         error = "cannot read " + path.string() + ": it is a directory";
         return false;
     }
-    if (ReadPlainTiff(path, depth, image)) return true;
+    if (IsTiffFile(path)) return ReadTiff(path, depth, image, error);
     const ImageLibrary* library = Library(error);
     if (library == nullptr) {
         error = "cannot read " + path.string() + ": " + error;
@@ -83,17 +83,17 @@ bool CanWriteImage(const fs::path& path, std::string& error) {
 
 bool WriteImage(const fs::path& write_path, const fs::path& format_path, const Image& image,
                 std::vector<std::string>& notes, std::string& error) {
-    if (CanWritePlainTiff(image, format_path)) return WritePlainTiff(write_path, format_path, image, error);
+    if (IsTiffName(format_path)) return WriteTiff(write_path, format_path, image, error);
     const ImageLibrary* library = Library(error);
     if (library == nullptr) {
         error = "cannot write " + format_path.string() + ": " + error;
         return false;
     }
-    // A plain TIFF read without the library goes elsewhere: the library's own
+    // A TIFF read without the library goes elsewhere: the library's own
     // description of the source goes with it, as if the library had read it.
-    std::shared_ptr<const OIIO::ImageSpec> described;
-    if (!image.source && image.tiff) {
-        if (!library->describe(image.tiff->source, described, error)) return false;
+    std::shared_ptr<const LibraryDescription> described;
+    if (!image.source && !image.tiff_source.empty()) {
+        if (!library->describe(image.tiff_source, described, error)) return false;
     }
     return library->write(write_path, format_path, image, described ? described.get() : image.source.get(),
                           notes, error);

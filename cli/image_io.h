@@ -1,10 +1,8 @@
-// Still images in and out through OpenImageIO. Pixels are kept as the file
-// holds them (RGBA, 0..255 or 0..65535); alpha is never premultiplied or
-// divided on the way. The library is a module of its own, loaded on first
-// use: plain TIFFs are read and written without it (cli/plain_tiff.h).
+// Still images in and out. Pixels are kept as the file holds them (RGBA,
+// 0..255 or 0..65535); alpha is never premultiplied or divided on the way.
+// TIFFs go through libtiff (cli/tiff_file.h); every other format through
+// OpenImageIO, a module of its own loaded on first use.
 #pragma once
-
-#include <OpenImageIO/oiioversion.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -15,13 +13,24 @@
 
 #include "host/pixel_memory.h"
 
-OIIO_NAMESPACE_BEGIN
-class ImageSpec;
-OIIO_NAMESPACE_END
-
 namespace velvetshade {
 
-struct TiffLayout;
+// The image library's own description of a file it read; defined in the
+// library module only.
+struct LibraryDescription;
+
+// What a TIFF written from an image carries over from its source, whichever
+// reader filled it. Codes are TIFF's own; 0 or empty means absent.
+struct ImageTags {
+    std::string description, date_time, artist, copyright, software;
+    float x_resolution = 0, y_resolution = 0;
+    int resolution_unit = 0;  // 1 none, 2 inch, 3 centimetre
+    int orientation = 0;      // 1 (top-left) .. 8
+    std::vector<std::uint8_t> icc_profile;
+    int compression = 0;  // the source TIFF's, kept where libtiff can write it
+    int predictor = 0;
+    bool associated_alpha = false;  // the source marks its alpha premultiplied
+};
 
 // Frame-sized pixel buffers, zeroed by the system rather than by a pass of ours.
 template <typename T>
@@ -34,15 +43,16 @@ struct Image {
     bool has_alpha = false;  // false: alpha is opaque and not written
     PixelVector<std::uint8_t> pixels8;    // RGBA rows when depth is 8
     PixelVector<std::uint16_t> pixels16;  // RGBA rows when depth is 16
-    // The source's description: its metadata and colour-space tags go out with
-    // the result, and a float source is written as float where the format can.
-    // Null for generated images and plain TIFFs.
-    std::shared_ptr<const OIIO::ImageSpec> source;
-    std::string source_format;  // "png", "openexr", ...; empty for generated images
+    // The library's description of the source: its metadata and colour-space
+    // tags go out with the result, and a float source is written as float
+    // where the format can. Null for generated images and TIFFs.
+    std::shared_ptr<const LibraryDescription> source;
+    // A TIFF source, described by the library only if written in another format.
+    std::filesystem::path tiff_source;
+    std::string source_format;  // "tiff", "png", "openexr", ...; empty for generated images
     // Metadata of a generated image (name, value), written like a source's.
     std::vector<std::pair<std::string, std::string>> attributes;
-    // The header of a plain TIFF source, written again with the new pixels.
-    std::shared_ptr<const TiffLayout> tiff;
+    ImageTags tags;
 
     // Pixels all zero. Inline: the image library module fills images too.
     void Allocate(int w, int h, int bits) {
@@ -66,7 +76,7 @@ constexpr std::int64_t kMaxPixels = std::int64_t(1) << 28;
 // anything deeper or float at 16).
 bool ReadImage(const std::filesystem::path& path, int depth, Image& image, std::string& error);
 
-// Whether OpenImageIO has a writer for the file name's extension.
+// Whether there is a writer for the file name's extension.
 bool CanWriteImage(const std::filesystem::path& path, std::string& error);
 
 // Writes image to write_path in the format named by format_path's extension.
@@ -81,10 +91,10 @@ struct ImageLibrary {
     // source: the description to write image with (image.source, or one
     // found by describe), null for a generated image.
     bool (*write)(const std::filesystem::path& write_path, const std::filesystem::path& format_path,
-                  const Image& image, const OIIO::ImageSpec* source, std::vector<std::string>& notes,
+                  const Image& image, const LibraryDescription* source, std::vector<std::string>& notes,
                   std::string& error);
     // The description the library reads from a file, without its pixels.
-    bool (*describe)(const std::filesystem::path& path, std::shared_ptr<const OIIO::ImageSpec>& spec,
+    bool (*describe)(const std::filesystem::path& path, std::shared_ptr<const LibraryDescription>& description,
                      std::string& error);
 };
 

@@ -6,6 +6,11 @@
 #include "cli/image_io.h"
 
 namespace velvetshade {
+
+struct LibraryDescription {
+    OIIO::ImageSpec spec;
+};
+
 namespace {
 
 std::string LastError(const std::string& reader_error) {
@@ -40,6 +45,27 @@ bool IsFloat(const OIIO::TypeDesc& t) {
            t.basetype == OIIO::TypeDesc::DOUBLE;
 }
 
+// The tags a TIFF written from this image carries, from the library's names.
+ImageTags Tags(const OIIO::ImageSpec& spec, bool alpha) {
+    ImageTags tags;
+    tags.description = spec.get_string_attribute("ImageDescription");
+    tags.date_time = spec.get_string_attribute("DateTime");
+    tags.artist = spec.get_string_attribute("Artist");
+    tags.copyright = spec.get_string_attribute("Copyright");
+    tags.software = spec.get_string_attribute("Software");
+    tags.x_resolution = spec.get_float_attribute("XResolution", 0.0f);
+    tags.y_resolution = spec.get_float_attribute("YResolution", 0.0f);
+    const std::string unit = spec.get_string_attribute("ResolutionUnit");
+    tags.resolution_unit = unit == "in" || unit == "inch" ? 2 : unit == "cm" ? 3 : unit == "none" ? 1 : 0;
+    tags.orientation = spec.get_int_attribute("Orientation", 0);
+    if (const OIIO::ParamValue* icc = spec.find_attribute("ICCProfile"); icc != nullptr && icc->datasize() > 0) {
+        const auto* bytes = static_cast<const std::uint8_t*>(icc->data());
+        tags.icc_profile.assign(bytes, bytes + icc->datasize());
+    }
+    tags.associated_alpha = alpha && spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
+    return tags;
+}
+
 bool ReadImage(const std::filesystem::path& path, int depth, Image& image, std::string& error) {
     // Keep unassociated alpha as stored: the look leaves alpha alone, so the
     // colour values must not be premultiplied on the way in.
@@ -70,9 +96,10 @@ bool ReadImage(const std::filesystem::path& path, int depth, Image& image, std::
 
     image.Allocate(spec.width, spec.height, bits);
     image.has_alpha = alpha >= 0;
-    image.source = std::make_shared<const OIIO::ImageSpec>(spec);
+    image.source = std::make_shared<const LibraryDescription>(LibraryDescription{spec});
     image.attributes.clear();
-    image.tiff.reset();
+    image.tiff_source.clear();
+    image.tags = Tags(spec, image.has_alpha);
     image.source_format = in->format_name();
     bool ok;
     if (bits == 8) {
@@ -102,8 +129,9 @@ bool CanWriteImage(const std::filesystem::path& path, std::string& error) {
 }
 
 bool WriteImage(const std::filesystem::path& write_path, const std::filesystem::path& format_path,
-                const Image& image, const OIIO::ImageSpec* source, std::vector<std::string>& notes,
+                const Image& image, const LibraryDescription* description, std::vector<std::string>& notes,
                 std::string& error) {
+    const OIIO::ImageSpec* source = description != nullptr ? &description->spec : nullptr;
     auto out = OIIO::ImageOutput::create(format_path.string());
     if (!out) {
         CanWriteImage(format_path, error);
@@ -163,7 +191,7 @@ bool WriteImage(const std::filesystem::path& write_path, const std::filesystem::
     return true;
 }
 
-bool Describe(const std::filesystem::path& path, std::shared_ptr<const OIIO::ImageSpec>& spec,
+bool Describe(const std::filesystem::path& path, std::shared_ptr<const LibraryDescription>& description,
               std::string& error) {
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
@@ -172,7 +200,7 @@ bool Describe(const std::filesystem::path& path, std::shared_ptr<const OIIO::Ima
         error = "cannot read " + path.string() + ": " + LastError("");
         return false;
     }
-    spec = std::make_shared<const OIIO::ImageSpec>(in->spec());
+    description = std::make_shared<const LibraryDescription>(LibraryDescription{in->spec()});
     return true;
 }
 

@@ -140,6 +140,58 @@ TEST(Render, KeepsMetadataAndWritesJpeg) {
     EXPECT_EQ(ReadImage(dir.path / "out.jpg").channels, 3);
 }
 
+// A photograph-like TIFF (resolution, date, LZW) renders through libtiff
+// alone: the loader's own log shows the image library module never loaded,
+// and does show it for a PNG.
+TEST(Render, TiffsGoWithoutTheImageLibrary) {
+    const TempDir dir("tiff_alone");
+    const Pixels in = RandomPixels(40, 30, 3, 16, 21);
+    const auto tif = dir.path / "in.tif", png = dir.path / "in.png";
+    {
+        auto out = OIIO::ImageOutput::create(tif.string());
+        ASSERT_TRUE(out);
+        OIIO::ImageSpec spec(in.width, in.height, 3, OIIO::TypeDesc::UINT16);
+        spec.attribute("XResolution", 300.0f);
+        spec.attribute("YResolution", 300.0f);
+        spec.attribute("ResolutionUnit", "in");
+        spec.attribute("DateTime", "2026:01:02 03:04:05");
+        spec.attribute("compression", "lzw");
+        const std::vector<std::uint16_t> d(in.data.begin(), in.data.end());
+        ASSERT_TRUE(out->open(tif.string(), spec) && out->write_image(OIIO::TypeDesc::UINT16, d.data()) &&
+                    out->close());
+    }
+    WriteImage(png, in);
+    std::vector<std::string> look = {"--threads", "2"};
+    look.insert(look.end(), kLook.begin(), kLook.end());
+    const auto render = [&](const std::filesystem::path& from, const std::filesystem::path& to) {
+        std::vector<std::string> args = {"render", from.string(), to.string()};
+        args.insert(args.end(), look.begin(), look.end());
+        return RunTool(args);
+    };
+    ::setenv("LD_DEBUG", "files", 1);
+    const RunResult tiff_to_tiff = render(tif, dir.path / "out.tif");
+    const RunResult png_to_tiff = render(png, dir.path / "from_png.tif");
+    const RunResult tiff_to_png = render(tif, dir.path / "out.png");
+    ::unsetenv("LD_DEBUG");
+    ASSERT_EQ(tiff_to_tiff.exit_code, 0) << tiff_to_tiff.err;
+    ASSERT_EQ(png_to_tiff.exit_code, 0) << png_to_tiff.err;
+    ASSERT_EQ(tiff_to_png.exit_code, 0) << tiff_to_png.err;
+    EXPECT_NE(tiff_to_tiff.err.find("libtiff"), std::string::npos) << "no loader log";
+    EXPECT_EQ(tiff_to_tiff.err.find("velvetshade-images"), std::string::npos);
+    EXPECT_NE(png_to_tiff.err.find("velvetshade-images"), std::string::npos);
+
+    const Pixels want = Expected(in, Geometry(LookValues(), in.width, in.height));
+    OIIO::ImageSpec spec;
+    ExpectSame(ReadImage(dir.path / "out.tif", &spec), want);
+    EXPECT_EQ(spec.get_float_attribute("XResolution"), 300.0f);
+    EXPECT_EQ(spec.get_float_attribute("YResolution"), 300.0f);
+    EXPECT_EQ(spec.get_string_attribute("ResolutionUnit"), "in");
+    EXPECT_EQ(spec.get_string_attribute("DateTime"), "2026:01:02 03:04:05");
+    EXPECT_EQ(spec.get_string_attribute("compression"), "lzw");
+    ExpectSame(ReadImage(dir.path / "from_png.tif"), want);
+    ExpectSame(ReadImage(dir.path / "out.png"), want);
+}
+
 TEST(Render, ChartThroughTheLook) {
     const TempDir dir("chart");
     const auto plain = dir.path / "plain.png", look = dir.path / "look.png";

@@ -1,0 +1,422 @@
+#include "cli/tiff_file.h"
+
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace velvetshade {
+namespace fs = std::filesystem;
+namespace {
+
+// libtiff's first error on a file, kept for our message instead of printed.
+struct Messages {
+    std::string first;
+};
+
+int KeepError(TIFF*, void* user, const char* module, const char* format, va_list args) {
+    auto& messages = *static_cast<Messages*>(user);
+    if (messages.first.empty()) {
+        char text[512];
+        std::vsnprintf(text, sizeof text, format, args);
+        messages.first = text;
+        if (messages.first.empty() && module != nullptr) messages.first = module;
+    }
+    return 1;
+}
+
+int DropWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+// Opens with messages routed to messages; mode as TIFFOpen's; fd < 0 opens path.
+TIFF* Open(const fs::path& path, int fd, const char* mode, Messages& messages) {
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    if (options == nullptr) return nullptr;
+    TIFFOpenOptionsSetErrorHandlerExtR(options, KeepError, &messages);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, DropWarning, nullptr);
+    TIFF* tif = fd < 0 ? TIFFOpenExt(path.c_str(), mode, options)
+                       : TIFFFdOpenExt(fd, path.c_str(), mode, options);
+    TIFFOpenOptionsFree(options);
+    return tif;
+}
+
+struct Closer {
+    void operator()(TIFF* tif) const { TIFFClose(tif); }
+};
+
+// The pixels' arrangement in the file, for placing decoded samples as RGBA.
+template <typename T>
+struct Placer {
+    int samples;  // per pixel
+    int colour;   // 3 for RGB, 1 for grey (spread to red, green and blue)
+    int alpha;    // the alpha sample, or -1 for opaque
+    static constexpr T kOpaque = T(~T(0));
+
+    // n pixels of interleaved samples.
+    void Interleaved(const T* s, T* d, std::size_t n) const {
+        if (samples == 4 && colour == 3 && alpha == 3) {
+            std::memcpy(d, s, n * 4 * sizeof(T));
+        } else if (colour == 3) {
+            for (std::size_t i = 0; i < n; ++i, s += samples, d += 4) {
+                d[0] = s[0], d[1] = s[1], d[2] = s[2], d[3] = alpha >= 0 ? s[alpha] : kOpaque;
+            }
+        } else {
+            for (std::size_t i = 0; i < n; ++i, s += samples, d += 4) {
+                d[0] = d[1] = d[2] = s[0], d[3] = alpha >= 0 ? s[alpha] : kOpaque;
+            }
+        }
+    }
+    // n samples of one plane; alpha was set opaque beforehand when there is none.
+    void Plane(int plane, const T* s, T* d, std::size_t n) const {
+        if (plane < colour && colour == 1) {
+            for (std::size_t i = 0; i < n; ++i, d += 4) d[0] = d[1] = d[2] = s[i];
+        } else if (plane < colour || plane == alpha) {
+            const int c = plane < colour ? plane : 3;
+            for (std::size_t i = 0; i < n; ++i, d += 4) d[c] = s[i];
+        }
+    }
+    bool Wanted(int plane) const { return plane < colour || plane == alpha; }
+};
+
+// Decodes every strip or tile into pixels (RGBA rows, width wide).
+template <typename T>
+bool Decode(TIFF* tif, int width, int height, bool separate, const Placer<T>& placer, T* pixels,
+            std::string& why) {
+    const bool tiled = TIFFIsTiled(tif) != 0;
+    std::uint32_t unit_w = std::uint32_t(width), unit_h = 0;
+    if (tiled) {
+        TIFFGetField(tif, TIFFTAG_TILEWIDTH, &unit_w);
+        TIFFGetField(tif, TIFFTAG_TILELENGTH, &unit_h);
+    } else {
+        TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &unit_h);
+    }
+    unit_h = std::min(unit_h, std::uint32_t(height));
+    if (unit_w == 0 || unit_h == 0 || std::int64_t(unit_w) * unit_h > kMaxPixels) {
+        why = "its strips or tiles have no size or a size beyond reason";
+        return false;
+    }
+    const std::size_t unit_samples = separate ? 1 : std::size_t(placer.samples);
+    const tmsize_t unit_bytes = tiled ? TIFFTileSize(tif) : TIFFStripSize(tif);
+    if (unit_bytes <= 0 || std::size_t(unit_bytes) < std::size_t(unit_w) * unit_h * unit_samples * sizeof(T)) {
+        why = "its strips or tiles are smaller than their rows";
+        return false;
+    }
+    std::vector<T> unit(std::size_t(unit_bytes) / sizeof(T) + 1);
+    if (separate && placer.alpha < 0) {
+        for (std::size_t i = 3; i < std::size_t(width) * std::size_t(height) * 4; i += 4) pixels[i] = placer.kOpaque;
+    }
+    const int planes = separate ? placer.samples : 1;
+    for (int plane = 0; plane < planes; ++plane) {
+        if (separate && !placer.Wanted(plane)) continue;
+        for (std::uint32_t y0 = 0; y0 < std::uint32_t(height); y0 += unit_h) {
+            for (std::uint32_t x0 = 0; x0 < std::uint32_t(width); x0 += unit_w) {
+                const std::uint32_t rows = std::min(unit_h, std::uint32_t(height) - y0);
+                const std::uint32_t cols = std::min(unit_w, std::uint32_t(width) - x0);
+                const tmsize_t got =
+                    tiled ? TIFFReadEncodedTile(tif, TIFFComputeTile(tif, x0, y0, 0, std::uint16_t(plane)),
+                                                unit.data(), unit_bytes)
+                          : TIFFReadEncodedStrip(tif, TIFFComputeStrip(tif, y0, std::uint16_t(plane)),
+                                                 unit.data(), unit_bytes);
+                const std::size_t needed = (tiled ? std::size_t(unit_h) : rows) * unit_w * unit_samples * sizeof(T);
+                if (got < 0 || std::size_t(got) < needed) {
+                    why = got < 0 ? "" : "a strip or tile is cut short";
+                    return false;
+                }
+                for (std::uint32_t r = 0; r < rows; ++r) {
+                    const T* s = unit.data() + std::size_t(r) * unit_w * unit_samples;
+                    T* d = pixels + ((std::size_t(y0) + r) * std::size_t(width) + x0) * 4;
+                    if (separate) placer.Plane(plane, s, d, cols);
+                    else placer.Interleaved(s, d, cols);
+                }
+            }
+        }
+    }
+    return true;
+}
+
+void ReadTags(TIFF* tif, ImageTags& tags) {
+    const std::pair<ttag_t, std::string*> texts[] = {
+        {TIFFTAG_IMAGEDESCRIPTION, &tags.description}, {TIFFTAG_DATETIME, &tags.date_time},
+        {TIFFTAG_ARTIST, &tags.artist},               {TIFFTAG_COPYRIGHT, &tags.copyright},
+        {TIFFTAG_SOFTWARE, &tags.software}};
+    for (const auto& [tag, value] : texts) {
+        const char* text = nullptr;
+        if (TIFFGetField(tif, tag, &text) == 1 && text != nullptr) *value = text;
+    }
+    float x = 0, y = 0;
+    if (TIFFGetField(tif, TIFFTAG_XRESOLUTION, &x) == 1 && TIFFGetField(tif, TIFFTAG_YRESOLUTION, &y) == 1) {
+        tags.x_resolution = x;
+        tags.y_resolution = y;
+    }
+    std::uint16_t value = 0;
+    if (TIFFGetField(tif, TIFFTAG_RESOLUTIONUNIT, &value) == 1) tags.resolution_unit = value;
+    if (TIFFGetField(tif, TIFFTAG_ORIENTATION, &value) == 1) tags.orientation = value;
+    if (TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &value) == 1) tags.compression = value;
+    if (TIFFGetField(tif, TIFFTAG_PREDICTOR, &value) == 1) tags.predictor = value;
+    std::uint32_t icc_size = 0;
+    const void* icc = nullptr;
+    if (TIFFGetField(tif, TIFFTAG_ICCPROFILE, &icc_size, &icc) == 1 && icc != nullptr) {
+        const auto* bytes = static_cast<const std::uint8_t*>(icc);
+        tags.icc_profile.assign(bytes, bytes + icc_size);
+    }
+}
+
+// 8 <-> 16 bits as the image library converts: v * 257, and round(v / 257).
+void ChangeDepth(Image& image, int depth) {
+    if (depth == image.depth) return;
+    Image changed;
+    changed.Allocate(image.width, image.height, depth);
+    const std::size_t n = image.samples();
+    if (depth == 16) {
+        for (std::size_t i = 0; i < n; ++i) changed.pixels16[i] = std::uint16_t(image.pixels8[i] * 257u);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) changed.pixels8[i] = std::uint8_t((image.pixels16[i] + 128u) / 257u);
+    }
+    image.pixels8 = std::move(changed.pixels8);
+    image.pixels16 = std::move(changed.pixels16);
+    image.depth = depth;
+}
+
+std::string Kind(std::uint16_t format, std::uint16_t bits, std::uint16_t photometric) {
+    if (format == SAMPLEFORMAT_IEEEFP) return std::to_string(bits) + "-bit floating-point samples";
+    if (format == SAMPLEFORMAT_INT) return "signed " + std::to_string(bits) + "-bit samples";
+    if (photometric == PHOTOMETRIC_SEPARATED) return std::to_string(bits) + "-bit CMYK samples";
+    if (bits == 8 || bits == 16) {
+        return std::to_string(bits) + "-bit samples of photometric kind " + std::to_string(photometric);
+    }
+    return std::to_string(bits) + "-bit samples";
+}
+
+bool Fail(const fs::path& path, const std::string& why, const Messages& messages, std::string& error,
+          const char* verb = "read") {
+    std::string text = !messages.first.empty() ? messages.first : why;
+    if (text.empty()) text = "not a readable TIFF";
+    error = std::string("cannot ") + verb + " " + path.string() + ": " + text;
+    return false;
+}
+
+// The compression written for a source's: kept where libtiff writes it.
+std::uint16_t WrittenCompression(int source) {
+    switch (source) {
+    case COMPRESSION_NONE:
+    case COMPRESSION_LZW:
+    case COMPRESSION_PACKBITS:
+        return std::uint16_t(source);
+    default:
+        return COMPRESSION_ADOBE_DEFLATE;
+    }
+}
+
+std::string Attribute(const Image& image, const char* name) {
+    for (const auto& [key, value] : image.attributes) {
+        if (key == name) return value;
+    }
+    return {};
+}
+
+bool WriteTags(TIFF* tif, const Image& image, int channels) {
+    const ImageTags& t = image.tags;
+    const std::uint16_t compression = WrittenCompression(t.compression);
+    bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, std::uint32_t(image.width)) &&
+              TIFFSetField(tif, TIFFTAG_IMAGELENGTH, std::uint32_t(image.height)) &&
+              TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, std::uint16_t(channels)) &&
+              TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, std::uint16_t(image.depth)) &&
+              TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_UINT) &&
+              TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) &&
+              TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
+              TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+    if (ok && (compression == COMPRESSION_LZW || compression == COMPRESSION_ADOBE_DEFLATE)) {
+        // A kept compression keeps its predictor; a new deflate gets the
+        // horizontal one, which suits photographs.
+        const bool kept = compression == t.compression ||
+                          (compression == COMPRESSION_ADOBE_DEFLATE && t.compression == COMPRESSION_DEFLATE);
+        const int predictor = kept ? t.predictor : PREDICTOR_HORIZONTAL;
+        if (predictor == PREDICTOR_HORIZONTAL) ok = TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+    }
+    if (ok && channels == 4) {
+        const std::uint16_t kind = t.associated_alpha ? EXTRASAMPLE_ASSOCALPHA : EXTRASAMPLE_UNASSALPHA;
+        ok = TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &kind);
+    }
+    const std::string description = t.description.empty() ? Attribute(image, "ImageDescription") : t.description;
+    const std::pair<ttag_t, const std::string*> texts[] = {
+        {TIFFTAG_IMAGEDESCRIPTION, &description}, {TIFFTAG_DATETIME, &t.date_time},
+        {TIFFTAG_ARTIST, &t.artist},             {TIFFTAG_COPYRIGHT, &t.copyright},
+        {TIFFTAG_SOFTWARE, &t.software}};
+    for (const auto& [tag, value] : texts) {
+        if (ok && !value->empty()) ok = TIFFSetField(tif, tag, value->c_str());
+    }
+    if (ok && t.x_resolution > 0 && t.y_resolution > 0) {
+        ok = TIFFSetField(tif, TIFFTAG_XRESOLUTION, t.x_resolution) &&
+             TIFFSetField(tif, TIFFTAG_YRESOLUTION, t.y_resolution);
+    }
+    if (ok && t.resolution_unit >= RESUNIT_NONE && t.resolution_unit <= RESUNIT_CENTIMETER) {
+        ok = TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, std::uint16_t(t.resolution_unit));
+    }
+    if (ok && t.orientation >= ORIENTATION_TOPLEFT && t.orientation <= ORIENTATION_LEFTBOT) {
+        ok = TIFFSetField(tif, TIFFTAG_ORIENTATION, std::uint16_t(t.orientation));
+    }
+    if (ok && !t.icc_profile.empty()) {
+        ok = TIFFSetField(tif, TIFFTAG_ICCPROFILE, std::uint32_t(t.icc_profile.size()), t.icc_profile.data());
+    }
+    return ok;
+}
+
+// Strips of about a megabyte, each filled from the RGBA rows and encoded;
+// libtiff may change the buffer it encodes (predictor, byte order), so the
+// image's own rows are never handed to it.
+template <typename T>
+bool WriteStrips(TIFF* tif, const Image& image, const T* pixels, int channels) {
+    const std::size_t width = std::size_t(image.width);
+    const std::size_t row_samples = width * std::size_t(channels);
+    const std::size_t rows_per_strip =
+        std::clamp<std::size_t>((std::size_t(1) << 20) / (row_samples * sizeof(T)), 1, std::size_t(image.height));
+    if (!TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, std::uint32_t(rows_per_strip))) return false;
+    std::vector<T> strip(rows_per_strip * row_samples);
+    std::uint32_t index = 0;
+    for (std::size_t y = 0; y < std::size_t(image.height); y += rows_per_strip, ++index) {
+        const std::size_t rows = std::min(rows_per_strip, std::size_t(image.height) - y);
+        const T* s = pixels + y * width * 4;
+        if (channels == 4) {
+            std::memcpy(strip.data(), s, rows * row_samples * sizeof(T));
+        } else {
+            T* d = strip.data();
+            for (std::size_t i = 0; i < rows * width; ++i, s += 4, d += 3) d[0] = s[0], d[1] = s[1], d[2] = s[2];
+        }
+        const tmsize_t bytes = tmsize_t(rows * row_samples * sizeof(T));
+        if (TIFFWriteEncodedStrip(tif, index, strip.data(), bytes) != bytes) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool IsTiffName(const fs::path& path) {
+    std::string ext = path.extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return ext == ".tif" || ext == ".tiff";
+}
+
+bool IsTiffFile(const fs::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return IsTiffName(path);  // let the TIFF reader say what is wrong
+    unsigned char head[4] = {};
+    const ssize_t n = ::pread(fd, head, sizeof head, 0);
+    ::close(fd);
+    if (n != 4) return IsTiffName(path);
+    // Classic (42) or BigTIFF (43), either byte order.
+    return (head[0] == 'I' && head[1] == 'I' && (head[2] == 42 || head[2] == 43) && head[3] == 0) ||
+           (head[0] == 'M' && head[1] == 'M' && head[2] == 0 && (head[3] == 42 || head[3] == 43));
+}
+
+bool ReadTiff(const fs::path& path, int depth, Image& image, std::string& error) {
+    Messages messages;
+    const std::unique_ptr<TIFF, Closer> file(Open(path, -1, "r", messages));
+    TIFF* tif = file.get();
+    if (tif == nullptr) return Fail(path, std::strerror(errno), messages, error);
+
+    std::uint32_t width = 0, height = 0;
+    std::uint16_t samples = 1, bits = 1, format = SAMPLEFORMAT_UINT, photometric = 0, planar = PLANARCONFIG_CONTIG;
+    std::uint16_t extra_count = 0;
+    std::uint16_t* extra_kinds = nullptr;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &format);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extra_count, &extra_kinds);
+    if (TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) != 1) {
+        return Fail(path, "it does not say how its samples make colours", messages, error);
+    }
+    if (width == 0 || height == 0) return Fail(path, "it holds no pixels", messages, error);
+    if (std::int64_t(width) * std::int64_t(height) > kMaxPixels || samples > 64) {
+        return Fail(path, std::to_string(width) + "x" + std::to_string(height) + " with " + std::to_string(samples) +
+                    " samples per pixel is larger than velvetshade handles", messages, error);
+    }
+
+    Image read;
+    read.source_format = "tiff";
+    read.tiff_source = path;
+    ReadTags(tif, read.tags);
+    const int colour = photometric == PHOTOMETRIC_RGB ? 3 : 1;
+    const bool direct = format == SAMPLEFORMAT_UINT && (bits == 8 || bits == 16) && samples >= colour &&
+                        (photometric == PHOTOMETRIC_RGB || photometric == PHOTOMETRIC_MINISBLACK);
+    if (direct) {
+        // The first sample past the colour ones is alpha, whatever the file
+        // calls it, as the image library takes it.
+        const int alpha = samples > colour ? colour : -1;
+        read.Allocate(int(width), int(height), bits);
+        read.has_alpha = alpha >= 0;
+        read.tags.associated_alpha = alpha >= 0 && extra_count > 0 && extra_kinds[0] == EXTRASAMPLE_ASSOCALPHA;
+        const bool separate = planar == PLANARCONFIG_SEPARATE && samples > 1;
+        std::string why;
+        const bool ok = bits == 8 ? Decode(tif, int(width), int(height), separate,
+                                           Placer<std::uint8_t>{samples, colour, alpha}, read.pixels8.data(), why)
+                                  : Decode(tif, int(width), int(height), separate,
+                                           Placer<std::uint16_t>{samples, colour, alpha}, read.pixels16.data(), why);
+        if (!ok) return Fail(path, why, messages, error);
+    } else if (bits <= 8 && format != SAMPLEFORMAT_IEEEFP && format != SAMPLEFORMAT_INT) {
+        // Palette, CMYK, YCbCr, min-is-white, bilevel...: libtiff's own
+        // conversion to 8-bit RGBA.
+        char why[1024] = {};
+        if (!TIFFRGBAImageOK(tif, why)) return Fail(path, why, messages, error);
+        read.Allocate(int(width), int(height), 8);
+        read.has_alpha = extra_count > 0;
+        read.tags.associated_alpha = true;  // the reader premultiplies
+        // Requested in the file's own row order (orientations 5..8 count as
+        // their unrotated kin), so that the Orientation tag still applies.
+        const int orientation = read.tags.orientation >= 1 && read.tags.orientation <= 8
+                                    ? (read.tags.orientation - 1) % 4 + 1
+                                    : ORIENTATION_TOPLEFT;
+        auto* raster = reinterpret_cast<std::uint32_t*>(read.pixels8.data());
+        if (TIFFReadRGBAImageOriented(tif, width, height, raster, orientation, 1) != 1) {
+            return Fail(path, "", messages, error);
+        }
+        for (std::size_t i = 0; i < std::size_t(width) * height; ++i) {
+            const std::uint32_t p = raster[i];
+            std::uint8_t* d = &read.pixels8[i * 4];
+            d[0] = std::uint8_t(TIFFGetR(p)), d[1] = std::uint8_t(TIFFGetG(p)), d[2] = std::uint8_t(TIFFGetB(p));
+            d[3] = std::uint8_t(TIFFGetA(p));
+        }
+    } else {
+        return Fail(path, Kind(format, bits, photometric) + " are not supported (8- and 16-bit integers only)",
+                    {}, error);
+    }
+    ChangeDepth(read, depth != 0 ? depth : read.depth);
+    image = std::move(read);
+    return true;
+}
+
+bool WriteTiff(const fs::path& write_path, const fs::path& format_path, const Image& image, std::string& error) {
+    Messages messages;
+    const int fd = ::open(write_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return Fail(format_path, std::strerror(errno), messages, error, "write");
+    TIFF* tif = Open(format_path, fd, "w", messages);
+    if (tif == nullptr) {
+        const int err = errno;
+        ::close(fd);
+        return Fail(format_path, std::strerror(err), messages, error, "write");
+    }
+    const int channels = image.has_alpha ? 4 : 3;
+    errno = 0;
+    bool ok = WriteTags(tif, image, channels) &&
+              (image.depth == 16 ? WriteStrips(tif, image, image.pixels16.data(), channels)
+                                 : WriteStrips(tif, image, image.pixels8.data(), channels)) &&
+              TIFFWriteDirectory(tif) == 1 && TIFFFlush(tif) == 1;
+    int err = errno;
+    // Frees libtiff's state but leaves the descriptor to us: close errors count.
+    TIFFCleanup(tif);
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok) return Fail(format_path, err != 0 ? std::strerror(err) : "", messages, error, "write");
+    return true;
+}
+
+}  // namespace velvetshade

@@ -1,0 +1,35 @@
+// TIFFs read and written through libtiff, without the image library: loading
+// OpenImageIO costs about 0.25 s before a pixel is read, longer than a 4K
+// frame takes to render.
+//
+// Read: 8- and 16-bit unsigned RGB and grey, with or without alpha, in strips
+// or tiles, contiguous or planar, in any compression libtiff decodes; grey
+// becomes RGB. Other 8-bit-or-less kinds (palette, CMYK, YCbCr, min-is-white,
+// bilevel) go through libtiff's RGBA reader at 8 bits. Float, 32-bit, signed
+// and deeper CMYK samples are refused.
+// Write: RGB or RGBA at the image's depth, contiguous strips, with the
+// source's tags and compression when libtiff writes it (none, LZW, deflate,
+// PackBits); anything else is written with deflate.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "cli/image_io.h"
+
+namespace velvetshade {
+
+// .tif or .tiff in any case: the names written as TIFF.
+bool IsTiffName(const std::filesystem::path& path);
+
+// Whether the file starts like a TIFF (classic or BigTIFF), whatever its name.
+bool IsTiffFile(const std::filesystem::path& path);
+
+// depth: 8 or 16 to force, 0 for the file's own (8 up to 8 bits, 16 above).
+bool ReadTiff(const std::filesystem::path& path, int depth, Image& image, std::string& error);
+
+// Writes image to write_path; messages name format_path, the file the user asked for.
+bool WriteTiff(const std::filesystem::path& write_path, const std::filesystem::path& format_path,
+               const Image& image, std::string& error);
+
+}  // namespace velvetshade

@@ -1,0 +1,297 @@
+// TIFFs through libtiff: every layout gives the pixels the image library
+// gives, the file's tags and compression go to the written file, and what
+// cannot be read right is refused.
+#include <gtest/gtest.h>
+
+#include <tiffio.h>
+
+#include <functional>
+
+#include "cli/image_io.h"
+#include "cli/tiff_file.h"
+#include "cli_test_support.h"
+
+namespace velvetshade::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Layout {
+    const char* name;
+    int width = 37, height = 29, channels = 3, bits = 8;
+    std::uint16_t compression = COMPRESSION_NONE;
+    bool tiled = false;
+    bool separate = false;
+    std::uint16_t predictor = PREDICTOR_NONE;
+    int photometric = -1;  // -1: RGB for 3 or 4 channels, grey for 1 or 2
+};
+
+void PrintTo(const Layout& l, std::ostream* os) { *os << l.name; }
+
+// Writes p with libtiff itself, in the given layout (strips of 5 rows or
+// 16x16 tiles), alpha unassociated.
+void WriteWithLibtiff(const fs::path& path, const Pixels& p, const Layout& l,
+                      const std::function<void(TIFF*)>& more = {}) {
+    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    ASSERT_NE(tif, nullptr);
+    const int colour = p.channels >= 3 ? 3 : 1;
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, std::uint32_t(p.width));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, std::uint32_t(p.height));
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, std::uint16_t(p.channels));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, std::uint16_t(p.bits));
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC,
+                 l.photometric >= 0 ? l.photometric : colour == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, l.separate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+    ASSERT_EQ(TIFFSetField(tif, TIFFTAG_COMPRESSION, l.compression), 1);
+    if (l.predictor != PREDICTOR_NONE) TIFFSetField(tif, TIFFTAG_PREDICTOR, l.predictor);
+    if (p.channels > colour) {
+        const std::uint16_t kind = EXTRASAMPLE_UNASSALPHA;
+        TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &kind);
+    }
+    if (l.tiled) {
+        TIFFSetField(tif, TIFFTAG_TILEWIDTH, 16u);
+        TIFFSetField(tif, TIFFTAG_TILELENGTH, 16u);
+    } else {
+        // JPEG needs whole blocks of 8 rows per strip.
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, l.compression == COMPRESSION_JPEG ? 8u : 5u);
+    }
+    if (more) more(tif);
+    const int planes = l.separate ? p.channels : 1;
+    const int per_pixel = l.separate ? 1 : p.channels;
+    const int bytes = p.bits / 8;
+    // One region (a row, or a tile) of one plane, zero past the image.
+    auto region = [&](int x0, int y0, int w, int h, int plane) {
+        std::vector<std::uint8_t> out(std::size_t(w) * h * per_pixel * bytes);
+        for (int y = 0; y < h; ++y) {
+            for (int x = 0; x < w; ++x) {
+                for (int s = 0; s < per_pixel; ++s) {
+                    if (x0 + x >= p.width || y0 + y >= p.height) continue;
+                    const std::uint32_t v = p.at(x0 + x, y0 + y, l.separate ? plane : s);
+                    const std::size_t at = (std::size_t(y) * w + x) * per_pixel + s;
+                    if (bytes == 1) out[at] = std::uint8_t(v);
+                    else reinterpret_cast<std::uint16_t*>(out.data())[at] = std::uint16_t(v);
+                }
+            }
+        }
+        return out;
+    };
+    for (int plane = 0; plane < planes; ++plane) {
+        if (l.tiled) {
+            for (int y = 0; y < p.height; y += 16) {
+                for (int x = 0; x < p.width; x += 16) {
+                    auto tile = region(x, y, 16, 16, plane);
+                    ASSERT_GE(TIFFWriteTile(tif, tile.data(), std::uint32_t(x), std::uint32_t(y), 0,
+                                            std::uint16_t(plane)), 0);
+                }
+            }
+        } else {
+            for (int y = 0; y < p.height; ++y) {
+                auto row = region(0, y, p.width, 1, plane);
+                ASSERT_EQ(TIFFWriteScanline(tif, row.data(), std::uint32_t(y), std::uint16_t(plane)), 1);
+            }
+        }
+    }
+    TIFFClose(tif);
+}
+
+// The file's RGBA pixels as our reader and as the image library read them.
+void ExpectSameAsLibrary(const fs::path& path, int depth) {
+    std::string error;
+    Image ours, theirs;
+    ASSERT_TRUE(velvetshade::ReadImage(path, depth, ours, error)) << error;
+    EXPECT_FALSE(ours.source) << "read through the image library";
+    ASSERT_TRUE(VelvetshadeImageLibrary()->read(path, depth, theirs, error)) << error;
+    EXPECT_EQ(ours.width, theirs.width);
+    EXPECT_EQ(ours.depth, theirs.depth);
+    EXPECT_EQ(ours.has_alpha, theirs.has_alpha);
+    EXPECT_TRUE(ours.pixels8 == theirs.pixels8) << "8-bit pixels differ at depth " << depth;
+    EXPECT_TRUE(ours.pixels16 == theirs.pixels16) << "16-bit pixels differ at depth " << depth;
+}
+
+std::uint16_t CompressionOf(const fs::path& path) {
+    TIFF* tif = TIFFOpen(path.c_str(), "r");
+    std::uint16_t c = 0;
+    if (tif != nullptr) TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &c);
+    if (tif != nullptr) TIFFClose(tif);
+    return c;
+}
+
+class TiffLayouts : public testing::TestWithParam<Layout> {};
+
+TEST_P(TiffLayouts, ReadAsTheLibraryReadsAndWrittenBackWithTheSameCompression) {
+    const Layout l = GetParam();
+    const TempDir dir(std::string("tiff_") + l.name);
+    const Pixels p = RandomPixels(l.width, l.height, l.channels, l.bits, 17);
+    const fs::path in = dir.path / "in.tif", out = dir.path / "out.tif";
+    WriteWithLibtiff(in, p, l);
+    for (const int depth : {0, 8, 16}) ExpectSameAsLibrary(in, depth);
+
+    std::string error;
+    Image image;
+    std::vector<std::string> notes;
+    ASSERT_TRUE(velvetshade::ReadImage(in, 0, image, error)) << error;
+    ASSERT_TRUE(velvetshade::WriteImage(out, out, image, notes, error)) << error;
+    // Grey comes back as RGB: what the look makes of it is colour.
+    Pixels want = p;
+    if (l.channels < 3) {
+        want.channels = l.channels + 2;
+        want.data.clear();
+        for (std::size_t i = 0; i < p.data.size(); i += std::size_t(l.channels)) {
+            want.data.insert(want.data.end(), 3, p.data[i]);
+            if (l.channels == 2) want.data.push_back(p.data[i + 1]);
+        }
+    }
+    const Pixels got = ReadImage(out);
+    EXPECT_EQ(got.channels, want.channels);
+    EXPECT_EQ(got.bits, want.bits);
+    EXPECT_TRUE(got.data == want.data);
+    EXPECT_EQ(CompressionOf(out), l.compression == COMPRESSION_DEFLATE ? COMPRESSION_ADOBE_DEFLATE : l.compression);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, TiffLayouts,
+    testing::Values(Layout{"rgb8_strips"}, Layout{"rgba16_strips", 37, 29, 4, 16},
+                    Layout{"grey8", 37, 29, 1, 8}, Layout{"grey_alpha16_lzw", 37, 29, 2, 16, COMPRESSION_LZW},
+                    Layout{"rgba8_tiles_deflate", 37, 29, 4, 8, COMPRESSION_ADOBE_DEFLATE, true},
+                    Layout{"rgb16_planar_lzw_predictor", 37, 29, 3, 16, COMPRESSION_LZW, false, true,
+                           PREDICTOR_HORIZONTAL},
+                    Layout{"rgba8_planar_tiles_packbits", 40, 33, 4, 8, COMPRESSION_PACKBITS, true, true},
+                    Layout{"grey16_planar_alpha_old_deflate", 21, 40, 2, 16, COMPRESSION_DEFLATE, false, true},
+                    Layout{"rgb8_one_pixel", 1, 1, 3, 8}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+TEST(Tiff, OtherKindsAreConvertedOrRefused) {
+    const TempDir dir("tiff_kinds");
+    std::string error;
+    Image image;
+
+    // Palette: the map's 16-bit entries are whole multiples of 257.
+    Pixels index = RandomPixels(9, 7, 1, 8, 4);
+    std::vector<std::uint16_t> red(256), green(256), blue(256);
+    for (int i = 0; i < 256; ++i) red[i] = std::uint16_t(i * 257), green[i] = std::uint16_t((255 - i) * 257),
+                                  blue[i] = std::uint16_t((i * 7 % 256) * 257);
+    Layout palette{"palette", 9, 7, 1, 8, COMPRESSION_LZW};
+    palette.photometric = PHOTOMETRIC_PALETTE;
+    WriteWithLibtiff(dir.path / "palette.tif", index, palette,
+                     [&](TIFF* tif) { TIFFSetField(tif, TIFFTAG_COLORMAP, red.data(), green.data(), blue.data()); });
+    ASSERT_TRUE(velvetshade::ReadImage(dir.path / "palette.tif", 16, image, error)) << error;
+    ASSERT_EQ(image.depth, 16);
+    EXPECT_FALSE(image.has_alpha);
+    for (int i = 0; i < 9 * 7; ++i) {
+        const std::uint32_t v = index.data[std::size_t(i)];
+        const std::uint16_t* px = &image.pixels16[std::size_t(i) * 4];
+        ASSERT_EQ(px[0], red[v]) << i;
+        ASSERT_EQ(px[1], green[v]) << i;
+        ASSERT_EQ(px[2], blue[v]) << i;
+        ASSERT_EQ(px[3], 65535) << i;
+    }
+
+    // Min-is-white grey is inverted.
+    const Pixels grey = RandomPixels(5, 4, 1, 8, 6);
+    Layout white{"white", 5, 4, 1, 8};
+    white.photometric = PHOTOMETRIC_MINISWHITE;
+    WriteWithLibtiff(dir.path / "white.tif", grey, white);
+    ASSERT_TRUE(velvetshade::ReadImage(dir.path / "white.tif", 0, image, error)) << error;
+    ASSERT_EQ(image.depth, 8);
+    for (std::size_t i = 0; i < grey.data.size(); ++i) ASSERT_EQ(image.pixels8[i * 4 + 1], 255 - grey.data[i]);
+
+    // Float, 32-bit and deep CMYK samples would come out as garbage: refused.
+    const auto refused = [&](const char* name, int bits, std::uint16_t format, std::uint16_t photometric,
+                             int channels, const char* why) {
+        const fs::path path = dir.path / name;
+        TIFF* tif = TIFFOpen(path.c_str(), "w");
+        ASSERT_NE(tif, nullptr);
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 4u);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 2u);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, std::uint16_t(channels));
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, std::uint16_t(bits));
+        TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, format);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        std::vector<std::uint8_t> row(std::size_t(4 * channels * bits / 8), 0x3F);
+        for (std::uint32_t y = 0; y < 2; ++y) TIFFWriteScanline(tif, row.data(), y, 0);
+        TIFFClose(tif);
+        Image untouched;
+        EXPECT_FALSE(velvetshade::ReadImage(path, 0, untouched, error)) << name;
+        EXPECT_NE(error.find("cannot read " + path.string() + ": "), std::string::npos) << error;
+        EXPECT_NE(error.find(why), std::string::npos) << error;
+    };
+    refused("float.tif", 32, SAMPLEFORMAT_IEEEFP, PHOTOMETRIC_RGB, 3, "32-bit floating-point samples");
+    refused("int32.tif", 32, SAMPLEFORMAT_UINT, PHOTOMETRIC_RGB, 3, "32-bit samples are not supported");
+    refused("signed.tif", 16, SAMPLEFORMAT_INT, PHOTOMETRIC_MINISBLACK, 1, "signed 16-bit samples");
+    refused("cmyk16.tif", 16, SAMPLEFORMAT_UINT, PHOTOMETRIC_SEPARATED, 4, "16-bit CMYK samples");
+}
+
+TEST(Tiff, TagsGoToTheWrittenFile) {
+    const TempDir dir("tiff_tags");
+    const std::vector<std::uint8_t> icc = {0, 0, 1, 2, 'a', 'c', 's', 'p', 9, 8, 7, 6, 5};
+    const auto tag = [&](TIFF* tif) {
+        TIFFSetField(tif, TIFFTAG_XRESOLUTION, 300.0f);
+        TIFFSetField(tif, TIFFTAG_YRESOLUTION, 150.5f);
+        TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_CENTIMETER);
+        TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_RIGHTTOP);
+        TIFFSetField(tif, TIFFTAG_ICCPROFILE, std::uint32_t(icc.size()), icc.data());
+        TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, "a harbour at dusk");
+        TIFFSetField(tif, TIFFTAG_DATETIME, "2026:05:04 03:02:01");
+        TIFFSetField(tif, TIFFTAG_ARTIST, "A. Photographer");
+        TIFFSetField(tif, TIFFTAG_COPYRIGHT, "(c) nobody");
+        TIFFSetField(tif, TIFFTAG_SOFTWARE, "a camera");
+    };
+    // JPEG is read, but written as deflate.
+    for (const std::uint16_t compression : {std::uint16_t(COMPRESSION_LZW), std::uint16_t(COMPRESSION_JPEG)}) {
+        SCOPED_TRACE(compression);
+        const fs::path in = dir.path / "in.tif", out = dir.path / "out.tif";
+        WriteWithLibtiff(in, RandomPixels(32, 24, 3, 8, 2), Layout{"tags", 32, 24, 3, 8, compression}, tag);
+        std::string error;
+        Image image;
+        std::vector<std::string> notes;
+        ASSERT_TRUE(velvetshade::ReadImage(in, 0, image, error)) << error;
+        ASSERT_TRUE(velvetshade::WriteImage(out, out, image, notes, error)) << error;
+
+        TIFF* tif = TIFFOpen(out.c_str(), "r");
+        ASSERT_NE(tif, nullptr);
+        float x = 0, y = 0;
+        std::uint16_t unit = 0, orientation = 0, written = 0, predictor = 0;
+        EXPECT_EQ(TIFFGetField(tif, TIFFTAG_XRESOLUTION, &x), 1);
+        EXPECT_EQ(TIFFGetField(tif, TIFFTAG_YRESOLUTION, &y), 1);
+        EXPECT_EQ(TIFFGetField(tif, TIFFTAG_RESOLUTIONUNIT, &unit), 1);
+        EXPECT_EQ(TIFFGetField(tif, TIFFTAG_ORIENTATION, &orientation), 1);
+        EXPECT_EQ(x, 300.0f);
+        EXPECT_EQ(y, 150.5f);
+        EXPECT_EQ(unit, RESUNIT_CENTIMETER);
+        EXPECT_EQ(orientation, ORIENTATION_RIGHTTOP);
+        std::uint32_t icc_size = 0;
+        const void* icc_data = nullptr;
+        ASSERT_EQ(TIFFGetField(tif, TIFFTAG_ICCPROFILE, &icc_size, &icc_data), 1);
+        const auto* icc_bytes = static_cast<const std::uint8_t*>(icc_data);
+        EXPECT_EQ(std::vector<std::uint8_t>(icc_bytes, icc_bytes + icc_size), icc);
+        for (const auto& [field, want] : std::vector<std::pair<ttag_t, std::string>>{
+                 {TIFFTAG_IMAGEDESCRIPTION, "a harbour at dusk"}, {TIFFTAG_DATETIME, "2026:05:04 03:02:01"},
+                 {TIFFTAG_ARTIST, "A. Photographer"}, {TIFFTAG_COPYRIGHT, "(c) nobody"},
+                 {TIFFTAG_SOFTWARE, "a camera"}}) {
+            const char* text = nullptr;
+            EXPECT_EQ(TIFFGetField(tif, field, &text), 1) << field;
+            EXPECT_EQ(text ? std::string(text) : "", want);
+        }
+        TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &written);
+        TIFFGetFieldDefaulted(tif, TIFFTAG_PREDICTOR, &predictor);
+        TIFFClose(tif);
+        EXPECT_EQ(written, compression == COMPRESSION_LZW ? COMPRESSION_LZW : COMPRESSION_ADOBE_DEFLATE);
+        // The source had no predictor; a deflate chosen by us gets one.
+        EXPECT_EQ(predictor, compression == COMPRESSION_LZW ? PREDICTOR_NONE : PREDICTOR_HORIZONTAL);
+    }
+}
+
+TEST(Tiff, FailedWritesAreReported) {
+    Image image;
+    image.Allocate(300, 200, 16);
+    std::string error;
+    // Every write to it fails for want of space.
+    EXPECT_FALSE(WriteTiff("/dev/full", "out.tif", image, error));
+    EXPECT_EQ(error.rfind("cannot write out.tif: ", 0), 0u) << error;
+    EXPECT_FALSE(WriteTiff("/nonexistent-dir/out.tif", "out.tif", image, error));
+    EXPECT_NE(error.find("No such file"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace velvetshade::test
