@@ -28,12 +28,12 @@ struct ParameterRow {
     std::int32_t LookParams::*popup;  // the setting a pop-up fills
 };
 
-constexpr ParameterRow Slider(std::int32_t index, const char* name, float min, float max,
+constexpr ParameterRow SliderRow(std::int32_t index, const char* name, float min, float max,
                               double value, double LookParams::*field) {
     return {index, ParameterKind::kSlider, name, nullptr, min, max, value, 2, 0, field, nullptr};
 }
 
-constexpr ParameterRow Popup(std::int32_t index, const char* name, const char* items,
+constexpr ParameterRow PopupRow(std::int32_t index, const char* name, const char* items,
                              std::int16_t num_choices, std::int32_t value,
                              std::int32_t LookParams::*field) {
     return {index,       ParameterKind::kPopup, name,    items, 0.0f, 0.0f, double(value), 0,
@@ -41,17 +41,17 @@ constexpr ParameterRow Popup(std::int32_t index, const char* name, const char* i
 }
 
 inline constexpr ParameterRow kParameters[] = {
-    Slider(1, "Vignetting Radius", 0.0f, 255.0f, 170, &LookParams::vignette_radius),
-    Slider(2, "Vignetting Amount", 0.0f, 255.0f, 100, &LookParams::vignette_amount),
-    Slider(3, "Dodge", 0.0f, 255.0f, 129, &LookParams::dodge),
-    Slider(4, "Color", -127.0f, 127.0f, 0, &LookParams::color),
-    Popup(5, "Color Type", "Type1|Type2", 2, 1, &LookParams::color_type),
-    Slider(6, "Contrast", 0.0f, 255.0f, 0, &LookParams::contrast),
-    Slider(7, "Brightness", 0.1f, 1.9f, 1, &LookParams::brightness),
-    Slider(8, "X-Process", 0.0f, 255.0f, 255, &LookParams::xprocess),
-    Popup(9, "X-Process Type", "Type1|Type2|Type3|Type4|Type5|E6C41|BW|Vintage", 8, 2,
+    SliderRow(1, "Vignetting Radius", 0.0f, 255.0f, 170, &LookParams::vignette_radius),
+    SliderRow(2, "Vignetting Amount", 0.0f, 255.0f, 100, &LookParams::vignette_amount),
+    SliderRow(3, "Dodge", 0.0f, 255.0f, 129, &LookParams::dodge),
+    SliderRow(4, "Color", -127.0f, 127.0f, 0, &LookParams::color),
+    PopupRow(5, "Color Type", "Type1|Type2", 2, 1, &LookParams::color_type),
+    SliderRow(6, "Contrast", 0.0f, 255.0f, 0, &LookParams::contrast),
+    SliderRow(7, "Brightness", 0.1f, 1.9f, 1, &LookParams::brightness),
+    SliderRow(8, "X-Process", 0.0f, 255.0f, 255, &LookParams::xprocess),
+    PopupRow(9, "X-Process Type", "Type1|Type2|Type3|Type4|Type5|E6C41|BW|Vintage", 8, 2,
           &LookParams::xprocess_type),
-    Popup(10, "Lens Type", "Normal|F.Zuiko|Expired Film|Warm Lens", 4, 1,
+    PopupRow(10, "Lens Type", "Normal|F.Zuiko|Expired Film|Warm Lens", 4, 1,
           &LookParams::lens_type),
 };
 
