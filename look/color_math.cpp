@@ -1,5 +1,7 @@
 #include "look/color_math.h"
 
+namespace look {
+
 namespace {
 
 constexpr double kOneThird = 1.0 / 3.0;  // 0.3333333333333333
@@ -64,3 +66,5 @@ RgbColor VintageTint(double red, double green, double blue, double amount) {
     };
     return {blend(red, tint.red), blend(green, tint.green), blend(blue, tint.blue)};
 }
+
+}  // namespace look

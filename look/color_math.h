@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdint>
 
+namespace look {
+
 struct RgbColor {
     double red;    // 0..255 scale, not clamped
     double green;
@@ -62,3 +64,5 @@ RgbColor HslToRgb(double hue, double saturation, double lightness);
 // Blends each channel toward the mean of itself and a warm tint of the
 // pixel's luma; amount 0 keeps the colour, 255 gives the full blend.
 RgbColor VintageTint(double red, double green, double blue, double amount);
+
+}  // namespace look

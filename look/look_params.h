@@ -1,10 +1,31 @@
-// The per-render record handed to the per-pixel look functions as refcon.
+// The look's settings as the host gives them, and the look prepared from them
+// once per frame. The per-pixel functions take only the prepared look, so a
+// record nobody prepared cannot reach them.
 #pragma once
 
 #include <cstdint>
 
+namespace look {
+
+// The ten parameter values and the frame at the current render scale.
+struct LookParams {
+    double vignette_radius;      // 0..255: inner radius as a fraction of half_diagonal
+    double vignette_amount;      // 0..255: darkening outside the inner radius
+    double dodge;                // 0..255: brightening inside the inner radius
+    double color;                // -127..127: signed strength of the colour cast
+    std::int32_t color_type;     // 1 "Type1", 2 "Type2"
+    double contrast;             // 0..255: soft-light curve mix
+    double brightness;           // 0.1..1.9, 1 leaves the image unchanged
+    double xprocess;             // 0..255: x-process table mix, also the vintage strength
+    std::int32_t xprocess_type;  // 1..8
+    std::int32_t lens_type;      // 1..4
+    double half_diagonal;        // of the frame at the current render scale
+    std::int32_t width;          // frame size at the current render scale
+    std::int32_t height;
+};
+
 // Stages and shortcuts that hold for the whole frame; bits of
-// LookParams::stages, set by PrepareLookParams.
+// LookFrame::stages.
 enum LookStage : std::uint32_t {
     LOOK_LENS_TABLE = 1u << 0,        // "F.Zuiko" or "Expired Film"
     LOOK_VINTAGE = 1u << 1,           // tint after the lens stage
@@ -25,29 +46,9 @@ enum LookStage : std::uint32_t {
     LOOK_CAST_NONNEGATIVE = 1u << 16,    // "Type2" with |colour| <= 127: nothing falls below 0
 };
 
-// PrepareLookParams stamps this into `prepared`; a zero-filled record lacks it.
-inline constexpr std::uint32_t kLookParamsPrepared = 0x4C6B5072;
-
-struct LookParams {
-    double vignette_radius;      // 0..255: inner radius as a fraction of half_diagonal
-    double vignette_amount;      // 0..255: darkening outside the inner radius
-    double dodge;                // 0..255: brightening inside the inner radius
-    double color;                // -127..127: signed strength of the colour cast
-    std::int32_t color_type;     // 1 "Type1", 2 "Type2"
-    double contrast;             // 0..255: soft-light curve mix
-    double brightness;           // 0.1..1.9, 1 leaves the image unchanged
-    double xprocess;             // 0..255: x-process table mix, also the vintage strength
-    std::int32_t xprocess_type;  // 1..8
-    std::int32_t lens_type;      // 1..4
-    double half_diagonal;        // of the frame at the current render scale
-    std::int32_t width;          // frame size at the current render scale
-    std::int32_t height;
-
-    // Derived from the fields above by PrepareLookParams, once per frame, with
-    // the very operations the pixel formulas use, so each value is the one the
-    // formula would compute per pixel. Valid only while `prepared` holds
-    // kLookParamsPrepared and the fields above are unchanged since.
-    std::uint32_t prepared;
+// What depends only on the settings, computed with the very operations the
+// pixel formulas use, so each value is the one a formula would give per pixel.
+struct LookFrame {
     std::uint32_t stages;          // LookStage bits
     std::int32_t xprocess_index;   // pop-up clamped to 0..7
     std::int32_t lens_index;       // pop-up clamped to 0..3
@@ -65,16 +66,31 @@ struct LookParams {
     double brightness_rest;        // 0.9 - k
     double xprocess_rest;          // 255 - xprocess
     std::int32_t brightness_table; // 0 BrightenTable, 1 DarkenTable
-    std::int32_t reserved;
 
-    // Per-frame tables, indexed [channel][LookupIndex]: the table reads
-    // together with the frame-wide products and quotients that follow them.
+    // Indexed [channel][LookupIndex]: the table reads together with the
+    // frame-wide products and quotients that follow them. Only the tables
+    // the stages use are filled; the others stay zero.
     double lens_values[3][256];     // the lens table's components
     double brightness_terms[256];   // T * k / 0.9 for each brightness-table entry
     double xprocess_terms[3][256];  // T * xprocess / 255, or T / 255 with LOOK_XPROCESS_UNITS
 };
 
-// Fills the derived part from the thirteen fields above it. Callers of the
-// per-pixel functions run it after the last change to those fields; a record
-// it never saw is rendered by the plain path.
-void PrepareLookParams(LookParams& params);
+class PreparedLook;
+PreparedLook PrepareLook(const LookParams& settings);
+
+// The settings and what was prepared from them, read-only. About 14 KB: the
+// render driver keeps it on its stack for the frame.
+class PreparedLook {
+public:
+    const LookParams& settings() const { return settings_; }
+    const LookFrame& frame() const { return frame_; }
+
+private:
+    PreparedLook() = default;
+    friend PreparedLook PrepareLook(const LookParams& settings);
+
+    LookParams settings_;
+    LookFrame frame_;
+};
+
+}  // namespace look

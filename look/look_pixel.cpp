@@ -1,6 +1,6 @@
 // The plain per-pixel look: every stage exactly as the formulas are written,
 // for any record. It is the reference the fast variants are held to bit for
-// bit, and the path for records PrepareLookParams never saw. One body for
+// bit. It reads only the settings of the prepared look. One body for
 // both depths; the two differ only in the channel maximum. Working values
 // are binary64 on the 0..255 scale and every formula is evaluated in the
 // order written, because the output is truncated and one bit can move a code.
@@ -11,6 +11,8 @@
 #include "look/color_math.h"
 #include "look/look_params.h"
 #include "look/look_tables.h"
+
+namespace look {
 
 namespace {
 
@@ -232,7 +234,7 @@ template <typename Traits>
 PF_Err LookPixel(void* refcon, std::int32_t x, std::int32_t y, typename Traits::Pixel* in,
                  typename Traits::Pixel* out) {
     if (refcon == nullptr) return PF_Err_NONE;
-    const LookParams& p = *static_cast<const LookParams*>(refcon);
+    const LookParams& p = static_cast<const PreparedLook*>(refcon)->settings();
 
     const auto alpha = in->alpha;
     const RgbColor look = RunLook(
@@ -257,6 +259,9 @@ PF_Err LookPixel16Plain(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel16
     return LookPixel<Channel16>(refcon, x, y, in, out);
 }
 
-RgbColor LookWorkingValues(const LookParams& params, std::int32_t x, std::int32_t y, RgbColor in) {
-    return RunLook(params, x, y, in);
+RgbColor LookWorkingValues(const PreparedLook& look, std::int32_t x, std::int32_t y,
+                           RgbColor in) {
+    return RunLook(look.settings(), x, y, in);
 }
+
+}  // namespace look

@@ -5,25 +5,28 @@
 
 #include "api/host_interface.h"
 
-struct LookParams;
+namespace look {
+
+class PreparedLook;
 struct RgbColor;
 
-// refcon is a const LookParams*; a null refcon leaves the output pixel
-// unwritten. Every variant gives the same bits for every record and pixel.
+// refcon is a const PreparedLook*; a null refcon leaves the output pixel
+// unwritten. Every variant gives the same bits for every prepared look and
+// pixel.
 
-// The plain body: every stage as written. Reads only the thirteen host-given
-// fields of the record.
+// The plain body: every stage as written. Reads only the settings of the
+// prepared look.
 PF_Err LookPixel8Plain(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel8* in,
                        PF_Pixel8* out);
 PF_Err LookPixel16Plain(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel16* in,
                         PF_Pixel16* out);
 
 // The SSE2 body, which every x86-64 processor runs, and the AVX2 body. They
-// read the part PrepareLookParams derives; a record it never saw is handed to
-// the plain body.
-PF_Err LookPixel8(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel8* in, PF_Pixel8* out);
-PF_Err LookPixel16(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel16* in,
-                   PF_Pixel16* out);
+// read what PrepareLook derived.
+PF_Err LookPixel8Sse2(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel8* in,
+                      PF_Pixel8* out);
+PF_Err LookPixel16Sse2(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel16* in,
+                       PF_Pixel16* out);
 PF_Err LookPixel8Avx2(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel8* in,
                       PF_Pixel8* out);
 PF_Err LookPixel16Avx2(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel16* in,
@@ -32,8 +35,11 @@ PF_Err LookPixel16Avx2(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel16*
 // The stages between reading and writing a pixel, on working values (0..255
 // scale, any depth): the finished, limited channels before truncation. Lets
 // the exact binary64 results be checked, not only the truncated codes.
-RgbColor LookWorkingValues(const LookParams& params, std::int32_t x, std::int32_t y, RgbColor in);
-RgbColor LookWorkingValuesSse2(const LookParams& params, std::int32_t x, std::int32_t y,
+RgbColor LookWorkingValues(const PreparedLook& look, std::int32_t x, std::int32_t y,
+                           RgbColor in);
+RgbColor LookWorkingValuesSse2(const PreparedLook& look, std::int32_t x, std::int32_t y,
                                RgbColor in);
-RgbColor LookWorkingValuesAvx2(const LookParams& params, std::int32_t x, std::int32_t y,
+RgbColor LookWorkingValuesAvx2(const PreparedLook& look, std::int32_t x, std::int32_t y,
                                RgbColor in);
+
+}  // namespace look

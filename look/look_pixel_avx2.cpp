@@ -16,6 +16,8 @@
 #pragma GCC push_options
 #pragma GCC target("avx2")
 
+namespace look {
+
 namespace {
 
 using Vec = __m256d;
@@ -195,10 +197,11 @@ PF_Err LookPixel16Avx2(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel16*
     return FastPixel<Depth16>(refcon, x, y, in, out);
 }
 
-RgbColor LookWorkingValuesAvx2(const LookParams& params, std::int32_t x, std::int32_t y,
+RgbColor LookWorkingValuesAvx2(const PreparedLook& look, std::int32_t x, std::int32_t y,
                                RgbColor in) {
-    if (params.prepared != kLookParamsPrepared) return LookWorkingValues(params, x, y, in);
-    return FastWorkingValues(params, x, y, in);
+    return FastWorkingValues(look, x, y, in);
 }
+
+}  // namespace look
 
 #pragma GCC pop_options

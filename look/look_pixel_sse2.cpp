@@ -10,6 +10,8 @@
 #include "look/look_pixel.h"
 #include "look/look_tables.h"
 
+namespace look {
+
 namespace {
 
 struct Vec {
@@ -162,16 +164,19 @@ constexpr bool kLaneHsl = false;
 
 }  // namespace
 
-PF_Err LookPixel8(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel8* in, PF_Pixel8* out) {
+PF_Err LookPixel8Sse2(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel8* in,
+                      PF_Pixel8* out) {
     return FastPixel<Depth8>(refcon, x, y, in, out);
 }
 
-PF_Err LookPixel16(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel16* in, PF_Pixel16* out) {
+PF_Err LookPixel16Sse2(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel16* in,
+                       PF_Pixel16* out) {
     return FastPixel<Depth16>(refcon, x, y, in, out);
 }
 
-RgbColor LookWorkingValuesSse2(const LookParams& params, std::int32_t x, std::int32_t y,
+RgbColor LookWorkingValuesSse2(const PreparedLook& look, std::int32_t x, std::int32_t y,
                                RgbColor in) {
-    if (params.prepared != kLookParamsPrepared) return LookWorkingValues(params, x, y, in);
-    return FastWorkingValues(params, x, y, in);
+    return FastWorkingValues(look, x, y, in);
 }
+
+}  // namespace look

@@ -1,11 +1,13 @@
-// Everything in the look that depends only on the frame, computed once by the
-// render driver with the operations the pixel formulas use, so the fast pixel
+// Everything in the look that depends only on the frame, computed once per
+// frame with the operations the pixel formulas use, so the fast pixel
 // paths read exactly the values the formulas would produce per pixel.
 #include <cmath>
 
 #include "look/color_math.h"
 #include "look/look_params.h"
 #include "look/look_tables.h"
+
+namespace look {
 
 namespace {
 
@@ -28,63 +30,69 @@ int Component(const CurveEntry& e, int channel) {
 // guards against non-finite values never fire. NaN fails every test here.
 // With |vignette_amount| at most 1e100 too, both weights stay below 1e220,
 // so doubling them stays finite.
-bool GeometryIsFinite(const LookParams& p) {
-    return p.inner_radius <= 1e100 && std::fabs(p.outer_span) >= 1 && p.half_diagonal >= 1 &&
-           std::fabs(p.dodge) <= 1e100 && std::fabs(p.vignette_amount) <= 1e100;
+bool GeometryIsFinite(const LookParams& in, const LookFrame& p) {
+    return p.inner_radius <= 1e100 && std::fabs(p.outer_span) >= 1 && in.half_diagonal >= 1 &&
+           std::fabs(in.dodge) <= 1e100 && std::fabs(in.vignette_amount) <= 1e100;
 }
 
 }  // namespace
 
-void PrepareLookParams(LookParams& p) {
+PreparedLook PrepareLook(const LookParams& settings) {
+    // Zero-filled, so the tables the stages leave out hold no stack garbage.
+    PreparedLook prepared{};
+    prepared.settings_ = settings;
+    const LookParams& in = prepared.settings_;
+    LookFrame& p = prepared.frame_;
+
     // Pop-up values outside their lists act as the nearest item; clamping
     // before subtracting keeps INT_MIN from overflowing.
-    const int u = p.xprocess_type < 1 ? 0 : p.xprocess_type > 8 ? 7 : p.xprocess_type - 1;
-    const int n = p.lens_type < 1 ? 0 : p.lens_type > 4 ? 3 : p.lens_type - 1;
-    const bool overlay = p.color_type > 1;
+    const int u = in.xprocess_type < 1 ? 0 : in.xprocess_type > 8 ? 7 : in.xprocess_type - 1;
+    const int n = in.lens_type < 1 ? 0 : in.lens_type > 4 ? 3 : in.lens_type - 1;
+    const bool overlay = in.color_type > 1;
     p.xprocess_index = u;
     p.lens_index = n;
 
-    p.centre_x = p.width * 0.5;
-    p.centre_y = p.height * 0.5;
-    double inner = p.vignette_radius / 255 * p.half_diagonal;
+    p.centre_x = in.width * 0.5;
+    p.centre_y = in.height * 0.5;
+    double inner = in.vignette_radius / 255 * in.half_diagonal;
     if (inner <= 0.00001) inner = 0.0000001;
     p.inner_radius = inner;
-    p.outer_span = p.half_diagonal - inner;
-    p.offset_cap = p.vignette_amount / 6;
+    p.outer_span = in.half_diagonal - inner;
+    p.offset_cap = in.vignette_amount / 6;
 
     // Red is left alone: adding -0 is an exact identity. Blue's subtraction
     // is the addition of the negated product, exactly.
     p.cast_shift[0] = -0.0;
-    p.cast_shift[1] = p.color / 12;
-    p.cast_shift[2] = -(p.color * 0.25);
+    p.cast_shift[1] = in.color / 12;
+    p.cast_shift[2] = -(in.color * 0.25);
     p.cast_shift[3] = 0;
-    for (int c = 0; c < 3; ++c) p.cast_blend[c] = p.color > 0 ? kCoolBlend[c] : kWarmBlend[c];
+    for (int c = 0; c < 3; ++c) p.cast_blend[c] = in.color > 0 ? kCoolBlend[c] : kWarmBlend[c];
     p.cast_blend[3] = 0;
-    p.cast_amount = std::fabs(p.color);
+    p.cast_amount = std::fabs(in.color);
     p.cast_rest = 127 - p.cast_amount;
-    p.contrast_rest = 255 - p.contrast;
+    p.contrast_rest = 255 - in.contrast;
 
     p.brightness_k = 0;
     p.brightness_table = 0;
-    if (p.brightness > 1) {
-        p.brightness_k = p.brightness - 1;
-    } else if (p.brightness < 1) {
-        p.brightness_k = 1 - p.brightness;
+    if (in.brightness > 1) {
+        p.brightness_k = in.brightness - 1;
+    } else if (in.brightness < 1) {
+        p.brightness_k = 1 - in.brightness;
         p.brightness_table = 1;
     }
     p.brightness_rest = 0.9 - p.brightness_k;
-    p.xprocess_rest = 255 - p.xprocess;
+    p.xprocess_rest = 255 - in.xprocess;
 
     std::uint32_t s = 0;
     if (n == 1 || n == 2) s |= LOOK_LENS_TABLE;
     if (u == 7) s |= LOOK_VINTAGE;
     if (!overlay) s |= LOOK_CAST_SHIFT;
     // "Type2" with a colour of 0 leaves the channel alone; NaN is not 0.
-    if (overlay && p.color != 0) s |= LOOK_CAST_OVERLAY;
-    if (IsPositiveZero(p.contrast)) s |= LOOK_CONTRAST_OFF;
-    if (p.brightness > 1 || p.brightness < 1) s |= LOOK_BRIGHTNESS_TABLE;
-    if (p.xprocess == 255) s |= LOOK_XPROCESS_FULL;
-    if (IsPositiveZero(p.xprocess)) s |= LOOK_XPROCESS_OFF;
+    if (overlay && in.color != 0) s |= LOOK_CAST_OVERLAY;
+    if (IsPositiveZero(in.contrast)) s |= LOOK_CONTRAST_OFF;
+    if (in.brightness > 1 || in.brightness < 1) s |= LOOK_BRIGHTNESS_TABLE;
+    if (in.xprocess == 255) s |= LOOK_XPROCESS_FULL;
+    if (IsPositiveZero(in.xprocess)) s |= LOOK_XPROCESS_OFF;
     if (n == 3) s |= LOOK_WARM_LENS;
     if (u == 6) s |= LOOK_BLACK_WHITE;
     if (u == 5) s |= LOOK_E6C41;
@@ -93,12 +101,12 @@ void PrepareLookParams(LookParams& p) {
     // meets nothing but "E6C41", which first divides it by 255.
     const bool units = (s & LOOK_XPROCESS_FULL) && u == 5 && n != 3;
     if (units) s |= LOOK_XPROCESS_UNITS;
-    if (GeometryIsFinite(p)) s |= LOOK_GEOMETRY_FINITE;
+    if (GeometryIsFinite(in, p)) s |= LOOK_GEOMETRY_FINITE;
     // The offset is cap above cap and else at least 0 (or NaN), so subtracting
     // it from a limited channel cannot pass 255.
     if (p.offset_cap >= 0) s |= LOOK_OFFSET_NONNEGATIVE;
     // Adding zeros to a limited channel keeps it within 0..255.
-    if (!overlay && p.color == 0) s |= LOOK_CAST_ZERO_SHIFT;
+    if (!overlay && in.color == 0) s |= LOOK_CAST_ZERO_SHIFT;
     // The overlay value and the channel are at least 0 (a high channel gives
     // (ch + K - ch * K / 255) * 2 - 255 >= 1 - 2^-44, as ch * K / 255 <= K),
     // and weights m / 127 and (127 - m) / 127 of at least 0 keep the mix so.
@@ -122,10 +130,11 @@ void PrepareLookParams(LookParams& p) {
         for (int c = 0; c < 3; ++c) {
             for (int i = 0; i < 256; ++i) {
                 const double t = Component(XProcessTable[u][i], c);
-                p.xprocess_terms[c][i] = units ? t / 255 : t * p.xprocess / 255;
+                p.xprocess_terms[c][i] = units ? t / 255 : t * in.xprocess / 255;
             }
         }
     }
-    p.reserved = 0;
-    p.prepared = kLookParamsPrepared;
+    return prepared;
 }
+
+}  // namespace look

@@ -6,6 +6,8 @@
 
 #include "look/color_math.h"
 
+namespace look {
+
 namespace {
 
 using ByteCurve = std::array<std::uint8_t, 256>;
@@ -233,3 +235,5 @@ constexpr std::array<IntCurve, 3> WarmLensTable = {
     Widen(MonotoneFill(
         {{35, 45, 55, 64, 75, 86, 96, 106, 116, 127, 137, 148, 159, 169, 179, 190, 201}})),
 };
+
+}  // namespace look

@@ -6,6 +6,8 @@
 #include <array>
 #include <cstdint>
 
+namespace look {
+
 struct CurveEntry {
     std::uint8_t red;
     std::uint8_t green;
@@ -41,3 +43,5 @@ constexpr int LookupIndex(double value) {
     const int whole = static_cast<int>(value);
     return whole + (value - whole >= 0.5 ? 1 : 0);
 }
+
+}  // namespace look

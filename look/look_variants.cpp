@@ -9,6 +9,8 @@
 #include "look/color_math.h"
 #include "look/look_pixel.h"
 
+namespace look {
+
 namespace {
 
 // AVX2 needs the instructions (CPUID leaf 7) and an operating system that
@@ -64,7 +66,9 @@ LookKernels LookKernelsFor(LookVariant variant) {
         case LookVariant::kAvx2:
             return {LookPixel8Avx2, LookPixel16Avx2, LookWorkingValuesAvx2};
     }
-    return {LookPixel8, LookPixel16, LookWorkingValuesSse2};
+    return {LookPixel8Sse2, LookPixel16Sse2, LookWorkingValuesSse2};
 }
 
 LookKernels FastestLookKernels() { return LookKernelsFor(FastestLookVariant()); }
+
+}  // namespace look

@@ -6,7 +6,9 @@
 
 #include "api/host_interface.h"
 
-struct LookParams;
+namespace look {
+
+class PreparedLook;
 struct RgbColor;
 
 enum class LookVariant {
@@ -21,7 +23,7 @@ inline constexpr LookVariant kLookVariants[] = {LookVariant::kPlain, LookVariant
 struct LookKernels {
     PF_IteratePixel8Func pixel8;
     PF_IteratePixel16Func pixel16;
-    RgbColor (*working_values)(const LookParams&, std::int32_t, std::int32_t, RgbColor);
+    RgbColor (*working_values)(const PreparedLook&, std::int32_t, std::int32_t, RgbColor);
 };
 
 const char* LookVariantName(LookVariant variant);
@@ -38,3 +40,5 @@ LookKernels LookKernelsFor(LookVariant variant);
 
 // The fastest variant's functions, asking the processor once.
 LookKernels FastestLookKernels();
+
+}  // namespace look

@@ -4,6 +4,10 @@
 
 #include <cstdint>
 
+#include "look/look_parameters.h"
+
+namespace lanthorn {
+
 enum ParamIndex : std::int32_t {
     PARAM_INPUT = 0,  // the input layer, supplied by the host
     PARAM_VIGNETTE_RADIUS,
@@ -16,6 +20,31 @@ enum ParamIndex : std::int32_t {
     PARAM_XPROCESS,
     PARAM_XPROCESS_TYPE,
     PARAM_LENS_TYPE,
-    PARAM_COUNT
 };
+
+// The input layer and one per row of the parameter table.
+inline constexpr std::int32_t PARAM_COUNT =
+    PARAM_INPUT + 1 + static_cast<std::int32_t>(look::kParameterCount);
+
+// Each index names the row that fills its setting.
+constexpr bool IndexFills(ParamIndex index, double look::LookParams::*field) {
+    const look::ParameterRow* row = look::FindParameter(index);
+    return row != nullptr && row->slider == field;
+}
+constexpr bool IndexFills(ParamIndex index, std::int32_t look::LookParams::*field) {
+    const look::ParameterRow* row = look::FindParameter(index);
+    return row != nullptr && row->popup == field;
+}
+static_assert(IndexFills(PARAM_VIGNETTE_RADIUS, &look::LookParams::vignette_radius));
+static_assert(IndexFills(PARAM_VIGNETTE_AMOUNT, &look::LookParams::vignette_amount));
+static_assert(IndexFills(PARAM_DODGE, &look::LookParams::dodge));
+static_assert(IndexFills(PARAM_COLOR, &look::LookParams::color));
+static_assert(IndexFills(PARAM_COLOR_TYPE, &look::LookParams::color_type));
+static_assert(IndexFills(PARAM_CONTRAST, &look::LookParams::contrast));
+static_assert(IndexFills(PARAM_BRIGHTNESS, &look::LookParams::brightness));
+static_assert(IndexFills(PARAM_XPROCESS, &look::LookParams::xprocess));
+static_assert(IndexFills(PARAM_XPROCESS_TYPE, &look::LookParams::xprocess_type));
+static_assert(IndexFills(PARAM_LENS_TYPE, &look::LookParams::lens_type));
 static_assert(PARAM_LENS_TYPE == 10 && PARAM_COUNT == 11);
+
+}  // namespace lanthorn

@@ -5,12 +5,17 @@
 #include <cstring>
 #include <limits>
 
-#include "module/suite_handler.h"
-#include "module/param_index.h"
+#include "look/look_parameters.h"
 #include "look/look_params.h"
 #include "look/look_variants.h"
+#include "module/param_index.h"
+#include "module/suite_handler.h"
+
+namespace lanthorn {
 
 namespace {
+
+using look::LookParams;
 
 // A zero denominator describes no scale at all; the axis is taken at full
 // resolution rather than divided by zero.
@@ -45,32 +50,33 @@ std::int32_t LineCount(const PF_LRect& extent) {
     return static_cast<std::int32_t>(lines);
 }
 
-// The ten values exactly as the host passes them, no clamping.
-void CopyParameters(PF_ParamDef* const params[], LookParams& look) {
-    look.vignette_radius = params[PARAM_VIGNETTE_RADIUS]->u.fs_d.value;
-    look.vignette_amount = params[PARAM_VIGNETTE_AMOUNT]->u.fs_d.value;
-    look.dodge = params[PARAM_DODGE]->u.fs_d.value;
-    look.color = params[PARAM_COLOR]->u.fs_d.value;
-    look.color_type = params[PARAM_COLOR_TYPE]->u.pd.value;
-    look.contrast = params[PARAM_CONTRAST]->u.fs_d.value;
-    look.brightness = params[PARAM_BRIGHTNESS]->u.fs_d.value;
-    look.xprocess = params[PARAM_XPROCESS]->u.fs_d.value;
-    look.xprocess_type = params[PARAM_XPROCESS_TYPE]->u.pd.value;
-    look.lens_type = params[PARAM_LENS_TYPE]->u.pd.value;
+// The ten values exactly as the host passes them, no clamping. The record's
+// type is not examined: each row reads the value field of its own kind.
+void CopyParameters(PF_ParamDef* const params[], LookParams& settings) {
+    for (const look::ParameterRow& row : look::kParameters) {
+        const PF_ParamDef& def = *params[row.index];
+        if (row.kind == look::ParameterKind::kSlider) {
+            settings.*row.slider = def.u.fs_d.value;
+        } else {
+            settings.*row.popup = def.u.pd.value;
+        }
+    }
 }
 
 // The frame at the current render scale, so the vignette covers the same part
 // of the frame at every scale. The diagonal uses the unrounded size.
-void SetGeometry(const PF_InData& in_data, LookParams& look) {
+void SetGeometry(const PF_InData& in_data, LookParams& settings) {
     const double w = static_cast<double>(in_data.width) * ScaleRatio(in_data.downsample_x);
     const double h = static_cast<double>(in_data.height) * ScaleRatio(in_data.downsample_y);
-    look.half_diagonal = 0.5 * std::sqrt(h * h + w * w);
-    look.width = TruncateToInt32(w);
-    look.height = TruncateToInt32(h);
+    settings.half_diagonal = 0.5 * std::sqrt(h * h + w * w);
+    settings.width = TruncateToInt32(w);
+    settings.height = TruncateToInt32(h);
 }
 
-bool HasAllParams(PF_ParamDef* const params[]) {
-    if (params == nullptr) return false;
+// The host says how many records the array holds; fewer than the module
+// registered would have it read past the array's end.
+bool HasAllParams(const PF_InData& in_data, PF_ParamDef* const params[]) {
+    if (params == nullptr || in_data.num_params < PARAM_COUNT) return false;
     for (std::int32_t i = PARAM_INPUT; i < PARAM_COUNT; ++i) {
         if (params[i] == nullptr) return false;
     }
@@ -83,26 +89,30 @@ PF_Err Render(PF_InData* in_data, PF_OutData* /*out_data*/, PF_ParamDef* params[
               PF_LayerDef* output) {
     if (in_data == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
     SuiteHandler suites(in_data->pica_basicP);
-    if (!HasAllParams(params) || output == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
+    if (!HasAllParams(*in_data, params) || output == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
 
-    LookParams look;
-    std::memset(&look, 0, sizeof look);
+    LookParams settings;
+    std::memset(&settings, 0, sizeof settings);
     const std::int32_t lines = LineCount(output->extent_hint);
-    CopyParameters(params, look);
-    SetGeometry(*in_data, look);
-    PrepareLookParams(look);
+    CopyParameters(params, settings);
+    SetGeometry(*in_data, settings);
+    // On this command's stack for the whole iteration; the pixels only read it.
+    const look::PreparedLook prepared = look::PrepareLook(settings);
     // Chosen per frame from the processor; the pixels only call the pointer.
-    const LookKernels kernels = FastestLookKernels();
+    const look::LookKernels kernels = look::FastestLookKernels();
+    void* refcon = const_cast<look::PreparedLook*>(&prepared);
 
     PF_EffectWorld* input = &params[PARAM_INPUT]->u.ld;
     // Only the output's depth decides; the input is the host's to match.
     if ((output->world_flags & PF_WorldFlag_DEEP) != 0) {
         const PF_Iterate16Suite1* iterate16 = suites.Iterate16Suite1();
         if (iterate16->iterate == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
-        return iterate16->iterate(in_data, 0, lines, input, nullptr, &look, kernels.pixel16,
+        return iterate16->iterate(in_data, 0, lines, input, nullptr, refcon, kernels.pixel16,
                                   output);
     }
     const PF_Iterate8Suite1* iterate8 = suites.Iterate8Suite1();
     if (iterate8->iterate == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
-    return iterate8->iterate(in_data, 0, lines, input, nullptr, &look, kernels.pixel8, output);
+    return iterate8->iterate(in_data, 0, lines, input, nullptr, refcon, kernels.pixel8, output);
 }
+
+}  // namespace lanthorn

@@ -1,27 +1,56 @@
 #include "module/string_table.h"
 
+#include <array>
 #include <string_view>
+
+#include "look/look_parameters.h"
+#include "module/module_identity.h"
+
+namespace lanthorn {
 
 namespace {
 
-constexpr StringEntry kStringTable[STR_COUNT] = {
-    {STR_NONE, ""},
-    {STR_NAME, "Velvetshade"},
-    {STR_DESCRIPTION, "Quillfern Velvetshade"},
-    {STR_VIGNETTE_RADIUS, "Vignetting Radius"},
-    {STR_VIGNETTE_AMOUNT, "Vignetting Amount"},
-    {STR_DODGE, "Dodge"},
-    {STR_COLOR, "Color"},
-    {STR_COLOR_TYPE, "Color Type"},
-    {STR_COLOR_TYPE_ITEMS, "Type1|Type2"},
-    {STR_CONTRAST, "Contrast"},
-    {STR_BRIGHTNESS, "Brightness"},
-    {STR_XPROCESS, "X-Process"},
-    {STR_XPROCESS_TYPE, "X-Process Type"},
-    {STR_XPROCESS_TYPE_ITEMS, "Type1|Type2|Type3|Type4|Type5|E6C41|BW|Vintage"},
-    {STR_LENS_TYPE, "Lens Type"},
-    {STR_LENS_TYPE_ITEMS, "Normal|F.Zuiko|Expired Film|Warm Lens"},
-};
+using look::kParameterCount;
+using look::kParameters;
+
+// Position of each row's name: after the fixed entries, each row takes one
+// entry and a pop-up a second for its items.
+constexpr std::int32_t NameIdOf(std::size_t row) {
+    std::int32_t id = STR_VIGNETTE_RADIUS;
+    for (std::size_t i = 0; i < row; ++i) {
+        id += kParameters[i].kind == look::ParameterKind::kPopup ? 2 : 1;
+    }
+    return id;
+}
+
+constexpr std::int32_t ItemsIdOf(std::size_t row) {
+    return kParameters[row].kind == look::ParameterKind::kPopup ? NameIdOf(row) + 1 : STR_NONE;
+}
+
+
+constexpr StringEntry Entry(std::int32_t id, std::string_view text) {
+    StringEntry entry{id, {}};
+    for (std::size_t i = 0; i < text.size() && i + 1 < sizeof entry.text; ++i) {
+        entry.text[i] = text[i];
+    }
+    return entry;
+}
+
+constexpr std::array<StringEntry, STR_COUNT> BuildStringTable() {
+    std::array<StringEntry, STR_COUNT> table{};
+    table[STR_NONE] = Entry(STR_NONE, "");
+    table[STR_NAME] = Entry(STR_NAME, identity::kEffectName);
+    table[STR_DESCRIPTION] = Entry(STR_DESCRIPTION, identity::kDescription);
+    for (std::size_t row = 0; row < kParameterCount; ++row) {
+        table[NameIdOf(row)] = Entry(NameIdOf(row), kParameters[row].name);
+        if (kParameters[row].items != nullptr) {
+            table[ItemsIdOf(row)] = Entry(ItemsIdOf(row), kParameters[row].items);
+        }
+    }
+    return table;
+}
+
+constexpr std::array<StringEntry, STR_COUNT> kStringTable = BuildStringTable();
 
 constexpr bool IdsArePositions() {
     for (std::int32_t i = 0; i < STR_COUNT; ++i) {
@@ -31,16 +60,23 @@ constexpr bool IdsArePositions() {
 }
 static_assert(IdsArePositions());
 
-// Parameter names go into the host's 32-byte name field.
-constexpr bool NamesFitParamField() {
-    for (StrID id : {STR_VIGNETTE_RADIUS, STR_VIGNETTE_AMOUNT, STR_DODGE, STR_COLOR,
-                     STR_COLOR_TYPE, STR_CONTRAST, STR_BRIGHTNESS, STR_XPROCESS,
-                     STR_XPROCESS_TYPE, STR_LENS_TYPE}) {
-        if (std::string_view(kStringTable[id].text).size() > 31) return false;
+// Every text fits with its terminator: nothing was cut by Entry.
+constexpr bool TextsFit() {
+    if (std::string_view(identity::kEffectName).size() > 255 ||
+        std::string_view(identity::kDescription).size() > 255) {
+        return false;
+    }
+    for (const look::ParameterRow& row : kParameters) {
+        if (row.items != nullptr && std::string_view(row.items).size() > 255) return false;
     }
     return true;
 }
-static_assert(NamesFitParamField());
+static_assert(TextsFit());
+
+// The named entries are where the rows put them.
+static_assert(NameIdOf(4) == STR_COLOR_TYPE && ItemsIdOf(4) == STR_COLOR_TYPE_ITEMS);
+static_assert(NameIdOf(8) == STR_XPROCESS_TYPE && ItemsIdOf(8) == STR_XPROCESS_TYPE_ITEMS);
+static_assert(NameIdOf(9) == STR_LENS_TYPE && ItemsIdOf(9) == STR_LENS_TYPE_ITEMS);
 
 // "<name> v1.0\r<description>" and its NUL must fit the 256-byte return_msg.
 static_assert(std::string_view(kStringTable[STR_NAME].text).size() + 6 +
@@ -53,3 +89,9 @@ const char* LookupString(StrID id) {
     if (id < 0 || id >= STR_COUNT) return kStringTable[STR_NONE].text;
     return kStringTable[id].text;
 }
+
+StrID ParameterNameId(std::size_t row) { return static_cast<StrID>(NameIdOf(row)); }
+
+StrID ParameterItemsId(std::size_t row) { return static_cast<StrID>(ItemsIdOf(row)); }
+
+}  // namespace lanthorn

@@ -1,5 +1,7 @@
 #include "module/suite_handler.h"
 
+namespace lanthorn {
+
 SuiteHandler::SuiteHandler(SPBasicSuite* basic) : basic_(basic) {
     for (const void*& suite : suites_) suite = nullptr;
     if (basic_ == nullptr) throw PF_Err{PF_Err_BAD_CALLBACK_PARAM};
@@ -28,3 +30,5 @@ const void* SuiteHandler::Acquire(std::size_t entry) {
     suites_[entry] = suite;
     return suite;
 }
+
+}  // namespace lanthorn

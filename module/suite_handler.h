@@ -8,6 +8,8 @@
 #include "api/host_interface.h"
 #include "module/suite_table.h"
 
+namespace lanthorn {
+
 class SuiteHandler {
 public:
     // Raises PF_Err_BAD_CALLBACK_PARAM when the host gave no basic suite.
@@ -35,3 +37,5 @@ private:
     SPBasicSuite* basic_;
     const void* suites_[kSuiteCount];
 };
+
+}  // namespace lanthorn

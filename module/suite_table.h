@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
+namespace lanthorn {
+
 struct SuiteEntry {
     const char* name;  // passed to the host byte for byte
     std::int32_t version;
@@ -177,3 +179,5 @@ static_assert(EntriesAreDistinct());
 inline constexpr std::size_t kAnsiSuite1Entry = SuiteEntryIndex("PF ANSI Suite", 1);
 inline constexpr std::size_t kIterate8Suite1Entry = SuiteEntryIndex("PF Iterate8 Suite", 1);
 inline constexpr std::size_t kIterate16Suite1Entry = SuiteEntryIndex("PF iterate16 Suite", 1);
+
+}  // namespace lanthorn

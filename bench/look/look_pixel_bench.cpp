@@ -15,6 +15,10 @@
 
 namespace {
 
+using look::LookKernels;
+using look::LookParams;
+using look::LookVariant;
+
 constexpr int kWidth = 1920;
 constexpr int kHeight = 1080;
 
@@ -33,8 +37,8 @@ void IterateFrame(benchmark::State& state, LookParams params, Func pixel_fn, int
         px.green = static_cast<decltype(px.green)>(channel(rng));
         px.blue = static_cast<decltype(px.blue)>(channel(rng));
     }
-    PrepareLookParams(params);
-    void* refcon = &params;
+    look::PreparedLook prepared = look::PrepareLook(params);
+    void* refcon = &prepared;
     // The host calls through a pointer it was handed; keep the compiler from
     // seeing through it.
     benchmark::DoNotOptimize(pixel_fn);
@@ -53,8 +57,8 @@ void IterateFrame(benchmark::State& state, LookParams params, Func pixel_fn, int
 }
 
 void RegisterVariant(LookVariant variant) {
-    const LookKernels k = LookKernelsFor(variant);
-    const std::string name = LookVariantName(variant);
+    const LookKernels k = look::LookKernelsFor(variant);
+    const std::string name = look::LookVariantName(variant);
     const struct {
         const char* label;
         LookParams params;
@@ -79,8 +83,8 @@ void RegisterVariant(LookVariant variant) {
 int main(int argc, char** argv) {
     // Only the variants this processor runs; the others would measure the
     // baseline under another name.
-    for (LookVariant v : kLookVariants) {
-        if (LookVariantRuns(v)) RegisterVariant(v);
+    for (LookVariant v : look::kLookVariants) {
+        if (look::LookVariantRuns(v)) RegisterVariant(v);
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "api/host_interface.h"
+#include "module/module_identity.h"
 
 namespace pipl {
 
@@ -18,9 +19,10 @@ inline constexpr std::size_t kSize = 278;
 inline constexpr std::size_t kPropertyCount = 12;
 
 // The words global setup reports; the list must repeat them.
-inline constexpr std::uint32_t kModuleVersion = 0x00080001;    // 1.0, develop, build 1
-inline constexpr std::uint32_t kGlobalOutFlags = PF_OutFlag_DEEP_COLOR_AWARE;
-inline constexpr std::uint32_t kGlobalOutFlags2 = 0;
+inline constexpr std::uint32_t kModuleVersion = lanthorn::identity::kVersionWord;
+inline constexpr std::uint32_t kGlobalOutFlags = lanthorn::identity::kOutFlags;
+inline constexpr std::uint32_t kGlobalOutFlags2 = lanthorn::identity::kOutFlags2;
+static_assert(kModuleVersion == 0x00080001 && kGlobalOutFlags == 0x02000000);
 
 // A four-character code is the 32-bit value whose most significant byte is the
 // first character; stored little-endian, its characters appear reversed.
@@ -123,12 +125,13 @@ constexpr PropertyList BuildPropertyList() {
     w.U16(1);
     w.U32(0);  // list version
     w.U32(kPropertyCount);
-    w.CodeProperty("kind", "eFKT");
-    w.CountedTextProperty("name", "Velvetshade");
-    w.CountedTextProperty("catg", "Brevanor");
-    w.CTextProperty("8664", "EffectMain");
-    w.VersionPairProperty("ePVR", 2, 0);
-    w.VersionPairProperty("eSVR", 13, 25);
+    namespace id = lanthorn::identity;
+    w.CodeProperty("kind", id::kKind);
+    w.CountedTextProperty("name", id::kEffectName);
+    w.CountedTextProperty("catg", id::kCategory);
+    w.CTextProperty("8664", id::kEntryPointName);
+    w.VersionPairProperty("ePVR", 2, 0);  // the property list's own format
+    w.VersionPairProperty("eSVR", id::kApiVersionMajor, id::kApiVersionMinor);
     w.WordProperty("eVER", kModuleVersion);
     // Info flags: a 16-bit word whose two padding bytes lie outside the length.
     w.BeginProperty("eINF", 2);
@@ -136,7 +139,7 @@ constexpr PropertyList BuildPropertyList() {
     w.EndProperty();
     w.WordProperty("eGLO", kGlobalOutFlags);
     w.WordProperty("eGL2", kGlobalOutFlags2);
-    w.CountedTextProperty("eMNA", "BRVN VS");
+    w.CountedTextProperty("eMNA", id::kMatchName);
     w.WordProperty("aeFL", 0);
     return w.list();
 }

@@ -156,7 +156,7 @@ LookParams Geometry(LookParams params, int width, int height, int num, int den) 
 
 Pixels Expected(const Pixels& p, const LookParams& params) {
     Pixels e = p;
-    LookParams lp = params;
+    look::PreparedLook prepared = look::PrepareLook(params);
     for (int y = 0; y < p.height; ++y) {
         for (int x = 0; x < p.width; ++x) {
             const std::uint32_t alpha = p.channels == 4 ? p.at(x, y, 3) : (p.bits == 8 ? 255 : 65535);
@@ -165,7 +165,7 @@ Pixels Expected(const Pixels& p, const LookParams& params) {
                 PF_Pixel8 in{std::uint8_t(alpha), std::uint8_t(p.at(x, y, 0)), std::uint8_t(p.at(x, y, 1)),
                              std::uint8_t(p.at(x, y, 2))};
                 PF_Pixel8 out{};
-                LookPixel8(&lp, x, y, &in, &out);
+                look::LookPixel8Plain(&prepared, x, y, &in, &out);
                 rgb[0] = out.red;
                 rgb[1] = out.green;
                 rgb[2] = out.blue;
@@ -173,7 +173,7 @@ Pixels Expected(const Pixels& p, const LookParams& params) {
                 PF_Pixel16 in{FileToHost16(std::uint16_t(alpha)), FileToHost16(std::uint16_t(p.at(x, y, 0))),
                               FileToHost16(std::uint16_t(p.at(x, y, 1))), FileToHost16(std::uint16_t(p.at(x, y, 2)))};
                 PF_Pixel16 out{};
-                LookPixel16(&lp, x, y, &in, &out);
+                look::LookPixel16Plain(&prepared, x, y, &in, &out);
                 rgb[0] = HostToFile16(out.red);
                 rgb[1] = HostToFile16(out.green);
                 rgb[2] = HostToFile16(out.blue);

@@ -13,6 +13,8 @@
 
 namespace velvetshade::test {
 
+using look::LookParams;
+
 // A fresh directory, removed with everything in it.
 struct TempDir {
     explicit TempDir(const std::string& name);

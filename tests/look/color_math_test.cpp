@@ -8,6 +8,9 @@
 
 namespace {
 
+using namespace look;
+
+
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 

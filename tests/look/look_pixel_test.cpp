@@ -17,8 +17,10 @@
 
 namespace {
 
-static_assert(std::is_same_v<decltype(&LookPixel8), PF_IteratePixel8Func>);
-static_assert(std::is_same_v<decltype(&LookPixel16), PF_IteratePixel16Func>);
+using namespace look;
+
+static_assert(std::is_same_v<decltype(&LookPixel8Plain), PF_IteratePixel8Func>);
+static_assert(std::is_same_v<decltype(&LookPixel16Plain), PF_IteratePixel16Func>);
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -44,13 +46,15 @@ LookParams Neutral() {
 
 PF_Pixel8 Run8(const LookParams& p, std::int32_t x, std::int32_t y, PF_Pixel8 in) {
     PF_Pixel8 out{1, 2, 3, 4};
-    EXPECT_EQ(LookPixel8(const_cast<LookParams*>(&p), x, y, &in, &out), PF_Err_NONE);
+    PreparedLook prepared = PrepareLook(p);
+    EXPECT_EQ(LookPixel8Plain(&prepared, x, y, &in, &out), PF_Err_NONE);
     return out;
 }
 
 PF_Pixel16 Run16(const LookParams& p, std::int32_t x, std::int32_t y, PF_Pixel16 in) {
     PF_Pixel16 out{1, 2, 3, 4};
-    EXPECT_EQ(LookPixel16(const_cast<LookParams*>(&p), x, y, &in, &out), PF_Err_NONE);
+    PreparedLook prepared = PrepareLook(p);
+    EXPECT_EQ(LookPixel16Plain(&prepared, x, y, &in, &out), PF_Err_NONE);
     return out;
 }
 
@@ -238,7 +242,7 @@ TEST(LookPixel, WorkingValuesMatchPlainTranscriptionExactly) {
             if (i % 3 == 0) v = std::round(v);
         }
         const auto want = ReferenceLook(p, x, y, in);
-        const RgbColor got = LookWorkingValues(p, x, y, {in[0], in[1], in[2]});
+        const RgbColor got = LookWorkingValues(PrepareLook(p), x, y, {in[0], in[1], in[2]});
         ASSERT_EQ(got.red, want[0]) << i;
         ASSERT_EQ(got.green, want[1]) << i;
         ASSERT_EQ(got.blue, want[2]) << i;
@@ -249,13 +253,13 @@ TEST(LookPixel, WorkingValuesMatchPlainTranscriptionExactly) {
 
 TEST(LookPixel, NullRecordLeavesOutputUntouched) {
     PF_Pixel8 in8{1, 2, 3, 4}, out8{9, 8, 7, 6};
-    EXPECT_EQ(LookPixel8(nullptr, 0, 0, &in8, &out8), PF_Err_NONE);
+    EXPECT_EQ(LookPixel8Plain(nullptr, 0, 0, &in8, &out8), PF_Err_NONE);
     EXPECT_EQ(out8.alpha, 9);
     EXPECT_EQ(out8.red, 8);
     EXPECT_EQ(out8.green, 7);
     EXPECT_EQ(out8.blue, 6);
     PF_Pixel16 in16{1, 2, 3, 4}, out16{9, 8, 7, 6};
-    EXPECT_EQ(LookPixel16(nullptr, 0, 0, &in16, &out16), PF_Err_NONE);
+    EXPECT_EQ(LookPixel16Plain(nullptr, 0, 0, &in16, &out16), PF_Err_NONE);
     EXPECT_EQ(out16.alpha, 9);
     EXPECT_EQ(out16.blue, 6);
 }
@@ -287,9 +291,10 @@ TEST(LookPixel, InPlaceGivesTheSameResult) {
     p.lens_type = 2;
     p.contrast = 128;
     PF_Pixel8 in{33, 200, 90, 10}, out{};
-    LookPixel8(&p, 5, 6, &in, &out);
+    PreparedLook prepared = PrepareLook(p);
+    LookPixel8Plain(&prepared, 5, 6, &in, &out);
     PF_Pixel8 same = in;
-    LookPixel8(&p, 5, 6, &same, &same);
+    LookPixel8Plain(&prepared, 5, 6, &same, &same);
     EXPECT_EQ(same.alpha, out.alpha);
     EXPECT_RGB(same, out.red, out.green, out.blue);
 }
@@ -360,7 +365,7 @@ TEST(LookPixel, EightBitOutputTruncatesTheScaledValue) {
     // and not the truncated working value 7.
     LookParams p = Neutral();
     p.brightness = 0.82;
-    const RgbColor working = LookWorkingValues(p, 100, 100, {9, 9, 9});
+    const RgbColor working = LookWorkingValues(PrepareLook(p), 100, 100, {9, 9, 9});
     EXPECT_LT(working.red, 8);
     EXPECT_GT(working.red, 7.99999);
     EXPECT_EQ(working.red / 255 * 255, 8.0);

@@ -12,6 +12,9 @@
 
 namespace {
 
+using namespace look;
+
+
 using Curve = std::vector<int>;
 
 Curve Red(const CurveTable& t) {

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "look/look_parameters.h"
 #include "module_fixture.h"
 
 namespace {
@@ -124,6 +125,25 @@ TEST_F(ParamsSetupTest, StopsAtTheFirstRefusedParameter) {
         EXPECT_EQ(host().add_param_calls()[4].def.param_type, PF_Param_POPUP);
         EXPECT_STREQ(host().add_param_calls()[4].def.name, "Color Type");
     }
+}
+
+// The settings every adapter of the look starts from are the registered
+// defaults, in the order the render driver fills them.
+TEST(ParameterTable, DefaultSettingsAreTheRegisteredDefaults) {
+    const look::LookParams d = look::DefaultSettings();
+    EXPECT_EQ(d.vignette_radius, 170);
+    EXPECT_EQ(d.vignette_amount, 100);
+    EXPECT_EQ(d.dodge, 129);
+    EXPECT_EQ(d.color, 0);
+    EXPECT_EQ(d.color_type, 1);
+    EXPECT_EQ(d.contrast, 0);
+    EXPECT_EQ(d.brightness, 1);
+    EXPECT_EQ(d.xprocess, 255);
+    EXPECT_EQ(d.xprocess_type, 2);
+    EXPECT_EQ(d.lens_type, 1);
+    EXPECT_EQ(d.half_diagonal, 0);
+    EXPECT_EQ(d.width, 0);
+    EXPECT_EQ(d.height, 0);
 }
 
 }  // namespace

@@ -1,38 +1,36 @@
 // The render command through our host, checked pixel for pixel against direct
 // calls of the look functions with the LookParams record the frame should get.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <stdexcept>
+#include <utility>
 #include <vector>
 
-#include "module_fixture.h"
+#include "look/look_parameters.h"
 #include "look/look_params.h"
 #include "look/look_pixel.h"
+#include "module_fixture.h"
 
 namespace {
+
+using look::LookParams;
 
 using module_test::ModuleTest;
 using module_test::PatternedOutData;
 
 // The record every default render must hand the look, geometry aside.
 LookParams DefaultLook(std::int32_t width, std::int32_t height, double half_diagonal) {
-    LookParams look;
-    std::memset(&look, 0, sizeof look);
-    look.vignette_radius = 170;
-    look.vignette_amount = 100;
-    look.dodge = 129;
-    look.color = 0;
-    look.color_type = 1;
-    look.contrast = 0;
-    look.brightness = 1;
-    look.xprocess = 255;
-    look.xprocess_type = 2;
-    look.lens_type = 1;
-    look.width = width;
-    look.height = height;
-    look.half_diagonal = half_diagonal;
-    return look;
+    LookParams p = look::DefaultSettings();
+    p.width = width;
+    p.height = height;
+    p.half_diagonal = half_diagonal;
+    return p;
 }
 
 void FillNoise(vshost::World& world, std::uint32_t seed) {
@@ -57,19 +55,21 @@ void FillNoise(vshost::World& world, std::uint32_t seed) {
 }
 
 // Pixels of out that differ from the look applied directly to in.
-int CountDifferences(const vshost::World& in, const vshost::World& out, LookParams look) {
+int CountDifferences(const vshost::World& in, const vshost::World& out,
+                     const LookParams& settings) {
+    look::PreparedLook prepared = look::PrepareLook(settings);
     int differences = 0;
     for (std::int32_t y = 0; y < out.height(); ++y) {
         for (std::int32_t x = 0; x < out.width(); ++x) {
             if (out.deep()) {
                 PF_Pixel16 src = in.row16(y)[x];
                 PF_Pixel16 want{};
-                LookPixel16(&look, x, y, &src, &want);
+                look::LookPixel16Plain(&prepared, x, y, &src, &want);
                 differences += std::memcmp(&want, &out.row16(y)[x], sizeof want) != 0;
             } else {
                 PF_Pixel8 src = in.row8(y)[x];
                 PF_Pixel8 want{};
-                LookPixel8(&look, x, y, &src, &want);
+                look::LookPixel8Plain(&prepared, x, y, &src, &want);
                 differences += std::memcmp(&want, &out.row8(y)[x], sizeof want) != 0;
             }
         }
@@ -324,6 +324,188 @@ TEST_F(RenderTest, GeometryThatDisagreesWithTheImageStaysSafe) {
             EXPECT_TRUE(output.PaddingIntact());
         }
     }
+}
+
+
+// --- records our host's own Render would refuse, sent raw -------------------
+
+// The parameter pointers placed at the very end of a readable page, the next
+// page unreadable: a read past the array's end faults at once.
+class GuardedArray {
+public:
+    explicit GuardedArray(std::size_t count) : page_(static_cast<std::size_t>(sysconf(_SC_PAGESIZE))) {
+        void* base = mmap(nullptr, 2 * page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+                          -1, 0);
+        if (base == MAP_FAILED) throw std::runtime_error("mmap failed");
+        base_ = static_cast<char*>(base);
+        mprotect(base_ + page_, page_, PROT_NONE);
+        entries_ = reinterpret_cast<PF_ParamDef**>(base_ + page_) - count;
+    }
+    ~GuardedArray() { munmap(base_, 2 * page_); }
+    GuardedArray(const GuardedArray&) = delete;
+    GuardedArray& operator=(const GuardedArray&) = delete;
+    PF_ParamDef** entries() { return entries_; }
+
+private:
+    std::size_t page_;
+    char* base_ = nullptr;
+    PF_ParamDef** entries_ = nullptr;
+};
+
+class RawRecordTest : public RenderTest {
+protected:
+    // Renders with params as given and num_params as the host claims it.
+    PF_Err SendRaw(PF_ParamDef** params, std::int32_t num_params, vshost::World& output) {
+        host().in_data().num_params = num_params;
+        PF_OutData out = PatternedOutData();
+        return host().Send(PF_Cmd_RENDER, out, params, &output.def());
+    }
+    void UseFrame(vshost::World& input, std::int32_t width, std::int32_t height) {
+        values_[0].param_type = PF_Param_LAYER;
+        values_[0].u.ld = input.def();
+        host().in_data().width = width;
+        host().in_data().height = height;
+        host().in_data().extent_hint = {0, 0, width, height};
+    }
+    static std::vector<std::uint8_t> Bytes(const vshost::World& world) {
+        const auto* data = reinterpret_cast<const std::uint8_t*>(world.def().data);
+        return std::vector<std::uint8_t>(data, data + std::size_t(world.rowbytes()) * std::size_t(world.height()));
+    }
+};
+
+TEST_F(RawRecordTest, FewerRecordsThanParametersAreRefusedUnread) {
+    vshost::World input(8, 6, false), output(8, 6, false);
+    FillNoise(input, 3);
+    FillNoise(output, 5);
+    const std::vector<std::uint8_t> before = Bytes(output);
+    UseFrame(input, 8, 6);
+    for (std::int32_t count : {1, 5, 10}) {
+        SCOPED_TRACE(::testing::Message() << count << " records");
+        GuardedArray array(static_cast<std::size_t>(count));
+        for (std::int32_t i = 0; i < count; ++i) array.entries()[i] = &values_[i];
+        host().clear_iterate_calls();
+        EXPECT_EQ(SendRaw(array.entries(), count, output), PF_Err_BAD_CALLBACK_PARAM);
+        EXPECT_TRUE(host().iterate_calls().empty());
+        EXPECT_TRUE(host().outstanding_suites().empty());
+        EXPECT_EQ(Bytes(output), before);
+    }
+    // No records at all, whatever the count claims.
+    EXPECT_EQ(SendRaw(nullptr, 11, output), PF_Err_BAD_CALLBACK_PARAM);
+
+    // All eleven at the end of the page: read exactly, rendered as usual.
+    GuardedArray full(11);
+    for (std::int32_t i = 0; i < 11; ++i) full.entries()[i] = &values_[i];
+    EXPECT_EQ(SendRaw(full.entries(), 11, output), PF_Err_NONE);
+    EXPECT_EQ(CountDifferences(input, output, DefaultLook(8, 6, 5)), 0);
+}
+
+// The input world is passed to the host's iteration unexamined: rows the host
+// cannot walk are the host's to refuse, and its answer comes back unchanged.
+TEST_F(RawRecordTest, SourceRowsShorterThanTheWidthAreTheHostsToRefuse) {
+    for (std::int32_t rowbytes : {8 * 4 - 4, 0, -8 * 4}) {
+        SCOPED_TRACE(::testing::Message() << "rowbytes " << rowbytes);
+        vshost::World input(8, 6, false), output(8, 6, false);
+        FillNoise(output, 7);
+        const std::vector<std::uint8_t> before = Bytes(output);
+        UseFrame(input, 8, 6);
+        values_[0].u.ld.rowbytes = rowbytes;
+        std::vector<PF_ParamDef*> params;
+        for (PF_ParamDef& value : values_) params.push_back(&value);
+        host().clear_iterate_calls();
+        const PF_Err result = SendRaw(params.data(), 11, output);
+        ASSERT_EQ(host().iterate_calls().size(), 1u);
+        EXPECT_EQ(host().iterate_calls()[0].src->rowbytes, rowbytes);
+        EXPECT_EQ(result, host().iterate_calls()[0].result);
+        EXPECT_EQ(result, PF_Err_BAD_CALLBACK_PARAM);
+        EXPECT_EQ(Bytes(output), before);
+        EXPECT_TRUE(host().outstanding_suites().empty());
+    }
+}
+
+// The output decides which pixels are made; where the input does not reach,
+// the host hands the look a transparent black pixel.
+TEST_F(RawRecordTest, OutputOfAnotherSizeThanTheInputIsRenderedWhole) {
+    for (auto [out_w, out_h] : {std::pair{5, 4}, std::pair{13, 9}}) {
+        for (bool deep : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << out_w << " x " << out_h << (deep ? " deep" : ""));
+            vshost::World input(9, 7, deep), output(out_w, out_h, deep, 2);
+            FillNoise(input, 23);
+            UseFrame(input, 9, 7);
+            std::vector<PF_ParamDef*> params;
+            for (PF_ParamDef& value : values_) params.push_back(&value);
+            ASSERT_EQ(SendRaw(params.data(), 11, output), PF_Err_NONE);
+            EXPECT_TRUE(output.PaddingIntact());
+
+            // The expected frame: the input where it reaches, black beyond.
+            vshost::World source(out_w, out_h, deep);
+            for (std::int32_t y = 0; y < std::min(out_h, 7); ++y) {
+                for (std::int32_t x = 0; x < std::min(out_w, 9); ++x) {
+                    if (deep) {
+                        source.row16(y)[x] = input.row16(y)[x];
+                    } else {
+                        source.row8(y)[x] = input.row8(y)[x];
+                    }
+                }
+            }
+            const double half_diagonal = 0.5 * std::sqrt(7.0 * 7 + 9.0 * 9);
+            EXPECT_EQ(CountDifferences(source, output, DefaultLook(9, 7, half_diagonal)), 0);
+        }
+    }
+}
+
+// Only the output's PF_WorldFlag_DEEP bit is read; the other bits mean nothing
+// to the module.
+TEST_F(RawRecordTest, OnlyTheDeepBitOfTheWorldFlagsCounts) {
+    vshost::World input(10, 6, false), clean(10, 6, false), noisy(10, 6, false);
+    FillNoise(input, 47);
+    UseFrame(input, 10, 6);
+    std::vector<PF_ParamDef*> params;
+    for (PF_ParamDef& value : values_) params.push_back(&value);
+    ASSERT_EQ(SendRaw(params.data(), 11, clean), PF_Err_NONE);
+    noisy.def().world_flags = ~PF_WorldFlags{PF_WorldFlag_DEEP};
+    values_[0].u.ld.world_flags = ~PF_WorldFlags{PF_WorldFlag_DEEP};
+    ASSERT_EQ(SendRaw(params.data(), 11, noisy), PF_Err_NONE);
+    EXPECT_EQ(Bytes(noisy), Bytes(clean));
+    EXPECT_EQ(host().iterate_calls().back().depth, 8);
+
+    // The deep bit on an 8-bit world asks for 16-bit pixels: the host finds
+    // the rows too short for them and refuses, and nothing is written.
+    vshost::World lying(10, 6, false);
+    FillNoise(lying, 53);
+    const std::vector<std::uint8_t> before = Bytes(lying);
+    lying.def().world_flags = -1;
+    host().clear_iterate_calls();
+    const PF_Err result = SendRaw(params.data(), 11, lying);
+    ASSERT_EQ(host().iterate_calls().size(), 1u);
+    EXPECT_EQ(host().iterate_calls()[0].depth, 16);
+    EXPECT_EQ(result, host().iterate_calls()[0].result);
+    EXPECT_NE(result, PF_Err_NONE);
+    EXPECT_EQ(Bytes(lying), before);
+}
+
+// A record's type is not examined: each parameter's value is read from the
+// field of its registered kind, whatever type the record claims.
+TEST_F(RawRecordTest, RecordTypesAreNotExamined) {
+    vshost::World input(12, 8, true), right(12, 8, true), mistyped(12, 8, true);
+    FillNoise(input, 59);
+    UseFrame(input, 12, 8);
+    values_[4].u.fs_d.value = 60;   // "Color"
+    values_[5].u.pd.value = 2;      // "Color Type"
+    std::vector<PF_ParamDef*> params;
+    for (PF_ParamDef& value : values_) params.push_back(&value);
+    ASSERT_EQ(SendRaw(params.data(), 11, right), PF_Err_NONE);
+
+    values_[0].param_type = PF_Param_FLOAT_SLIDER;
+    values_[4].param_type = PF_Param_POPUP;
+    values_[5].param_type = PF_Param_FLOAT_SLIDER;
+    values_[9].param_type = PF_Param_LAYER;
+    ASSERT_EQ(SendRaw(params.data(), 11, mistyped), PF_Err_NONE);
+    EXPECT_EQ(Bytes(mistyped), Bytes(right));
+
+    LookParams look = DefaultLook(12, 8, 0.5 * std::sqrt(8.0 * 8 + 12.0 * 12));
+    look.color = 60;
+    look.color_type = 2;
+    EXPECT_EQ(CountDifferences(input, mistyped, look), 0);
 }
 
 }  // namespace

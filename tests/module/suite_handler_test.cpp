@@ -10,6 +10,8 @@
 
 namespace {
 
+using namespace lanthorn;
+
 struct Call {
     bool acquire;
     std::string name;

@@ -1,4 +1,4 @@
-// LookParams records shared by the look tests and benchmarks.
+// Look settings shared by the look tests and benchmarks.
 #pragma once
 
 #include <cmath>
@@ -6,9 +6,12 @@
 #include <initializer_list>
 #include <random>
 
+#include "look/look_parameters.h"
 #include "look/look_params.h"
 
 namespace look_records {
+
+using look::LookParams;
 
 // The geometry of a width x height layer rendered at full resolution.
 inline LookParams AtFrame(LookParams p, std::int32_t width, std::int32_t height) {
@@ -19,20 +22,7 @@ inline LookParams AtFrame(LookParams p, std::int32_t width, std::int32_t height)
 }
 
 // The ten parameters at their registered defaults, without geometry.
-inline LookParams Defaults() {
-    LookParams p{};
-    p.vignette_radius = 170;
-    p.vignette_amount = 100;
-    p.dodge = 129;
-    p.color = 0;
-    p.color_type = 1;
-    p.contrast = 0;
-    p.brightness = 1;
-    p.xprocess = 255;
-    p.xprocess_type = 2;
-    p.lens_type = 1;
-    return p;
-}
+inline LookParams Defaults() { return look::DefaultSettings(); }
 
 // The heaviest settings: an x-process type ("E6C41" 6 or "Vintage" 8) through
 // "F.Zuiko", with contrast, brightness and a "Type2" cast.

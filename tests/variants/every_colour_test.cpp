@@ -12,25 +12,16 @@
 #include "look/look_params.h"
 #include "look/look_pixel.h"
 #include "look/look_variants.h"
+#include "tests/support/look_records.h"
 
 namespace {
 
+using namespace look;
+
+// The defaults, or the heavy settings, on a 1920 x 1080 frame.
 LookParams Frame1080(bool heavy) {
-    LookParams p{};
-    p.vignette_radius = 170;
-    p.vignette_amount = 100;
-    p.dodge = 129;
-    p.color = heavy ? 60 : 0;
-    p.color_type = heavy ? 2 : 1;
-    p.contrast = heavy ? 128 : 0;
-    p.brightness = heavy ? 1.4 : 1;
-    p.xprocess = 255;
-    p.xprocess_type = heavy ? 6 : 2;
-    p.lens_type = heavy ? 2 : 1;
-    p.width = 1920;
-    p.height = 1080;
-    p.half_diagonal = 0.5 * std::sqrt(1080.0 * 1080 + 1920.0 * 1920);
-    return p;
+    const LookParams p = look_records::AtFrame(look_records::Defaults(), 1920, 1080);
+    return heavy ? look_records::Heavy(p, 6) : p;
 }
 
 struct Spot {
@@ -38,9 +29,8 @@ struct Spot {
     std::int32_t y;
 };
 
-void CheckEveryColour(const LookParams& plain, Spot vignette, Spot dodge) {
-    LookParams prepared = plain;
-    PrepareLookParams(prepared);
+void CheckEveryColour(const LookParams& settings, Spot vignette, Spot dodge) {
+    PreparedLook prepared = PrepareLook(settings);
     std::vector<LookKernels> fast;
     for (LookVariant v : kLookVariants) {
         if (v != LookVariant::kPlain && LookVariantRuns(v)) fast.push_back(LookKernelsFor(v));
@@ -51,7 +41,7 @@ void CheckEveryColour(const LookParams& plain, Spot vignette, Spot dodge) {
         PF_Pixel8 in{static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 16),
                      static_cast<std::uint8_t>(c >> 8), static_cast<std::uint8_t>(c)};
         PF_Pixel8 want{};
-        LookPixel8Plain(const_cast<LookParams*>(&plain), x, y, &in, &want);
+        LookPixel8Plain(&prepared, x, y, &in, &want);
         for (const LookKernels& k : fast) {
             PF_Pixel8 got{};
             k.pixel8(&prepared, x, y, &in, &got);

@@ -14,6 +14,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -22,6 +23,8 @@
 #include "look/look_pixel.h"
 #include "look/look_variants.h"
 #include "tests/support/look_records.h"
+
+using namespace look;
 
 namespace {
 
@@ -163,7 +166,9 @@ std::vector<Setting> OddSettings() {
 }  // namespace
 
 // Test names show the variant.
+namespace look {
 void PrintTo(LookVariant variant, std::ostream* os) { *os << LookVariantName(variant); }
+}  // namespace look
 
 namespace {
 
@@ -184,12 +189,13 @@ protected:
     }
 
     // Runs both bodies on one pixel; records the first few differences.
-    void Check8(const Setting& s, const LookParams& prepared, std::int32_t x, std::int32_t y,
+    void Check8(const Setting& s, const PreparedLook& prepared, std::int32_t x, std::int32_t y,
                 PF_Pixel8 in) {
         PF_Pixel8 want{1, 2, 3, 4}, got{5, 6, 7, 8};
         PF_Pixel8 in_copy = in;
-        LookPixel8Plain(const_cast<LookParams*>(&s.params), x, y, &in, &want);
-        fast_.pixel8(const_cast<LookParams*>(&prepared), x, y, &in_copy, &got);
+        void* refcon = const_cast<PreparedLook*>(&prepared);
+        LookPixel8Plain(refcon, x, y, &in, &want);
+        fast_.pixel8(refcon, x, y, &in_copy, &got);
         ++checked_;
         if (std::memcmp(&want, &got, sizeof want) != 0) {
             std::ostringstream m;
@@ -201,12 +207,13 @@ protected:
         }
     }
 
-    void Check16(const Setting& s, const LookParams& prepared, std::int32_t x, std::int32_t y,
+    void Check16(const Setting& s, const PreparedLook& prepared, std::int32_t x, std::int32_t y,
                  PF_Pixel16 in) {
         PF_Pixel16 want{1, 2, 3, 4}, got{5, 6, 7, 8};
         PF_Pixel16 in_copy = in;
-        LookPixel16Plain(const_cast<LookParams*>(&s.params), x, y, &in, &want);
-        fast_.pixel16(const_cast<LookParams*>(&prepared), x, y, &in_copy, &got);
+        void* refcon = const_cast<PreparedLook*>(&prepared);
+        LookPixel16Plain(refcon, x, y, &in, &want);
+        fast_.pixel16(refcon, x, y, &in_copy, &got);
         ++checked_;
         if (std::memcmp(&want, &got, sizeof want) != 0) {
             std::ostringstream m;
@@ -218,9 +225,9 @@ protected:
         }
     }
 
-    void CheckWorking(const Setting& s, const LookParams& prepared, std::int32_t x, std::int32_t y,
-                      RgbColor in) {
-        const RgbColor want = LookWorkingValues(s.params, x, y, in);
+    void CheckWorking(const Setting& s, const PreparedLook& prepared, std::int32_t x,
+                      std::int32_t y, RgbColor in) {
+        const RgbColor want = LookWorkingValues(prepared, x, y, in);
         const RgbColor got = fast_.working_values(prepared, x, y, in);
         ++checked_;
         if (!SameBits(want.red, got.red) || !SameBits(want.green, got.green) ||
@@ -260,8 +267,7 @@ protected:
     // other two random, random colours, random 16-bit colours and the
     // 16-bit edges, and working values off the usual scale.
     void CheckSetting(const Setting& s, int random_pixels) {
-        LookParams prepared = s.params;
-        PrepareLookParams(prepared);
+        const PreparedLook prepared = PrepareLook(s.params);
         std::mt19937_64 rng(std::hash<std::string>{}(s.name));
         const auto spots = Spots(s.params, rng);
         for (auto [x, y] : spots) {
@@ -337,25 +343,25 @@ TEST_P(VariantTest, MatchesPlainBodyOnRandomRecords) {
         CheckSetting({"random " + std::to_string(i), look_records::Random(rng)}, 300);
 }
 
-// A record PrepareLookParams never saw (zero-filled derived part) goes to the
-// plain body and still gives its pixels.
-TEST_P(VariantTest, UnpreparedRecordGivesThePlainResult) {
-    const Setting s{"unprepared heavy", Heavy()};
-    for (int v = 0; v < 256; v += 5) {
-        const auto c = static_cast<std::uint8_t>(v);
-        Check8(s, s.params, 100, 100, {c, c, std::uint8_t(255 - v), std::uint8_t(v / 2)});
-        Check16(s, s.params, 3, 1000, {1, std::uint16_t(v * 128), 40, 32768});
-        CheckWorking(s, s.params, 7, 7, {v + 0.25, 255.0 - v, v / 3.0});
-    }
+// Only PrepareLook makes a prepared look, so no variant can be handed a
+// record nobody prepared; a null one leaves the pixel alone.
+static_assert(!std::is_default_constructible_v<PreparedLook>);
+static_assert(!std::is_constructible_v<PreparedLook, LookParams>);
+static_assert(!std::is_aggregate_v<PreparedLook>);
+
+TEST_P(VariantTest, NullLookLeavesThePixelAlone) {
     PF_Pixel8 in{1, 2, 3, 4}, out{9, 8, 7, 6};
     EXPECT_EQ(fast_.pixel8(nullptr, 0, 0, &in, &out), PF_Err_NONE);
     EXPECT_EQ(out.alpha, 9);
     EXPECT_EQ(out.blue, 6);
+    PF_Pixel16 in16{1, 2, 3, 4}, out16{9, 8, 7, 6};
+    EXPECT_EQ(fast_.pixel16(nullptr, 0, 0, &in16, &out16), PF_Err_NONE);
+    EXPECT_EQ(out16.alpha, 9);
+    EXPECT_EQ(out16.blue, 6);
 }
 
 TEST_P(VariantTest, InPlaceGivesTheSameResult) {
-    LookParams p = Heavy();
-    PrepareLookParams(p);
+    PreparedLook p = PrepareLook(Heavy());
     for (int v = 0; v < 256; ++v) {
         PF_Pixel8 in{33, std::uint8_t(v), std::uint8_t(255 - v), 10}, out{};
         fast_.pixel8(&p, 5, 6, &in, &out);
@@ -368,7 +374,7 @@ TEST_P(VariantTest, InPlaceGivesTheSameResult) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Speed, VariantTest,
+INSTANTIATE_TEST_SUITE_P(Fast, VariantTest,
                          ::testing::Values(LookVariant::kSse2, LookVariant::kAvx2),
                          [](const auto& param_info) {
                              return std::string(LookVariantName(param_info.param));
@@ -378,15 +384,15 @@ INSTANTIATE_TEST_SUITE_P(Speed, VariantTest,
 
 namespace {
 
-// The factory hands out the plain body, the SSE2 body under the names LookPixel8 and LookPixel16
-// and a variant this processor runs; a variant it cannot run falls back.
+// The factory hands out the plain body, the SSE2 body and a variant this
+// processor runs; a variant it cannot run falls back to SSE2.
 TEST(LookVariants, FactoryNamesTheBodies) {
     const LookKernels plain = LookKernelsFor(LookVariant::kPlain);
     EXPECT_EQ(plain.pixel8, &LookPixel8Plain);
     EXPECT_EQ(plain.pixel16, &LookPixel16Plain);
     const LookKernels sse2 = LookKernelsFor(LookVariant::kSse2);
-    EXPECT_EQ(sse2.pixel8, &LookPixel8);
-    EXPECT_EQ(sse2.pixel16, &LookPixel16);
+    EXPECT_EQ(sse2.pixel8, &LookPixel8Sse2);
+    EXPECT_EQ(sse2.pixel16, &LookPixel16Sse2);
     EXPECT_TRUE(LookVariantRuns(LookVariant::kPlain));
     EXPECT_TRUE(LookVariantRuns(LookVariant::kSse2));
     const LookVariant fastest = FastestLookVariant();
@@ -399,39 +405,39 @@ TEST(LookVariants, FactoryNamesTheBodies) {
         EXPECT_EQ(fastest, LookVariant::kAvx2);
         EXPECT_EQ(avx2.pixel8, &LookPixel8Avx2);
     } else {
-        EXPECT_EQ(avx2.pixel8, &LookPixel8);
+        EXPECT_EQ(avx2.pixel8, &LookPixel8Sse2);
     }
 }
 
-// Preparing twice changes nothing; the derived fields hold the values the
-// formulas compute.
+// Preparing copies the settings and derives the values the formulas
+// compute; preparing the same settings again gives the same bytes.
 TEST(LookVariants, PreparingIsRepeatable) {
-    LookParams once{};
-    once.vignette_radius = 90;
-    once.vignette_amount = 40;
-    once.color = -30;
-    once.color_type = 2;
-    once.contrast = 17;
-    once.brightness = 0.6;
-    once.xprocess = 99;
-    once.xprocess_type = 3;
-    once.lens_type = 3;
-    once.width = 300;
-    once.height = 200;
-    once.half_diagonal = 0.5 * std::sqrt(300.0 * 300 + 200.0 * 200);
-    PrepareLookParams(once);
-    LookParams twice = once;
-    PrepareLookParams(twice);
+    LookParams settings{};
+    settings.vignette_radius = 90;
+    settings.vignette_amount = 40;
+    settings.color = -30;
+    settings.color_type = 2;
+    settings.contrast = 17;
+    settings.brightness = 0.6;
+    settings.xprocess = 99;
+    settings.xprocess_type = 3;
+    settings.lens_type = 3;
+    settings.width = 300;
+    settings.height = 200;
+    settings.half_diagonal = 0.5 * std::sqrt(300.0 * 300 + 200.0 * 200);
+    const PreparedLook once = PrepareLook(settings);
+    const PreparedLook twice = PrepareLook(settings);
     EXPECT_EQ(std::memcmp(&once, &twice, sizeof once), 0);
-    EXPECT_EQ(once.prepared, kLookParamsPrepared);
-    EXPECT_EQ(once.xprocess_index, 2);
-    EXPECT_EQ(once.lens_index, 2);
-    EXPECT_EQ(once.inner_radius, 90.0 / 255 * once.half_diagonal);
-    EXPECT_EQ(once.brightness_k, 1 - 0.6);
-    EXPECT_NE(once.stages & LOOK_LENS_TABLE, 0u);
-    EXPECT_NE(once.stages & LOOK_CAST_OVERLAY, 0u);
-    EXPECT_NE(once.stages & LOOK_BRIGHTNESS_TABLE, 0u);
-    EXPECT_EQ(once.stages & (LOOK_XPROCESS_FULL | LOOK_XPROCESS_OFF | LOOK_CONTRAST_OFF), 0u);
+    EXPECT_EQ(std::memcmp(&once.settings(), &settings, sizeof settings), 0);
+    const LookFrame& f = once.frame();
+    EXPECT_EQ(f.xprocess_index, 2);
+    EXPECT_EQ(f.lens_index, 2);
+    EXPECT_EQ(f.inner_radius, 90.0 / 255 * settings.half_diagonal);
+    EXPECT_EQ(f.brightness_k, 1 - 0.6);
+    EXPECT_NE(f.stages & LOOK_LENS_TABLE, 0u);
+    EXPECT_NE(f.stages & LOOK_CAST_OVERLAY, 0u);
+    EXPECT_NE(f.stages & LOOK_BRIGHTNESS_TABLE, 0u);
+    EXPECT_EQ(f.stages & (LOOK_XPROCESS_FULL | LOOK_XPROCESS_OFF | LOOK_CONTRAST_OFF), 0u);
 }
 
 }  // namespace
