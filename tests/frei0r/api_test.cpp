@@ -28,7 +28,7 @@ constexpr int kSliders[] = {0, 1, 2, 3, 5, 6, 7};
 struct Filter {
     void* library = dlopen(FREI0R_FILTER, RTLD_NOW | RTLD_LOCAL);
     template <typename F>
-    F* Bind(const char* name, F*) {
+    F* Bind(const char* name) {
         F* f = library ? reinterpret_cast<F*>(dlsym(library, name)) : nullptr;
         complete = complete && f != nullptr;
         return f;
@@ -38,7 +38,7 @@ struct Filter {
     }
 
     bool complete = true;
-#define VS_BIND(name) decltype(&f0r_##name) name = Bind("f0r_" #name, &f0r_##name)
+#define VS_BIND(name) decltype(&f0r_##name) name = Bind<decltype(f0r_##name)>("f0r_" #name)
     VS_BIND(init);
     VS_BIND(deinit);
     VS_BIND(get_plugin_info);
