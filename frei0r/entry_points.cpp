@@ -3,7 +3,6 @@
 // instances themselves.
 #include <cstdint>
 #include <limits>
-#include <new>
 
 extern "C" {
 #include <frei0r.h>
