@@ -50,6 +50,7 @@ struct Options {
     std::optional<FrameRange> frames;
     std::string codec;
     int crf = -1;  // -1: the encoder's default
+    int compression = -1;  // deflate level of image outputs; -1: the format's default
     bool overwrite = false;
     bool quiet = false;
 };

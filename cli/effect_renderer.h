@@ -10,6 +10,7 @@
 #include "cli/args.h"
 #include "cli/effect_params.h"
 #include "cli/image_io.h"
+#include "cli/workers.h"
 #include "host/host.h"
 
 namespace velvetshade {
@@ -34,6 +35,8 @@ public:
     // Renders image in place at its own depth; alpha of an image without
     // alpha stays opaque. On failure the image's pixels are undefined.
     bool Render(Image& image, std::string& error);
+    // The render's threads, for the tool's own work between renders.
+    Workers workers() { return Workers(host_->pool(), host_->threads()); }
 
 private:
     EffectRenderer() = default;

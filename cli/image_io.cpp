@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <system_error>
 
+#include "cli/png_file.h"
 #include "cli/tiff_file.h"
 
 namespace velvetshade {
@@ -51,7 +52,22 @@ const ImageLibrary* Library(std::string& error) {
 
 }  // namespace
 
-bool ReadImage(const fs::path& path, int depth, Image& image, std::string& error) {
+void ChangeDepth(Image& image, int depth) {
+    if (depth == image.depth) return;
+    Image changed;
+    changed.Allocate(image.width, image.height, depth);
+    const std::size_t n = image.samples();
+    if (depth == 16) {
+        for (std::size_t i = 0; i < n; ++i) changed.pixels16[i] = std::uint16_t(image.pixels8[i] * 257u);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) changed.pixels8[i] = std::uint8_t((image.pixels16[i] + 128u) / 257u);
+    }
+    image.pixels8 = std::move(changed.pixels8);
+    image.pixels16 = std::move(changed.pixels16);
+    image.depth = depth;
+}
+
+bool ReadImage(const fs::path& path, int depth, Image& image, std::string& error, const Workers& workers) {
     std::error_code ec;
     const auto status = fs::status(path, ec);
     if (!fs::exists(status)) {
@@ -62,7 +78,8 @@ bool ReadImage(const fs::path& path, int depth, Image& image, std::string& error
         error = "cannot read " + path.string() + ": it is a directory";
         return false;
     }
-    if (IsTiffFile(path)) return ReadTiff(path, depth, image, error);
+    if (IsTiffFile(path)) return ReadTiff(path, depth, image, error, workers);
+    if (IsDirectPng(path)) return ReadPng(path, depth, image, error);
     const ImageLibrary* library = Library(error);
     if (library == nullptr) {
         error = "cannot read " + path.string() + ": " + error;
@@ -72,7 +89,7 @@ bool ReadImage(const fs::path& path, int depth, Image& image, std::string& error
 }
 
 bool CanWriteImage(const fs::path& path, std::string& error) {
-    if (IsTiffName(path)) return true;
+    if (IsTiffName(path) || IsPngName(path)) return true;
     const ImageLibrary* library = Library(error);
     if (library == nullptr) {
         error = "cannot write " + path.string() + ": " + error;
@@ -82,18 +99,21 @@ bool CanWriteImage(const fs::path& path, std::string& error) {
 }
 
 bool WriteImage(const fs::path& write_path, const fs::path& format_path, const Image& image,
-                std::vector<std::string>& notes, std::string& error) {
-    if (IsTiffName(format_path)) return WriteTiff(write_path, format_path, image, error);
+                std::vector<std::string>& notes, std::string& error, const WriteSettings& settings) {
+    if (IsTiffName(format_path)) return WriteTiff(write_path, format_path, image, settings, error);
+    if (IsPngName(format_path)) {
+        return WritePng(write_path, format_path, image, settings.compression, settings.workers, error);
+    }
     const ImageLibrary* library = Library(error);
     if (library == nullptr) {
         error = "cannot write " + format_path.string() + ": " + error;
         return false;
     }
-    // A TIFF read without the library goes elsewhere: the library's own
+    // A file read without the library goes elsewhere: the library's own
     // description of the source goes with it, as if the library had read it.
     std::shared_ptr<const LibraryDescription> described;
-    if (!image.source && !image.tiff_source.empty()) {
-        if (!library->describe(image.tiff_source, described, error)) return false;
+    if (!image.source && !image.source_path.empty()) {
+        if (!library->describe(image.source_path, described, error)) return false;
     }
     return library->write(write_path, format_path, image, described ? described.get() : image.source.get(),
                           notes, error);

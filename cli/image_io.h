@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/workers.h"
 #include "host/pixel_memory.h"
 
 namespace velvetshade {
@@ -45,10 +46,12 @@ struct Image {
     PixelVector<std::uint16_t> pixels16;  // RGBA rows when depth is 16
     // The library's description of the source: its metadata and colour-space
     // tags go out with the result, and a float source is written as float
-    // where the format can. Null for generated images and TIFFs.
+    // where the format can. Null for generated images and files read without
+    // the library (TIFFs, most PNGs).
     std::shared_ptr<const LibraryDescription> source;
-    // A TIFF source, described by the library only if written in another format.
-    std::filesystem::path tiff_source;
+    // A source read without the library, described by it only if written in a
+    // format only the library writes.
+    std::filesystem::path source_path;
     std::string source_format;  // "tiff", "png", "openexr", ...; empty for generated images
     // Metadata of a generated image (name, value), written like a source's.
     std::vector<std::pair<std::string, std::string>> attributes;
@@ -72,17 +75,28 @@ struct Image {
 // allocate terabytes.
 constexpr std::int64_t kMaxPixels = std::int64_t(1) << 28;
 
+// To depth bits as the image library converts: v * 257, and round(v / 257).
+void ChangeDepth(Image& image, int depth);
+
 // depth: 8 or 16 to force, 0 to choose from the file (8-bit files at 8,
-// anything deeper or float at 16).
-bool ReadImage(const std::filesystem::path& path, int depth, Image& image, std::string& error);
+// anything deeper or float at 16). workers decode parts of a file side by side.
+bool ReadImage(const std::filesystem::path& path, int depth, Image& image, std::string& error,
+               const Workers& workers = {});
 
 // Whether there is a writer for the file name's extension.
 bool CanWriteImage(const std::filesystem::path& path, std::string& error);
 
+// How images are written by the writers of our own (PNG, TIFF).
+struct WriteSettings {
+    int compression = -1;  // deflate level 0..9 for PNG and deflate TIFF; -1: the format's default
+    Workers workers;       // for compressing parts of the file side by side
+};
+
 // Writes image to write_path in the format named by format_path's extension.
 // notes gets what the format could not keep (alpha in a JPEG, say).
 bool WriteImage(const std::filesystem::path& write_path, const std::filesystem::path& format_path,
-                const Image& image, std::vector<std::string>& notes, std::string& error);
+                const Image& image, std::vector<std::string>& notes, std::string& error,
+                const WriteSettings& settings = {});
 
 // The image library module's entry points.
 struct ImageLibrary {

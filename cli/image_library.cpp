@@ -98,7 +98,7 @@ bool ReadImage(const std::filesystem::path& path, int depth, Image& image, std::
     image.has_alpha = alpha >= 0;
     image.source = std::make_shared<const LibraryDescription>(LibraryDescription{spec});
     image.attributes.clear();
-    image.tiff_source.clear();
+    image.source_path.clear();
     image.tags = Tags(spec, image.has_alpha);
     image.source_format = in->format_name();
     bool ok;

@@ -73,10 +73,11 @@ int Interrupted(const fs::path& out) {
     return Fail("interrupted; " + out.string() + " was not written", kInterrupted);
 }
 
-bool WriteAtomically(const fs::path& out, const Image& image, bool overwrite, std::string& error) {
+bool WriteAtomically(const fs::path& out, const Image& image, bool overwrite, const WriteSettings& settings,
+                     std::string& error) {
     PendingFile pending;
     std::vector<std::string> notes;
-    if (!pending.Create(out, error) || !WriteImage(pending.path(), out, image, notes, error)) return false;
+    if (!pending.Create(out, error) || !WriteImage(pending.path(), out, image, notes, error, settings)) return false;
     if (g_interrupted) {
         error = "interrupted";
         return false;
@@ -98,11 +99,11 @@ int RenderStill(const Options& o, EffectRenderer& effect) {
     Image image;
     if (o.chart) {
         image = MakeChart(o.chart_width, o.chart_height, o.depth ? o.depth : 8);
-    } else if (!ReadImage(o.input, o.depth, image, error)) {
+    } else if (!ReadImage(o.input, o.depth, image, error, effect.workers())) {
         return Fail(error);
     }
     if (!effect.Render(image, error)) return Fail(error);
-    if (!WriteAtomically(o.output, image, o.overwrite, error)) {
+    if (!WriteAtomically(o.output, image, o.overwrite, {o.compression, effect.workers()}, error)) {
         return g_interrupted ? Interrupted(o.output) : Fail(error);
     }
     return 0;
@@ -131,8 +132,8 @@ int RenderSequence(const Options& o, const FramePattern& in, EffectRenderer& eff
             progress.Finish();
             return Fail("interrupted after " + std::to_string(done) + " frames", kInterrupted);
         }
-        if (!ReadImage(FramePath(in, f), o.depth, image, error) || !effect.Render(image, error) ||
-            !WriteAtomically(out_path, image, o.overwrite, error)) {
+        if (!ReadImage(FramePath(in, f), o.depth, image, error, effect.workers()) || !effect.Render(image, error) ||
+            !WriteAtomically(out_path, image, o.overwrite, {o.compression, effect.workers()}, error)) {
             progress.Finish();
             return Fail("frame " + std::to_string(f) + ": " + error + " (" + std::to_string(done) +
                         " frames written before it)");
