@@ -143,7 +143,7 @@ TEST(Render, KeepsMetadataAndWritesJpeg) {
 // A photograph-like TIFF (resolution, date, LZW) renders through libtiff
 // alone: the loader's own log shows the image library module never loaded,
 // and does show it for a PNG.
-TEST(Render, TiffsGoWithoutTheImageLibrary) {
+TEST(Render, TiffsAndPngsGoWithoutTheImageLibrary) {
     const TempDir dir("tiff_alone");
     const Pixels in = RandomPixels(40, 30, 3, 16, 21);
     const auto tif = dir.path / "in.tif", png = dir.path / "in.png";
@@ -172,13 +172,31 @@ TEST(Render, TiffsGoWithoutTheImageLibrary) {
     const RunResult tiff_to_tiff = render(tif, dir.path / "out.tif");
     const RunResult png_to_tiff = render(png, dir.path / "from_png.tif");
     const RunResult tiff_to_png = render(tif, dir.path / "out.png");
+    const RunResult png_to_exr = render(png, dir.path / "out.exr");
     ::unsetenv("LD_DEBUG");
     ASSERT_EQ(tiff_to_tiff.exit_code, 0) << tiff_to_tiff.err;
     ASSERT_EQ(png_to_tiff.exit_code, 0) << png_to_tiff.err;
     ASSERT_EQ(tiff_to_png.exit_code, 0) << tiff_to_png.err;
+    ASSERT_EQ(png_to_exr.exit_code, 0) << png_to_exr.err;
     EXPECT_NE(tiff_to_tiff.err.find("libtiff"), std::string::npos) << "no loader log";
     EXPECT_EQ(tiff_to_tiff.err.find("velvetshade-images"), std::string::npos);
-    EXPECT_NE(png_to_tiff.err.find("velvetshade-images"), std::string::npos);
+    EXPECT_EQ(png_to_tiff.err.find("velvetshade-images"), std::string::npos);
+    EXPECT_EQ(tiff_to_png.err.find("velvetshade-images"), std::string::npos);
+    EXPECT_NE(png_to_exr.err.find("velvetshade-images"), std::string::npos) << "only the library writes EXR";
+
+    // A compression level changes the file's size, never its pixels.
+    std::uintmax_t sizes[3];
+    const char* levels[3] = {"0", nullptr, "9"};
+    for (int i = 0; i < 3; ++i) {
+        const auto out = dir.path / ("chart" + std::to_string(i) + ".png");
+        std::vector<std::string> args = {"render", "--chart", out.string(), "--size", "300x200"};
+        if (levels[i] != nullptr) args.insert(args.end(), {"--compression", levels[i]});
+        ASSERT_EQ(RunTool(args).exit_code, 0);
+        sizes[i] = std::filesystem::file_size(out);
+        if (i > 0) EXPECT_TRUE(ReadImage(out).data == ReadImage(dir.path / "chart0.png").data) << levels[i];
+    }
+    EXPECT_GT(sizes[0], sizes[1]);
+    EXPECT_GE(sizes[1], sizes[2]);
 
     const Pixels want = Expected(in, Geometry(LookValues(), in.width, in.height));
     OIIO::ImageSpec spec;

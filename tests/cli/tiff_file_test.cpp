@@ -10,6 +10,7 @@
 #include "cli/image_io.h"
 #include "cli/tiff_file.h"
 #include "cli_test_support.h"
+#include "host/worker_pool.h"
 
 namespace velvetshade::test {
 namespace {
@@ -94,11 +95,13 @@ void WriteWithLibtiff(const fs::path& path, const Pixels& p, const Layout& l,
     TIFFClose(tif);
 }
 
-// The file's RGBA pixels as our reader and as the image library read them.
+// The file's RGBA pixels as our reader (strips decoded on three threads) and
+// as the image library read them.
 void ExpectSameAsLibrary(const fs::path& path, int depth) {
     std::string error;
     Image ours, theirs;
-    ASSERT_TRUE(velvetshade::ReadImage(path, depth, ours, error)) << error;
+    vshost::WorkerPool pool;
+    ASSERT_TRUE(velvetshade::ReadImage(path, depth, ours, error, Workers(pool, 3))) << error;
     EXPECT_FALSE(ours.source) << "read through the image library";
     ASSERT_TRUE(VelvetshadeImageLibrary()->read(path, depth, theirs, error)) << error;
     EXPECT_EQ(ours.width, theirs.width);
@@ -157,7 +160,12 @@ INSTANTIATE_TEST_SUITE_P(
                            PREDICTOR_HORIZONTAL},
                     Layout{"rgba8_planar_tiles_packbits", 40, 33, 4, 8, COMPRESSION_PACKBITS, true, true},
                     Layout{"grey16_planar_alpha_old_deflate", 21, 40, 2, 16, COMPRESSION_DEFLATE, false, true},
-                    Layout{"rgb8_one_pixel", 1, 1, 3, 8}),
+                    Layout{"rgb8_one_pixel", 1, 1, 3, 8},
+                    Layout{"rgb8_deflate_predictor", 37, 29, 3, 8, COMPRESSION_ADOBE_DEFLATE, false, false,
+                           PREDICTOR_HORIZONTAL},
+                    Layout{"rgba16_deflate_predictor", 37, 29, 4, 16, COMPRESSION_ADOBE_DEFLATE, false, false,
+                           PREDICTOR_HORIZONTAL},
+                    Layout{"grey_alpha8_old_deflate", 37, 29, 2, 8, COMPRESSION_DEFLATE}),
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST(Tiff, OtherKindsAreConvertedOrRefused) {
@@ -282,14 +290,48 @@ TEST(Tiff, TagsGoToTheWrittenFile) {
     }
 }
 
+TEST(Tiff, DeflateStripsCompressedSideBySideReadBackBitForBit) {
+    const TempDir dir("tiff_deflate");
+    vshost::WorkerPool pool;
+    // Several strips of about a megabyte each, the last one short.
+    const Pixels p = RandomPixels(700, 900, 4, 16, 23);
+    std::string error;
+    Image image;
+    WriteWithLibtiff(dir.path / "in.tif", p, Layout{"in", 700, 900, 4, 16, COMPRESSION_ADOBE_DEFLATE, false, false,
+                                                    PREDICTOR_HORIZONTAL});
+    ASSERT_TRUE(velvetshade::ReadImage(dir.path / "in.tif", 0, image, error)) << error;
+    for (const int level : {-1, 0, 6}) {
+        SCOPED_TRACE(level);
+        const fs::path alone = dir.path / "alone.tif", shared = dir.path / "shared.tif";
+        std::vector<std::string> notes;
+        ASSERT_TRUE(velvetshade::WriteImage(alone, alone, image, notes, error, {level, Workers()})) << error;
+        ASSERT_TRUE(velvetshade::WriteImage(shared, shared, image, notes, error, {level, Workers(pool, 3)})) << error;
+        EXPECT_EQ(ReadBytes(alone), ReadBytes(shared)) << "the file depends on the number of workers";
+        EXPECT_TRUE(ReadImage(shared).data == p.data) << "pixels differ after the image library read them back";
+        TIFF* tif = TIFFOpen(shared.c_str(), "r");
+        ASSERT_NE(tif, nullptr);
+        std::uint16_t compression = 0, predictor = 0;
+        TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+        TIFFGetFieldDefaulted(tif, TIFFTAG_PREDICTOR, &predictor);
+        EXPECT_GT(TIFFNumberOfStrips(tif), 4u);
+        TIFFClose(tif);
+        EXPECT_EQ(compression, COMPRESSION_ADOBE_DEFLATE);
+        EXPECT_EQ(predictor, PREDICTOR_HORIZONTAL);
+        ExpectSameAsLibrary(shared, 0);
+    }
+}
+
 TEST(Tiff, FailedWritesAreReported) {
     Image image;
     image.Allocate(300, 200, 16);
     std::string error;
     // Every write to it fails for want of space.
-    EXPECT_FALSE(WriteTiff("/dev/full", "out.tif", image, error));
+    EXPECT_FALSE(WriteTiff("/dev/full", "out.tif", image, {}, error));
     EXPECT_EQ(error.rfind("cannot write out.tif: ", 0), 0u) << error;
-    EXPECT_FALSE(WriteTiff("/nonexistent-dir/out.tif", "out.tif", image, error));
+    image.tags.compression = COMPRESSION_ADOBE_DEFLATE;
+    EXPECT_FALSE(WriteTiff("/dev/full", "out.tif", image, {}, error));
+    EXPECT_EQ(error.rfind("cannot write out.tif: ", 0), 0u) << error;
+    EXPECT_FALSE(WriteTiff("/nonexistent-dir/out.tif", "out.tif", image, {}, error));
     EXPECT_NE(error.find("No such file"), std::string::npos) << error;
 }
 

@@ -1,0 +1,213 @@
+// PNGs through libpng: what we write is one valid zlib stream whatever the
+// workers and the level, reads back bit for bit through the image library,
+// and carries the source's tags; what we read equals the library's reading.
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+#include <cstring>
+#include <fstream>
+
+#include "cli/image_io.h"
+#include "cli/png_file.h"
+#include "cli_test_support.h"
+#include "host/worker_pool.h"
+
+namespace velvetshade::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// p as the tool holds it: RGBA, opaque alpha for three channels.
+Image ToImage(const Pixels& p) {
+    Image image;
+    image.Allocate(p.width, p.height, p.bits);
+    image.has_alpha = p.channels == 4;
+    for (std::size_t i = 0; i < std::size_t(p.width) * std::size_t(p.height); ++i) {
+        for (int c = 0; c < 4; ++c) {
+            const std::uint32_t v = c < p.channels ? p.data[i * std::size_t(p.channels) + std::size_t(c)]
+                                                   : (p.bits == 8 ? 255u : 65535u);
+            if (p.bits == 8) image.pixels8[i * 4 + std::size_t(c)] = std::uint8_t(v);
+            else image.pixels16[i * 4 + std::size_t(c)] = std::uint16_t(v);
+        }
+    }
+    return image;
+}
+
+std::uint32_t BigEndian32(const std::string& s, std::size_t at) {
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data() + at);
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+}
+
+// The chunks' names in order, and the image data inflated by zlib itself,
+// which checks the stream's end and its checksum.
+void Inspect(const std::string& file, std::vector<std::string>& chunks, std::vector<std::uint8_t>& inflated,
+             std::size_t expected_size) {
+    std::string idat;
+    for (std::size_t at = 8; at + 12 <= file.size();) {
+        const std::uint32_t length = BigEndian32(file, at);
+        const std::string name = file.substr(at + 4, 4);
+        chunks.push_back(name);
+        if (name == "IDAT") idat += file.substr(at + 8, length);
+        const uLong crc = crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(file.data() + at + 4), length + 4);
+        EXPECT_EQ(crc, BigEndian32(file, at + 8 + length)) << name << " chunk's CRC";
+        at += 12 + length;
+    }
+    inflated.assign(expected_size + 1, 0);
+    uLongf size = uLongf(inflated.size());
+    ASSERT_EQ(uncompress(inflated.data(), &size, reinterpret_cast<const Bytef*>(idat.data()), uLong(idat.size())),
+              Z_OK);
+    EXPECT_EQ(size, expected_size) << "image data longer or shorter than the rows";
+}
+
+TEST(Png, WrittenSideBySideAsOneValidStreamThatReadsBackBitForBit) {
+    const TempDir dir("png_write");
+    vshost::WorkerPool pool;
+    const Workers three(pool, 3);
+    struct Case {
+        int width, height, channels, bits;
+    };
+    // The large ones span several row groups.
+    for (const Case c : {Case{37, 29, 3, 8}, Case{37, 29, 4, 16}, Case{600, 700, 4, 16}, Case{1500, 400, 3, 8},
+                         Case{1, 1, 3, 8}}) {
+        const Pixels p = RandomPixels(c.width, c.height, c.channels, c.bits, unsigned(c.width + c.bits));
+        const Image image = ToImage(p);
+        for (const int level : {0, 1, 6}) {
+            SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + "x" + std::to_string(c.channels) +
+                         " " + std::to_string(c.bits) + "-bit, level " + std::to_string(level));
+            const fs::path alone = dir.path / "alone.png", shared = dir.path / "shared.png";
+            std::string error;
+            ASSERT_TRUE(WritePng(alone, alone, image, level, Workers(), error)) << error;
+            ASSERT_TRUE(WritePng(shared, shared, image, level, three, error)) << error;
+            const std::string bytes = ReadBytes(alone);
+            EXPECT_EQ(bytes, ReadBytes(shared)) << "the file depends on the number of workers";
+
+            std::vector<std::string> chunks;
+            std::vector<std::uint8_t> inflated;
+            const std::size_t row = std::size_t(c.width) * std::size_t(c.channels * c.bits / 8) + 1;
+            Inspect(bytes, chunks, inflated, row * std::size_t(c.height));
+            ASSERT_GE(chunks.size(), 3u);
+            EXPECT_EQ(chunks.front(), "IHDR");
+            EXPECT_EQ(chunks.back(), "IEND");
+            for (std::size_t y = 0; y < std::size_t(c.height); ++y) {
+                ASSERT_LE(inflated[y * row], 4) << "filter type of row " << y;
+            }
+
+            const Pixels got = ReadImage(alone);
+            EXPECT_EQ(got.channels, c.channels);
+            EXPECT_EQ(got.bits, c.bits);
+            EXPECT_TRUE(got.data == p.data) << "pixels differ after the image library read them back";
+        }
+    }
+    // A stored stream is the largest, and higher levels are no larger.
+    Pixels ramp = RandomPixels(512, 64, 3, 8, 1);
+    for (std::size_t i = 0; i < ramp.data.size(); ++i) {
+        ramp.data[i] = std::uint32_t((i / 3 % 512) * (i / 3 / 512) / 4 + i % 3) % 256;
+    }
+    std::size_t sizes[3];
+    for (const int level : {0, 1, 6}) {
+        const fs::path path = dir.path / ("ramp" + std::to_string(level) + ".png");
+        std::string error;
+        ASSERT_TRUE(WritePng(path, path, ToImage(ramp), level, three, error)) << error;
+        sizes[level == 0 ? 0 : level == 1 ? 1 : 2] = fs::file_size(path);
+        EXPECT_TRUE(ReadImage(path).data == ramp.data);
+    }
+    EXPECT_GT(sizes[0], sizes[1]);
+    EXPECT_GE(sizes[1], sizes[2]);
+}
+
+TEST(Png, ReadAsTheLibraryReads) {
+    const TempDir dir("png_read");
+    for (const int channels : {3, 4}) {
+        for (const int bits : {8, 16}) {
+            SCOPED_TRACE(std::to_string(channels) + " channels, " + std::to_string(bits) + " bits");
+            const fs::path path = dir.path / "in.png";
+            WriteImage(path, RandomPixels(41, 23, channels, bits, 5));
+            ASSERT_TRUE(IsDirectPng(path));
+            for (const int depth : {0, 8, 16}) {
+                std::string error;
+                Image ours, theirs;
+                ASSERT_TRUE(velvetshade::ReadImage(path, depth, ours, error)) << error;
+                EXPECT_FALSE(ours.source) << "read through the image library";
+                ASSERT_TRUE(VelvetshadeImageLibrary()->read(path, depth, theirs, error)) << error;
+                EXPECT_EQ(ours.depth, theirs.depth);
+                EXPECT_EQ(ours.has_alpha, theirs.has_alpha);
+                EXPECT_TRUE(ours.pixels8 == theirs.pixels8) << "depth " << depth;
+                EXPECT_TRUE(ours.pixels16 == theirs.pixels16) << "depth " << depth;
+            }
+        }
+    }
+    // Grey is left to the library, and a damaged file is refused with its name.
+    WriteImage(dir.path / "grey.png", RandomPixels(8, 8, 1, 8, 3));
+    EXPECT_FALSE(IsDirectPng(dir.path / "grey.png"));
+    const std::string good = ReadBytes(dir.path / "in.png");
+    {
+        std::ofstream cut(dir.path / "cut.png", std::ios::binary);
+        cut << good.substr(0, good.size() / 2);
+    }
+    ASSERT_TRUE(IsDirectPng(dir.path / "cut.png"));
+    std::string error;
+    Image image;
+    EXPECT_FALSE(ReadPng(dir.path / "cut.png", 0, image, error));
+    EXPECT_EQ(error.rfind("cannot read " + (dir.path / "cut.png").string() + ": ", 0), 0u) << error;
+}
+
+TEST(Png, TagsGoToTheWrittenFileAndComeBack) {
+    const TempDir dir("png_tags");
+    Image image = ToImage(RandomPixels(16, 9, 3, 8, 8));
+    image.tags.description = "a harbour at dusk";
+    image.tags.artist = "A. Photographer";
+    image.tags.copyright = "(c) nobody";
+    image.tags.software = "a camera";
+    image.tags.date_time = "2026:05:04 03:02:01";
+    image.tags.x_resolution = 300;
+    image.tags.y_resolution = 150;
+    image.tags.resolution_unit = 2;
+    // A small profile libpng takes: a header and one text tag, long and varied
+    // enough that its chunk is not too short to be read.
+    std::vector<std::uint8_t> icc(452, 0);
+    icc[2] = 1, icc[3] = 452 - 256;
+    std::memcpy(&icc[8], "\x02\x10\x00\x00mntrRGB XYZ ", 16);
+    std::memcpy(&icc[36], "acsp", 4);
+    std::memcpy(&icc[68], "\x00\x00\xf6\xd6\x00\x01\x00\x00\x00\x00\xd3\x2d", 12);
+    std::memcpy(&icc[128], "\x00\x00\x00\x01" "cprt" "\x00\x00\x00\x90\x00\x00\x01\x34", 16);
+    std::memcpy(&icc[144], "text", 4);
+    for (std::size_t i = 152; i < icc.size(); ++i) icc[i] = std::uint8_t('a' + (i * 7919) % 26);
+    image.tags.icc_profile = icc;
+    const fs::path path = dir.path / "tags.png";
+    std::string error;
+    ASSERT_TRUE(WritePng(path, path, image, -1, Workers(), error)) << error;
+
+    OIIO::ImageSpec spec;
+    ReadImage(path, &spec);
+    EXPECT_EQ(spec.get_string_attribute("ImageDescription"), "a harbour at dusk");
+    EXPECT_EQ(spec.get_string_attribute("Artist"), "A. Photographer");
+    EXPECT_EQ(spec.get_string_attribute("Copyright"), "(c) nobody");
+    EXPECT_EQ(spec.get_string_attribute("DateTime"), "2026:05:04 03:02:01");
+    EXPECT_NEAR(spec.get_float_attribute("XResolution"), 300, 0.01);
+    EXPECT_NEAR(spec.get_float_attribute("YResolution"), 150, 0.02);  // whole dots per metre
+
+    Image back;
+    ASSERT_TRUE(ReadPng(path, 0, back, error)) << error;
+    EXPECT_EQ(back.tags.description, image.tags.description);
+    EXPECT_EQ(back.tags.artist, image.tags.artist);
+    EXPECT_EQ(back.tags.copyright, image.tags.copyright);
+    EXPECT_EQ(back.tags.software, image.tags.software);
+    EXPECT_EQ(back.tags.date_time, image.tags.date_time);
+    EXPECT_EQ(back.tags.resolution_unit, 2);
+    EXPECT_NEAR(back.tags.x_resolution, 300, 0.02);
+    EXPECT_EQ(back.tags.icc_profile, icc);
+    EXPECT_EQ(back.source_path, path) << "the library describes the source when another format is written";
+}
+
+TEST(Png, FailedWritesAreReported) {
+    const Image image = ToImage(RandomPixels(300, 200, 4, 16, 2));
+    std::string error;
+    EXPECT_FALSE(WritePng("/dev/full", "out.png", image, -1, Workers(), error));
+    EXPECT_EQ(error.rfind("cannot write out.png: ", 0), 0u) << error;
+    EXPECT_FALSE(WritePng("/nonexistent-dir/out.png", "out.png", image, -1, Workers(), error));
+    EXPECT_NE(error.find("No such file"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace velvetshade::test
