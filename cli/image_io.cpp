@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <system_error>
 
+#include "cli/jpeg_file.h"
 #include "cli/png_file.h"
 #include "cli/tiff_file.h"
 
@@ -80,6 +81,8 @@ bool ReadImage(const fs::path& path, int depth, Image& image, std::string& error
     }
     if (IsTiffFile(path)) return ReadTiff(path, depth, image, error, workers);
     if (IsDirectPng(path)) return ReadPng(path, depth, image, error);
+    bool handled = false;
+    if (const bool read = ReadJpeg(path, depth, image, handled, error); handled) return read;
     const ImageLibrary* library = Library(error);
     if (library == nullptr) {
         error = "cannot read " + path.string() + ": " + error;
@@ -89,7 +92,7 @@ bool ReadImage(const fs::path& path, int depth, Image& image, std::string& error
 }
 
 bool CanWriteImage(const fs::path& path, std::string& error) {
-    if (IsTiffName(path) || IsPngName(path)) return true;
+    if (IsTiffName(path) || IsPngName(path) || IsJpegName(path)) return true;
     const ImageLibrary* library = Library(error);
     if (library == nullptr) {
         error = "cannot write " + path.string() + ": " + error;
@@ -100,8 +103,24 @@ bool CanWriteImage(const fs::path& path, std::string& error) {
 
 bool WriteImage(const fs::path& write_path, const fs::path& format_path, const Image& image,
                 std::vector<std::string>& notes, std::string& error, const WriteSettings& settings) {
-    if (IsTiffName(format_path)) return WriteTiff(write_path, format_path, image, settings, error);
-    if (IsPngName(format_path)) {
+    if (IsJpegName(format_path) && CanWriteJpegDirectly(image)) return WriteJpeg(write_path, format_path, image, error);
+    if (IsTiffName(format_path) || IsPngName(format_path)) {
+        // A JPEG read without the library has its Exif tags in markers only
+        // the library reads.
+        if (!image.source && image.source_format == "jpeg" && !image.source_path.empty()) {
+            const ImageLibrary* library = Library(error);
+            std::shared_ptr<const LibraryDescription> described;
+            if (library == nullptr || !library->describe(image.source_path, described, error)) {
+                error = "cannot write " + format_path.string() + ": " + error;
+                return false;
+            }
+            Image tagged = image;
+            tagged.tags = library->tags(*described, image.has_alpha);
+            return IsTiffName(format_path) ? WriteTiff(write_path, format_path, tagged, settings, error)
+                                           : WritePng(write_path, format_path, tagged, settings.compression,
+                                                      settings.workers, error);
+        }
+        if (IsTiffName(format_path)) return WriteTiff(write_path, format_path, image, settings, error);
         return WritePng(write_path, format_path, image, settings.compression, settings.workers, error);
     }
     const ImageLibrary* library = Library(error);

@@ -33,6 +33,19 @@ struct ImageTags {
     bool associated_alpha = false;  // the source marks its alpha premultiplied
 };
 
+// A marker of a JPEG source (Exif, XMP, ICC profile, IPTC, comment), written
+// again as it was into a JPEG made from it.
+struct JpegMarker {
+    int code = 0;
+    std::vector<std::uint8_t> data;
+};
+
+// What a JPEG written from a JPEG source keeps of it.
+struct JpegSource {
+    std::vector<JpegMarker> markers;
+    int sampling[3][2] = {};  // horizontal and vertical factors of Y, Cb, Cr; zeros: not a JPEG source
+};
+
 // Frame-sized pixel buffers, zeroed by the system rather than by a pass of ours.
 template <typename T>
 using PixelVector = std::vector<T, vshost::PixelAllocator<T>>;
@@ -56,6 +69,7 @@ struct Image {
     // Metadata of a generated image (name, value), written like a source's.
     std::vector<std::pair<std::string, std::string>> attributes;
     ImageTags tags;
+    JpegSource jpeg;  // read without the library
 
     // Pixels all zero. Inline: the image library module fills images too.
     void Allocate(int w, int h, int bits) {
@@ -110,6 +124,8 @@ struct ImageLibrary {
     // The description the library reads from a file, without its pixels.
     bool (*describe)(const std::filesystem::path& path, std::shared_ptr<const LibraryDescription>& description,
                      std::string& error);
+    // The tags a TIFF or PNG written from an image so described carries.
+    ImageTags (*tags)(const LibraryDescription& description, bool alpha);
 };
 
 }  // namespace velvetshade

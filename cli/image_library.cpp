@@ -100,6 +100,7 @@ bool ReadImage(const std::filesystem::path& path, int depth, Image& image, std::
     image.attributes.clear();
     image.source_path.clear();
     image.tags = Tags(spec, image.has_alpha);
+    image.jpeg = {};
     image.source_format = in->format_name();
     bool ok;
     if (bits == 8) {
@@ -204,7 +205,9 @@ bool Describe(const std::filesystem::path& path, std::shared_ptr<const LibraryDe
     return true;
 }
 
-constexpr ImageLibrary kLibrary = {ReadImage, CanWriteImage, WriteImage, Describe};
+ImageTags DescribedTags(const LibraryDescription& description, bool alpha) { return Tags(description.spec, alpha); }
+
+constexpr ImageLibrary kLibrary = {ReadImage, CanWriteImage, WriteImage, Describe, DescribedTags};
 
 }  // namespace
 }  // namespace velvetshade

@@ -8,6 +8,7 @@ that other load on the machine falls on both alike.
 import argparse
 import json
 import os
+import shutil
 import statistics
 import subprocess
 import sys
@@ -24,6 +25,10 @@ FFMPEG_CHAIN = ("curves=preset=cross_process,vignette=PI/4,"
 FRAME_SECONDS_MAX = 0.15   # a 4K frame through EffectMain on two threads
 FRAME_SCALING_MIN = 1.8    # two threads against one
 FFMPEG_RATIO_MIN = 2.0     # FFmpeg's time over velvetshade's, same thread count
+PHOTO_TIFF_RATIO_MIN = 3.0  # the same on photographic TIFFs
+PNG_RATIO_MIN = 1.5
+JPEG_RATIO_MIN = 2.0
+WHOLE_SCALING_MIN = 1.7    # a whole 4K TIFF or PNG run, two threads against one
 
 
 def busy_fraction(interval=1.0):
@@ -104,7 +109,8 @@ def ns_per_pixel(b, pixels):
     return seconds(b) * 1e9 / pixels
 
 
-def wall(cmd, output):
+def run_timed(cmd, output):
+    """Wall and CPU seconds (user + system) of one run of cmd writing output."""
     # Each run writes a new file, as a render normally does: replacing one
     # makes the file system flush the new data at once, which would time the
     # disk rather than the program.
@@ -114,33 +120,106 @@ def wall(cmd, output):
         os.remove(output)
     os.sync()
     start = time.perf_counter()
-    subprocess.run(cmd, check=True, stdin=subprocess.DEVNULL)
-    return time.perf_counter() - start
+    child = subprocess.Popen(cmd, stdin=subprocess.DEVNULL)
+    _, status, usage = os.wait4(child.pid, 0)
+    elapsed = time.perf_counter() - start
+    child.returncode = os.waitstatus_to_exitcode(status)
+    if child.returncode != 0:
+        raise subprocess.CalledProcessError(child.returncode, cmd)
+    return elapsed, usage.ru_utime + usage.ru_stime
 
 
-def compare_with_ffmpeg(build, work, frames, runs, quiet):
+PHOTO = "/usr/share/backgrounds/mate/abstract/Elephants_3840x2160.jpg"  # Debian package mate-backgrounds
+
+
+def make_photos(work):
+    """The benchmark's photographs: a 3840x2160 camera picture with its
+    ordinary tags (Exif, resolution, date), as image tools write it by default:
+    TIFFs uncompressed and deflate-compressed (oiiotool's default, with the
+    horizontal predictor), 8 and 16 bits, a PNG, and the JPEG itself."""
+    os.makedirs(work, exist_ok=True)
+    made = {"photo.jpg": None,
+            "photo8.tif": ["-d", "uint8", "--compression", "none"],
+            "photo16.tif": ["-d", "uint16", "--compression", "none"],
+            "photo8_deflate.tif": ["-d", "uint8"],
+            "photo16_deflate.tif": ["-d", "uint16"],
+            "photo.png": []}
+    paths = {}
+    for name, args in made.items():
+        path = paths[name] = os.path.join(work, name)
+        if os.path.exists(path):
+            continue
+        part = path + ".part" + os.path.splitext(name)[1]
+        if args is None:
+            shutil.copyfile(PHOTO, part)
+        else:
+            run(["oiiotool", PHOTO, *args, "-o", part])
+        os.replace(part, path)
+    return paths
+
+
+class Case:
+    """One input rendered by velvetshade and by the FFmpeg chain at the same
+    thread count, to the same format."""
+    def __init__(self, label, src, ext, ffmpeg_out_args, target=None, ours_args=(), sizes=False):
+        self.label, self.src, self.ext = label, src, ext
+        self.ffmpeg_out_args, self.ours_args = list(ffmpeg_out_args), list(ours_args)
+        self.target, self.sizes = target, sizes
+
+
+def cases(frames, photos):
+    raw, deflate = ["-compression_algo", "raw"], ["-compression_algo", "deflate"]
+    return [
+        Case("synthetic RGBA TIFF 8-bit (uncompressed)", frames[8], "tif", raw, FFMPEG_RATIO_MIN),
+        Case("synthetic RGBA TIFF 16-bit (uncompressed)", frames[16], "tif", raw, FFMPEG_RATIO_MIN),
+        Case("photo TIFF 8-bit, uncompressed", photos["photo8.tif"], "tif", raw, PHOTO_TIFF_RATIO_MIN),
+        Case("photo TIFF 16-bit, uncompressed", photos["photo16.tif"], "tif", raw, PHOTO_TIFF_RATIO_MIN),
+        Case("photo TIFF 8-bit, deflate", photos["photo8_deflate.tif"], "tif", deflate, PHOTO_TIFF_RATIO_MIN,
+             sizes=True),
+        Case("photo TIFF 16-bit, deflate", photos["photo16_deflate.tif"], "tif", deflate, PHOTO_TIFF_RATIO_MIN,
+             sizes=True),
+        Case("photo PNG, default levels", photos["photo.png"], "png", [], PNG_RATIO_MIN, sizes=True),
+        # FFmpeg's default is zlib's level 6.
+        Case("photo PNG, both at level 6", photos["photo.png"], "png", ["-compression_level", "6"],
+             ours_args=["--compression", "6"], sizes=True),
+        Case("photo JPEG, quality 95 both", photos["photo.jpg"], "jpg", ["-q:v", "2"], JPEG_RATIO_MIN,
+             sizes=True),
+    ]
+
+
+def compare_with_ffmpeg(build, work, all_cases, runs, quiet):
     velvetshade = os.path.join(build, "velvetshade")
-    times = {}
-    for depth in DEPTHS:
-        src = frames[depth]
+    results = {}
+    for i, case in enumerate(all_cases):
         for threads in THREADS:
-            ours_out = os.path.join(work, f"out{depth}.tif")
-            theirs_out = os.path.join(work, f"ffmpeg{depth}.tif")
-            ours = [velvetshade, "render", src, ours_out, "--threads", str(threads), "--overwrite", "--quiet"]
+            ours_out = os.path.join(work, f"ours{i}.{case.ext}")
+            theirs_out = os.path.join(work, f"ffmpeg{i}.{case.ext}")
+            ours = [velvetshade, "render", case.src, ours_out, "--threads", str(threads), "--overwrite", "--quiet",
+                    *case.ours_args]
             # -threads before the input sets the decoder's, after it the
-            # encoder's; uncompressed output like ours.
+            # encoder's.
             theirs = ["ffmpeg", "-nostdin", "-hide_banner", "-v", "error", "-y",
-                      "-threads", str(threads), "-filter_threads", str(threads), "-i", src,
-                      "-vf", FFMPEG_CHAIN, "-threads", str(threads), "-compression_algo", "raw", theirs_out]
+                      "-threads", str(threads), "-filter_threads", str(threads), "-i", case.src,
+                      "-vf", FFMPEG_CHAIN, "-threads", str(threads), *case.ffmpeg_out_args, theirs_out]
             wait_for_quiet(quiet)
-            wall(ours, ours_out)  # warm the page cache and the loader for both
-            wall(theirs, theirs_out)
+            run_timed(ours, ours_out)  # warm the page cache and the loader for both
+            run_timed(theirs, theirs_out)
             ours_t, theirs_t = [], []
             for _ in range(runs):
-                ours_t.append(wall(ours, ours_out))
-                theirs_t.append(wall(theirs, theirs_out))
-            times[(depth, threads)] = (statistics.median(ours_t), statistics.median(theirs_t))
-    return times
+                ours_t.append(run_timed(ours, ours_out))
+                theirs_t.append(run_timed(theirs, theirs_out))
+            results[(i, threads)] = {
+                "ours_wall": statistics.median(t[0] for t in ours_t),
+                "ours_cpu": statistics.median(t[1] for t in ours_t),
+                "ffmpeg_wall": statistics.median(t[0] for t in theirs_t),
+                "ffmpeg_cpu": statistics.median(t[1] for t in theirs_t),
+                # Ratios run by run, FFmpeg's over ours, so that a slow spell
+                # of the machine falls on both sides of each one.
+                "ratio": statistics.median(b[0] / a[0] for a, b in zip(ours_t, theirs_t)),
+                "ours_bytes": os.path.getsize(ours_out),
+                "ffmpeg_bytes": os.path.getsize(theirs_out),
+            }
+    return results
 
 
 def verdict(ok):
@@ -163,12 +242,14 @@ def main():
 
     load = os.getloadavg()[0]
     frames = make_frames(args.work)
+    photos = make_photos(args.work)
+    all_cases = cases(frames, photos)
     bench = lambda area, name: (wait_for_quiet(args.quiet_wait),
                                 gbench(os.path.join(args.build, "bench", area, name), args.repetitions))[1]
     look = bench("look", "look_bench")
     iterate = bench("host", "host_iterate_bench")
     frame = bench("render", "render_frame_bench")
-    e2e = compare_with_ffmpeg(args.build, args.work, frames, args.runs, args.quiet_wait)
+    e2e = compare_with_ffmpeg(args.build, args.work, all_cases, args.runs, args.quiet_wait)
 
     rows = []
     failures = 0
@@ -198,18 +279,41 @@ def main():
                      f"{t[1][0]:.3f} s ({t[1][1]:.1f} ns/px)", f"{t[2][0]:.3f} s ({t[2][1]:.1f} ns/px)",
                      f"{speedup:.2f}x", f"<= {FRAME_SECONDS_MAX} s on 2, >= {FRAME_SCALING_MIN}x",
                      verdict(ok)])
-    for depth in DEPTHS:
-        ours = {n: e2e[(depth, n)][0] for n in THREADS}
-        theirs = {n: e2e[(depth, n)][1] for n in THREADS}
-        rows.append([f"velvetshade, {depth}-bit TIFF read+render+write",
-                     f"{ours[1]:.3f} s", f"{ours[2]:.3f} s", f"{ours[1] / ours[2]:.2f}x", "", ""])
-        rows.append([f"FFmpeg chain, {depth}-bit TIFF", f"{theirs[1]:.3f} s", f"{theirs[2]:.3f} s",
-                     f"{theirs[1] / theirs[2]:.2f}x", "", ""])
-        ratio = {n: theirs[n] / ours[n] for n in THREADS}
-        ok = all(r >= FFMPEG_RATIO_MIN for r in ratio.values())
-        failures += not ok
-        rows.append([f"FFmpeg / velvetshade, {depth}-bit", f"{ratio[1]:.2f}x", f"{ratio[2]:.2f}x", "",
-                     f">= {FFMPEG_RATIO_MIN}x on each", verdict(ok)])
+    for i, case in enumerate(all_cases):
+        r = {n: e2e[(i, n)] for n in THREADS}
+        scaling = r[1]["ours_wall"] / r[2]["ours_wall"]
+        rows.append([f"velvetshade: {case.label}",
+                     f"{r[1]['ours_wall']:.3f} s (cpu {r[1]['ours_cpu']:.2f})",
+                     f"{r[2]['ours_wall']:.3f} s (cpu {r[2]['ours_cpu']:.2f})", f"{scaling:.2f}x", "", ""])
+        rows.append([f"FFmpeg chain: {case.label}",
+                     f"{r[1]['ffmpeg_wall']:.3f} s (cpu {r[1]['ffmpeg_cpu']:.2f})",
+                     f"{r[2]['ffmpeg_wall']:.3f} s (cpu {r[2]['ffmpeg_cpu']:.2f})",
+                     f"{r[1]['ffmpeg_wall'] / r[2]['ffmpeg_wall']:.2f}x", "", ""])
+        ratio = {n: r[n]["ratio"] for n in THREADS}
+        target, ok = "", True
+        if case.target:
+            target = f">= {case.target}x on each"
+            ok = all(v >= case.target for v in ratio.values())
+        if case.sizes:
+            ours_mb, theirs_mb = r[1]["ours_bytes"] / 1e6, r[1]["ffmpeg_bytes"] / 1e6
+            size_note = f"; files {ours_mb:.1f} MB / FFmpeg's {theirs_mb:.1f} MB"
+            if case.target and case.ext in ("tif", "png"):
+                target += ", file no larger"
+                ok = ok and r[1]["ours_bytes"] <= r[1]["ffmpeg_bytes"]
+        else:
+            size_note = ""
+        if case.target:
+            failures += not ok
+        rows.append([f"FFmpeg / velvetshade: {case.label}{size_note}", f"{ratio[1]:.2f}x", f"{ratio[2]:.2f}x",
+                     "", target, verdict(ok) if case.target else ""])
+    # Whole runs on two threads against one, on the photographs TIFF and PNG.
+    for i, case in enumerate(all_cases):
+        if case.label in ("photo TIFF 8-bit, deflate", "photo PNG, default levels"):
+            scaling = e2e[(i, 1)]["ours_wall"] / e2e[(i, 2)]["ours_wall"]
+            ok = scaling >= WHOLE_SCALING_MIN
+            failures += not ok
+            rows.append([f"velvetshade whole run, 2 threads against 1: {case.label}", "", "", f"{scaling:.2f}x",
+                         f">= {WHOLE_SCALING_MIN}x", verdict(ok)])
 
     header = ["measurement", "1 thread", "2 threads", "1 -> 2", "target", "result"]
     widths = [max(len(r[i]) for r in rows + [header]) for i in range(len(header))]
@@ -228,8 +332,8 @@ def main():
     if args.json:
         with open(args.json, "w") as f:
             json.dump({"look": look, "iterate": iterate, "frame": frame,
-                       "end_to_end": {f"{d}-bit/{n}": {"velvetshade": v, "ffmpeg": f}
-                                      for (d, n), (v, f) in e2e.items()}}, f, indent=1)
+                       "end_to_end": {f"{all_cases[i].label}/{n} threads": r for (i, n), r in e2e.items()}},
+                      f, indent=1)
     return 1 if failures else 0
 
 

@@ -1,0 +1,241 @@
+#include "cli/jpeg_file.h"
+
+#include <cstdio>
+// jpeglib.h needs FILE and size_t declared first.
+#include <jpeglib.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <csetjmp>
+#include <cstdlib>
+#include <cstring>
+
+namespace velvetshade {
+namespace fs = std::filesystem;
+namespace {
+
+// libjpeg's errors jump back to the setjmp of the call that met them, with
+// the message kept. So do its warnings, which are about damaged data (a file
+// cut short, say) that it would otherwise fill in with grey.
+struct JpegError {
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+void OnError(j_common_ptr info) {
+    auto* error = reinterpret_cast<JpegError*>(info->err);
+    (*info->err->format_message)(info, error->message);
+    std::longjmp(error->jump, 1);
+}
+
+void OnMessage(j_common_ptr info, int level) {
+    if (level < 0) OnError(info);
+}
+
+void Route(JpegError& error) {
+    jpeg_std_error(&error.manager);
+    error.manager.error_exit = OnError;
+    error.manager.emit_message = OnMessage;
+    error.message[0] = '\0';
+}
+
+struct File {
+    std::FILE* file = nullptr;
+    ~File() {
+        if (file != nullptr) std::fclose(file);
+    }
+};
+
+// The markers carried to a JPEG written from this one: Exif and XMP (APP1),
+// ICC profile (APP2), IPTC (APP13), comments.
+bool Carried(int code) {
+    return code == JPEG_APP0 + 1 || code == JPEG_APP0 + 2 || code == JPEG_APP0 + 13 || code == JPEG_COM;
+}
+
+struct Decompressor {
+    jpeg_decompress_struct info{};
+    JpegError error{};
+    bool created = false;
+    Decompressor() {
+        Route(error);
+        info.err = &error.manager;
+    }
+    ~Decompressor() {
+        if (created) jpeg_destroy_decompress(&info);
+    }
+};
+
+// Each libjpeg call sequence in a function of its own, with nothing but plain
+// values between its setjmp and the jumps libjpeg makes back to it.
+bool ReadHeader(Decompressor& d, std::FILE* file) {
+    if (setjmp(d.error.jump)) return false;
+    jpeg_create_decompress(&d.info);
+    d.created = true;
+    jpeg_stdio_src(&d.info, file);
+    for (const int code : {JPEG_APP0 + 1, JPEG_APP0 + 2, JPEG_APP0 + 13, int(JPEG_COM)}) {
+        jpeg_save_markers(&d.info, code, 0xFFFF);
+    }
+    jpeg_read_header(&d.info, TRUE);
+    return true;
+}
+
+bool ReadIcc(Decompressor& d, JOCTET** data, unsigned* size) {
+    if (setjmp(d.error.jump)) return false;
+    return jpeg_read_icc_profile(&d.info, data, size) != 0;
+}
+
+bool ReadRows(Decompressor& d, std::uint8_t* pixels, std::size_t stride) {
+    if (setjmp(d.error.jump)) return false;
+    d.info.out_color_space = JCS_EXT_RGBA;  // alpha comes out opaque
+    jpeg_start_decompress(&d.info);
+    while (d.info.output_scanline < d.info.output_height) {
+        JSAMPROW rows[8];
+        const JDIMENSION first = d.info.output_scanline;
+        const JDIMENSION count = std::min<JDIMENSION>(8, d.info.output_height - first);
+        for (JDIMENSION i = 0; i < count; ++i) rows[i] = pixels + (first + i) * stride;
+        jpeg_read_scanlines(&d.info, rows, count);
+    }
+    jpeg_finish_decompress(&d.info);
+    return true;
+}
+
+struct Compressor {
+    jpeg_compress_struct info{};
+    JpegError error{};
+    bool created = false;
+    Compressor() {
+        Route(error);
+        info.err = &error.manager;
+    }
+    ~Compressor() {
+        if (created) jpeg_destroy_compress(&info);
+    }
+};
+
+bool Encode(Compressor& c, std::FILE* file, const Image& image) {
+    if (setjmp(c.error.jump)) return false;
+    jpeg_compress_struct& info = c.info;
+    jpeg_create_compress(&info);
+    c.created = true;
+    jpeg_stdio_dest(&info, file);
+    info.image_width = JDIMENSION(image.width);
+    info.image_height = JDIMENSION(image.height);
+    info.input_components = 4;
+    info.in_color_space = JCS_EXT_RGBX;  // alpha is not written
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, kJpegQuality, TRUE);
+    for (int i = 0; i < 3; ++i) {
+        info.comp_info[i].h_samp_factor = image.jpeg.sampling[i][0];
+        info.comp_info[i].v_samp_factor = image.jpeg.sampling[i][1];
+    }
+    const ImageTags& t = image.tags;
+    if ((t.resolution_unit == 2 || t.resolution_unit == 3) && t.x_resolution >= 1 && t.y_resolution >= 1 &&
+        t.x_resolution < 65536 && t.y_resolution < 65536) {
+        info.density_unit = UINT8(t.resolution_unit - 1);
+        info.X_density = UINT16(t.x_resolution + 0.5f);
+        info.Y_density = UINT16(t.y_resolution + 0.5f);
+    }
+    jpeg_start_compress(&info, TRUE);
+    for (const JpegMarker& m : image.jpeg.markers) {
+        jpeg_write_marker(&info, m.code, m.data.data(), unsigned(m.data.size()));
+    }
+    const std::size_t stride = std::size_t(image.width) * 4;
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW rows[8];
+        const JDIMENSION first = info.next_scanline;
+        const JDIMENSION count = std::min<JDIMENSION>(8, info.image_height - first);
+        for (JDIMENSION i = 0; i < count; ++i) {
+            rows[i] = const_cast<JSAMPLE*>(image.pixels8.data() + (first + i) * stride);
+        }
+        jpeg_write_scanlines(&info, rows, count);
+    }
+    jpeg_finish_compress(&info);
+    return true;
+}
+
+bool Fail(const fs::path& path, const char* verb, const std::string& why, std::string& error) {
+    error = std::string("cannot ") + verb + " " + path.string() + ": " + (why.empty() ? "not a readable JPEG" : why);
+    return false;
+}
+
+}  // namespace
+
+bool IsJpegName(const fs::path& path) {
+    std::string ext = path.extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return ext == ".jpg" || ext == ".jpeg";
+}
+
+bool ReadJpeg(const fs::path& path, int depth, Image& image, bool& handled, std::string& error) {
+    handled = false;
+    File in;
+    in.file = std::fopen(path.c_str(), "rbe");
+    if (in.file == nullptr) return false;
+    unsigned char start[3] = {};
+    if (std::fread(start, 1, 3, in.file) != 3 || start[0] != 0xFF || start[1] != 0xD8 || start[2] != 0xFF) return false;
+    std::rewind(in.file);
+    Decompressor d;
+    if (!ReadHeader(d, in.file)) return false;  // the library says what is wrong
+    if (d.info.num_components != 3 || (d.info.jpeg_color_space != JCS_YCbCr && d.info.jpeg_color_space != JCS_RGB) ||
+        d.info.data_precision != 8) {
+        return false;
+    }
+    handled = true;
+    if (std::int64_t(d.info.image_width) * std::int64_t(d.info.image_height) > kMaxPixels) {
+        return Fail(path, "read", std::to_string(d.info.image_width) + "x" + std::to_string(d.info.image_height) +
+                                      " is larger than velvetshade handles", error);
+    }
+    Image read;
+    read.Allocate(int(d.info.image_width), int(d.info.image_height), 8);
+    read.has_alpha = false;
+    read.source_format = "jpeg";
+    read.source_path = path;
+    for (jpeg_saved_marker_ptr m = d.info.marker_list; m != nullptr; m = m->next) {
+        if (Carried(m->marker)) read.jpeg.markers.push_back({int(m->marker), {m->data, m->data + m->data_length}});
+    }
+    for (int c = 0; c < 3; ++c) {
+        read.jpeg.sampling[c][0] = d.info.comp_info[c].h_samp_factor;
+        read.jpeg.sampling[c][1] = d.info.comp_info[c].v_samp_factor;
+    }
+    if (d.info.saw_JFIF_marker && (d.info.density_unit == 1 || d.info.density_unit == 2)) {
+        read.tags.resolution_unit = d.info.density_unit + 1;
+        read.tags.x_resolution = float(d.info.X_density);
+        read.tags.y_resolution = float(d.info.Y_density);
+    }
+    JOCTET* icc = nullptr;
+    unsigned icc_size = 0;
+    if (ReadIcc(d, &icc, &icc_size) && icc != nullptr) read.tags.icc_profile.assign(icc, icc + icc_size);
+    std::free(icc);
+    if (!ReadRows(d, read.pixels8.data(), std::size_t(read.width) * 4)) return Fail(path, "read", d.error.message, error);
+    if (depth != 0) ChangeDepth(read, depth);
+    image = std::move(read);
+    return true;
+}
+
+bool CanWriteJpegDirectly(const Image& image) {
+    const auto& s = image.jpeg.sampling;
+    for (int c = 0; c < 3; ++c) {
+        if (s[c][0] < 1 || s[c][0] > 4 || s[c][1] < 1 || s[c][1] > 4) return false;
+    }
+    return image.depth == 8 && !image.source && image.source_format == "jpeg";
+}
+
+bool WriteJpeg(const fs::path& write_path, const fs::path& format_path, const Image& image, std::string& error) {
+    File out;
+    out.file = std::fopen(write_path.c_str(), "wbe");
+    if (out.file == nullptr) return Fail(format_path, "write", std::strerror(errno), error);
+    Compressor c;
+    errno = 0;
+    if (!Encode(c, out.file, image)) {
+        return Fail(format_path, "write", errno != 0 ? std::strerror(errno) : c.error.message, error);
+    }
+    if (std::fflush(out.file) != 0 || std::ferror(out.file)) return Fail(format_path, "write", std::strerror(errno), error);
+    const int closed = std::fclose(out.file);
+    out.file = nullptr;
+    if (closed != 0) return Fail(format_path, "write", std::strerror(errno), error);
+    return true;
+}
+
+}  // namespace velvetshade
