@@ -158,9 +158,10 @@ bool DecodeSideBySide(TIFF* tif, int width, int height, const Placer<T>& placer,
     std::uint16_t compression = COMPRESSION_NONE, predictor = PREDICTOR_NONE;
     std::uint32_t rows_per_strip = 0;
     TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_PREDICTOR, &predictor);
     TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rows_per_strip);
     const bool deflate = compression == COMPRESSION_ADOBE_DEFLATE || compression == COMPRESSION_DEFLATE;
+    // Only codecs with a predictor know the tag; asking others is an error.
+    if (deflate) TIFFGetFieldDefaulted(tif, TIFFTAG_PREDICTOR, &predictor);
     if (TIFFIsTiled(tif) || (compression != COMPRESSION_NONE && !deflate) ||
         (predictor != PREDICTOR_NONE && (!deflate || predictor != PREDICTOR_HORIZONTAL)) ||
         (sizeof(T) > 1 && TIFFIsByteSwapped(tif)) || rows_per_strip == 0) {
@@ -419,7 +420,7 @@ template <typename T>
 bool WritePixels(TIFF* tif, const Image& image, const T* pixels, int channels, const WriteSettings& settings) {
     std::uint16_t compression = COMPRESSION_NONE, predictor = PREDICTOR_NONE;
     TIFFGetField(tif, TIFFTAG_COMPRESSION, &compression);
-    TIFFGetField(tif, TIFFTAG_PREDICTOR, &predictor);
+    if (compression == COMPRESSION_ADOBE_DEFLATE) TIFFGetField(tif, TIFFTAG_PREDICTOR, &predictor);
     // The file is in the machine's byte order, so 16-bit strips need no swapping.
     if (compression == COMPRESSION_ADOBE_DEFLATE && (predictor == PREDICTOR_NONE || predictor == PREDICTOR_HORIZONTAL)) {
         const int level = settings.compression >= 0 ? settings.compression : kTiffDefaultCompression;
