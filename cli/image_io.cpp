@@ -104,23 +104,11 @@ bool CanWriteImage(const fs::path& path, std::string& error) {
 bool WriteImage(const fs::path& write_path, const fs::path& format_path, const Image& image,
                 std::vector<std::string>& notes, std::string& error, const WriteSettings& settings) {
     if (IsJpegName(format_path) && CanWriteJpegDirectly(image)) return WriteJpeg(write_path, format_path, image, error);
-    if (IsTiffName(format_path) || IsPngName(format_path)) {
-        // A JPEG read without the library has its Exif tags in markers only
-        // the library reads.
-        if (!image.source && image.source_format == "jpeg" && !image.source_path.empty()) {
-            const ImageLibrary* library = Library(error);
-            std::shared_ptr<const LibraryDescription> described;
-            if (library == nullptr || !library->describe(image.source_path, described, error)) {
-                error = "cannot write " + format_path.string() + ": " + error;
-                return false;
-            }
-            Image tagged = image;
-            tagged.tags = library->tags(*described, image.has_alpha);
-            return IsTiffName(format_path) ? WriteTiff(write_path, format_path, tagged, settings, error)
-                                           : WritePng(write_path, format_path, tagged, settings.compression,
-                                                      settings.workers, error);
-        }
-        if (IsTiffName(format_path)) return WriteTiff(write_path, format_path, image, settings, error);
+    // TIFF and PNG through our own writers unless the source's Exif would be
+    // lost on the way: a JPEG's to a TIFF, anyone's to a PNG.
+    const bool exif_lost = image.tags.exif && (IsPngName(format_path) || image.source_format == "jpeg");
+    if (IsTiffName(format_path) && !exif_lost) return WriteTiff(write_path, format_path, image, settings, error);
+    if (IsPngName(format_path) && !exif_lost) {
         return WritePng(write_path, format_path, image, settings.compression, settings.workers, error);
     }
     const ImageLibrary* library = Library(error);

@@ -31,6 +31,9 @@ struct ImageTags {
     int compression = 0;  // the source TIFF's, kept where libtiff can write it
     int predictor = 0;
     bool associated_alpha = false;  // the source marks its alpha premultiplied
+    // The source holds Exif, which only the image library carries into
+    // another format; our own writers hand such images to it.
+    bool exif = false;
 };
 
 // A marker of a JPEG source (Exif, XMP, ICC profile, IPTC, comment), written
@@ -124,8 +127,7 @@ struct ImageLibrary {
     // The description the library reads from a file, without its pixels.
     bool (*describe)(const std::filesystem::path& path, std::shared_ptr<const LibraryDescription>& description,
                      std::string& error);
-    // The tags a TIFF or PNG written from an image so described carries.
-    ImageTags (*tags)(const LibraryDescription& description, bool alpha);
+
 };
 
 }  // namespace velvetshade

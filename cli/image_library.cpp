@@ -1,5 +1,6 @@
 // The image library module: every image format through OpenImageIO.
 #include <OpenImageIO/imageio.h>
+#include <OpenImageIO/strutil.h>
 
 #include <algorithm>
 
@@ -63,6 +64,9 @@ ImageTags Tags(const OIIO::ImageSpec& spec, bool alpha) {
         tags.icc_profile.assign(bytes, bytes + icc->datasize());
     }
     tags.associated_alpha = alpha && spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
+    for (const OIIO::ParamValue& p : spec.extra_attribs) {
+        tags.exif = tags.exif || OIIO::Strutil::istarts_with(p.name().string(), "Exif:");
+    }
     return tags;
 }
 
@@ -205,9 +209,7 @@ bool Describe(const std::filesystem::path& path, std::shared_ptr<const LibraryDe
     return true;
 }
 
-ImageTags DescribedTags(const LibraryDescription& description, bool alpha) { return Tags(description.spec, alpha); }
-
-constexpr ImageLibrary kLibrary = {ReadImage, CanWriteImage, WriteImage, Describe, DescribedTags};
+constexpr ImageLibrary kLibrary = {ReadImage, CanWriteImage, WriteImage, Describe};
 
 }  // namespace
 }  // namespace velvetshade

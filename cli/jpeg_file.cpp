@@ -194,6 +194,8 @@ bool ReadJpeg(const fs::path& path, int depth, Image& image, bool& handled, std:
     read.source_path = path;
     for (jpeg_saved_marker_ptr m = d.info.marker_list; m != nullptr; m = m->next) {
         if (Carried(m->marker)) read.jpeg.markers.push_back({int(m->marker), {m->data, m->data + m->data_length}});
+        read.tags.exif = read.tags.exif || (m->marker == JPEG_APP0 + 1 && m->data_length >= 6 &&
+                                            std::memcmp(m->data, "Exif\0\0", 6) == 0);
     }
     for (int c = 0; c < 3; ++c) {
         read.jpeg.sampling[c][0] = d.info.comp_info[c].h_samp_factor;

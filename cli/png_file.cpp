@@ -75,6 +75,9 @@ void ReadTags(png_structp png, png_infop info, ImageTags& tags) {
                       time->hour, time->minute, time->second);
         tags.date_time = text;
     }
+    png_uint_32 exif_size = 0;
+    png_bytep exif = nullptr;
+    tags.exif = png_get_eXIf_1(png, info, &exif_size, &exif) != 0 && exif_size > 0;
     png_charp name = nullptr;
     int method = 0;
     png_bytep profile = nullptr;

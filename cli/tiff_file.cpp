@@ -234,6 +234,8 @@ void ReadTags(TIFF* tif, ImageTags& tags) {
     if (TIFFGetField(tif, TIFFTAG_ORIENTATION, &value) == 1) tags.orientation = value;
     if (TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &value) == 1) tags.compression = value;
     if (TIFFGetField(tif, TIFFTAG_PREDICTOR, &value) == 1) tags.predictor = value;
+    toff_t exif_directory = 0;
+    tags.exif = TIFFGetField(tif, TIFFTAG_EXIFIFD, &exif_directory) == 1 && exif_directory != 0;
     std::uint32_t icc_size = 0;
     const void* icc = nullptr;
     if (TIFFGetField(tif, TIFFTAG_ICCPROFILE, &icc_size, &icc) == 1 && icc != nullptr) {
