@@ -161,10 +161,13 @@ def make_photos(work):
 class Case:
     """One input rendered by velvetshade and by the FFmpeg chain at the same
     thread count, to the same format."""
-    def __init__(self, label, src, ext, ffmpeg_out_args, target=None, ours_args=(), sizes=False):
+    def __init__(self, label, src, ext, ffmpeg_out_args, target=None, ours_args=(), sizes=False,
+                 size_target=True):
         self.label, self.src, self.ext = label, src, ext
         self.ffmpeg_out_args, self.ours_args = list(ffmpeg_out_args), list(ours_args)
         self.target, self.sizes = target, sizes
+        # Whether our file must be no larger than FFmpeg's.
+        self.size_target = sizes and size_target and ext in ("tif", "png")
 
 
 def cases(frames, photos):
@@ -176,8 +179,10 @@ def cases(frames, photos):
         Case("photo TIFF 16-bit, uncompressed", photos["photo16.tif"], "tif", raw, PHOTO_TIFF_RATIO_MIN),
         Case("photo TIFF 8-bit, deflate", photos["photo8_deflate.tif"], "tif", deflate, PHOTO_TIFF_RATIO_MIN,
              sizes=True),
+        # FFmpeg's chain ends in 8 bits whatever comes in: its file holds half
+        # the data, so sizes are shown, not compared.
         Case("photo TIFF 16-bit, deflate", photos["photo16_deflate.tif"], "tif", deflate, PHOTO_TIFF_RATIO_MIN,
-             sizes=True),
+             sizes=True, size_target=False),
         Case("photo PNG, default levels", photos["photo.png"], "png", [], PNG_RATIO_MIN, sizes=True),
         # FFmpeg's default is zlib's level 6.
         Case("photo PNG, both at level 6", photos["photo.png"], "png", ["-compression_level", "6"],
@@ -300,7 +305,7 @@ def main():
         if case.sizes:
             ours_mb, theirs_mb = r[1]["ours_bytes"] / 1e6, r[1]["ffmpeg_bytes"] / 1e6
             size_note = f"; files {ours_mb:.1f} MB / FFmpeg's {theirs_mb:.1f} MB"
-            if case.target and case.ext in ("tif", "png"):
+            if case.target and case.size_target:
                 target += ", file no larger"
                 ok = ok and r[1]["ours_bytes"] <= r[1]["ffmpeg_bytes"]
         else:
