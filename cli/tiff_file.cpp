@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace velvetshade {
@@ -142,6 +144,25 @@ bool Decode(TIFF* tif, int width, int height, bool separate, const Placer<T>& pl
     return true;
 }
 
+// A file mapped for reading, whole; data null when it cannot be.
+struct FileMap {
+    const std::uint8_t* data = nullptr;
+    std::uint64_t size = 0;
+    explicit FileMap(int fd) {
+        struct stat st {};
+        if (fd < 0 || ::fstat(fd, &st) != 0 || st.st_size <= 0) return;
+        void* p = ::mmap(nullptr, std::size_t(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+        if (p == MAP_FAILED) return;
+        data = static_cast<const std::uint8_t*>(p);
+        size = std::uint64_t(st.st_size);
+    }
+    ~FileMap() {
+        if (data != nullptr) ::munmap(const_cast<std::uint8_t*>(data), std::size_t(size));
+    }
+    FileMap(const FileMap&) = delete;
+    FileMap& operator=(const FileMap&) = delete;
+};
+
 // Per-thread buffers and codec states, kept from strip to strip and frame to
 // frame: fresh ones cost page faults and cleared tables for every strip.
 template <typename T>
@@ -172,9 +193,9 @@ libdeflate_compressor* Deflater(int level) {
     return held.compressor;
 }
 
-// Uncompressed and deflate strips decoded side by side on the workers: the
-// file's strips are read as stored, one after another, then each is inflated
-// with libdeflate, its predictor undone and its rows placed on a worker.
+// Uncompressed and deflate strips decoded side by side on the workers, each
+// taken as stored from the mapped file, inflated with libdeflate, its
+// predictor undone and its rows placed on a worker.
 // libtiff decodes one strip at a time, a third of a 4K deflate run on one
 // core. False (nothing reported) when the file is not of this kind or a
 // strip does not decode; Decode then reads it the usual way.
@@ -197,19 +218,22 @@ bool DecodeSideBySide(TIFF* tif, int width, int height, const Placer<T>& placer,
     const std::size_t count = (std::size_t(height) + rows_per_strip - 1) / rows_per_strip;
     if (TIFFNumberOfStrips(tif) < count) return false;
     const std::size_t row_samples = std::size_t(width) * std::size_t(placer.samples);
-    std::vector<std::vector<std::uint8_t>> stored(count);
+    // The strips straight from the file, mapped: no copy, no buffers to fault in.
+    const FileMap file(TIFFFileno(tif));
+    if (file.data == nullptr) return false;
+    std::vector<std::pair<const std::uint8_t*, std::size_t>> stored(count);
     for (std::size_t i = 0; i < count; ++i) {
+        const std::uint64_t at = TIFFGetStrileOffset(tif, std::uint32_t(i));
         const std::uint64_t size = TIFFGetStrileByteCount(tif, std::uint32_t(i));
-        if (size == 0 || size > std::uint64_t(1) << 31) return false;
-        stored[i].resize(size);
-        if (TIFFReadRawStrip(tif, std::uint32_t(i), stored[i].data(), tmsize_t(size)) != tmsize_t(size)) return false;
+        if (size == 0 || at > file.size || size > file.size - at) return false;
+        stored[i] = {file.data + at, std::size_t(size)};
     }
     std::atomic<bool> failed{false};
     workers.ForEach(count, [&](std::size_t i) {
         const std::size_t y0 = i * rows_per_strip, rows = std::min<std::size_t>(rows_per_strip, height - y0);
         const std::size_t bytes = rows * row_samples * sizeof(T);
         T* decoded = nullptr;
-        const T* samples = reinterpret_cast<const T*>(stored[i].data());
+        const T* samples = reinterpret_cast<const T*>(stored[i].first);
         if (deflate) {
             // Room for whole strips: some writers fill the last one out.
             const std::size_t room = std::size_t(rows_per_strip) * row_samples;
@@ -217,14 +241,14 @@ bool DecodeSideBySide(TIFF* tif, int width, int height, const Placer<T>& placer,
             libdeflate_decompressor* inflater = Inflater();
             std::size_t got = 0;
             if (inflater == nullptr ||
-                libdeflate_zlib_decompress(inflater, stored[i].data(), stored[i].size(), decoded, room * sizeof(T),
+                libdeflate_zlib_decompress(inflater, stored[i].first, stored[i].second, decoded, room * sizeof(T),
                                            &got) != LIBDEFLATE_SUCCESS ||
                 got < bytes) {
                 failed = true;
                 return;
             }
             samples = decoded;
-        } else if (stored[i].size() < bytes || reinterpret_cast<std::uintptr_t>(samples) % alignof(T) != 0) {
+        } else if (stored[i].second < bytes || reinterpret_cast<std::uintptr_t>(samples) % alignof(T) != 0) {
             failed = true;
             return;
         }
