@@ -1,6 +1,6 @@
-// PNGs read and written through libpng, without the image library: loading
-// OpenImageIO costs about 0.2 s, and its writer compresses a 4K frame on one
-// core with zlib's slow default, 1.7 s of a 2.1 s run.
+// PNGs read and written through libpng, without the image library: in a 4K
+// PNG run through it (2.1 s of CPU), loading it took a tenth and zlib and
+// libpng, compressing on one core at zlib's default level, 71%.
 //
 // Read: 8- and 16-bit RGB and RGBA without a transparency chunk; other kinds
 // go to the image library.
@@ -19,9 +19,10 @@
 namespace velvetshade {
 
 // zlib's level 1, run-length matches only, every row filtered Up: a 4K
-// photograph comes out 15% smaller than FFmpeg's PNG (zlib's default level,
-// no filter) in a quarter of the time. From level 3 each row takes the filter
-// that suits it best and deflate looks for every match.
+// photograph comes out at 19.0 MB against FFmpeg's 22.2 MB (zlib's default
+// level, no filter), the whole run in 0.9 s of CPU against its 2.1 s. From
+// level 3 each row takes the filter that suits it best and deflate looks for
+// every match.
 constexpr int kPngDefaultCompression = 1;
 constexpr int kPngAdaptiveFilters = 3;
 
