@@ -5,6 +5,7 @@
 #include <csignal>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <thread>
 
@@ -98,6 +99,41 @@ INSTANTIATE_TEST_SUITE_P(
                     FullDiskCase{"sequence", "in.%d.png", "out.%d.png", 20000},
                     FullDiskCase{"video", "in.mkv", "out.mkv", 2000}),
     [](const testing::TestParamInfo<FullDiskCase>& param) { return std::string(param.param.name); });
+
+// A small real file system, where we may mount one (root, not in a
+// container that forbids it): the disk is really full.
+class SmallFileSystem {
+public:
+    explicit SmallFileSystem(const fs::path& where) : path(where) {
+        fs::create_directories(path);
+        mounted = ::geteuid() == 0 && ::mount("velvetshade-test", path.c_str(), "tmpfs", 0, "size=64k") == 0;
+    }
+    ~SmallFileSystem() {
+        if (mounted) ::umount2(path.c_str(), MNT_DETACH);
+    }
+    fs::path path;
+    bool mounted = false;
+};
+
+TEST(FullDisk, RealSmallFileSystem) {
+    const TempDir dir("tmpfs");
+    const SmallFileSystem small(dir.path / "small");
+    if (!small.mounted) GTEST_SKIP() << "no tmpfs can be mounted here";
+    WriteImage(dir.path / "in.png", RandomPixels(400, 300, 4, 16, 5));
+    MakeVideo(dir.path / "in.mkv", "320x240", 20);
+    for (const auto& [in, out] : {std::pair{"in.png", "out.png"}, std::pair{"in.png", "out.jpg"},
+                                  std::pair{"in.png", "out.tif"}, std::pair{"in.mkv", "out.mkv"}}) {
+        const fs::path target = small.path / out;
+        std::ofstream(target) << "keep me";
+        std::vector<std::string> args = {"render", (dir.path / in).string(), target.string(), "--overwrite"};
+        if (target.extension() == ".mkv") args.insert(args.end(), {"--codec", "ffv1"});
+        const RunResult r = RunTool(args);
+        EXPECT_EQ(r.exit_code, 1) << out << ": " << r.err;
+        EXPECT_TRUE(Contains(r.err, target.string()) && Contains(r.err, "No space left on device")) << r.err;
+        EXPECT_TRUE(ReadBytes(target) == "keep me") << out << ": the old file was replaced";
+        EXPECT_TRUE(dir.Leftovers().empty()) << dir.Leftovers().front();
+    }
+}
 
 TEST(Messages, OnlyVelvetshadeSpeaks) {
     const TempDir dir("messages");
