@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <fcntl.h>
 #include <map>
 #include <mutex>
@@ -11,6 +12,9 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+
+// In the sanitizer builds only: where their reports go.
+extern "C" void __sanitizer_set_report_fd(void* fd) __attribute__((weak));
 
 namespace velvetshade {
 namespace {
@@ -85,6 +89,10 @@ void Watch() {
 void InstallInterruptHandling() {
     if (::pipe2(g_wake, O_CLOEXEC) != 0) return;  // then the default action ends the run
     if (const int fd = ::fcntl(2, F_DUPFD_CLOEXEC, 3); fd >= 0) g_stderr = fd;
+    // A sanitizer's report, too, must not vanish with a library's silenced lines.
+    if (__sanitizer_set_report_fd != nullptr) {
+        __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<std::intptr_t>(g_stderr)));
+    }
     TheRegistry();
     std::thread(Watch).detach();
     struct sigaction action {};
