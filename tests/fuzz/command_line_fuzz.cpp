@@ -16,7 +16,7 @@ std::vector<velvetshade::ParamInfo> Params() {
     using Kind = velvetshade::ParamInfo::Kind;
     std::vector<velvetshade::ParamInfo> params(3);
     params[0] = {1, "Brightness", "brightness", Kind::Slider, PF_Param_FLOAT_SLIDER, 0.1, 1.9, 0.1, 1.9, 1.0, 1, {}};
-    params[1] = {2, "Color", "color", Kind::Slider, PF_Param_SLIDER, -127, 127, -127, 127, 0, 0, {}};
+    params[1] = {2, "Color", "color", Kind::Slider, PF_Param_FLOAT_SLIDER, -127, 127, -127, 127, 0, 0, {}};
     params[2] = {3, "Lens Type", "lens-type", Kind::Popup, PF_Param_POPUP, 1, 4, 1, 4, 1, 0,
                  {"Normal", "F.Zuiko", "Expired Film", "Warm Lens"}};
     return params;
