@@ -165,6 +165,10 @@ bool EncodeImage(const std::filesystem::path& format_path, const Image& image,
                  std::vector<unsigned char>& bytes, std::string& error) {
     const QuietLibraries quiet;
     const OIIO::ImageSpec* source = description != nullptr ? &description->spec : nullptr;
+    // Made before the writer, which may still write to them as it is destroyed.
+    bytes.clear();
+    OIIO::Filesystem::IOVecOutput in_memory(bytes);
+    MemoryFile memory;
     auto out = OIIO::ImageOutput::create(format_path.string());
     if (!out) {
         CanWriteImage(format_path, error);
@@ -205,9 +209,6 @@ bool EncodeImage(const std::filesystem::path& format_path, const Image& image,
 
     // Into memory: through the writer's own in-memory output where it has
     // one, else through a file in memory.
-    bytes.clear();
-    OIIO::Filesystem::IOVecOutput in_memory(bytes);
-    MemoryFile memory;
     std::string open_name = format_path.string();
     if (out->supports("ioproxy")) {
         out->set_ioproxy(&in_memory);
