@@ -103,8 +103,6 @@ void InstallInterruptHandling() {
     ::sigaction(SIGTERM, &action, nullptr);
 }
 
-bool InterruptRequested() { return g_requested; }
-
 void AwaitInterruptExit() {
     while (g_requested) ::pause();
 }

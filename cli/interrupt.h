@@ -14,9 +14,6 @@ constexpr int kExitInterrupted = 130;
 // Installs the handlers and starts the watchdog; once, from main.
 void InstallInterruptHandling();
 
-// Whether a signal arrived; the watchdog is then ending the process.
-bool InterruptRequested();
-
 // Blocks for good when a signal arrived, so that no other outcome than the
 // watchdog's is reported; returns at once otherwise.
 void AwaitInterruptExit();
@@ -29,10 +26,8 @@ void ForgetTemporary(const std::filesystem::path& temp);
 void RegisterChild(pid_t pid);
 void ForgetChild(pid_t pid);
 
-// Runs f while the watchdog cannot clean up (a rename that commits a file).
-template <typename F>
-auto WithoutInterrupt(F&& f) -> decltype(f());
-
+// Held, the watchdog cannot clean up: a rename that commits a file, a child
+// started, happen whole or not at all.
 class InterruptLock {
 public:
     InterruptLock();
@@ -40,11 +35,5 @@ public:
     InterruptLock(const InterruptLock&) = delete;
     InterruptLock& operator=(const InterruptLock&) = delete;
 };
-
-template <typename F>
-auto WithoutInterrupt(F&& f) -> decltype(f()) {
-    const InterruptLock lock;
-    return f();
-}
 
 }  // namespace velvetshade
