@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <system_error>
 
+#include "cli/input_file.h"
 #include "cli/tiff_file.h"
 
 namespace velvetshade {
@@ -52,16 +53,7 @@ const ImageLibrary* Library(std::string& error) {
 }  // namespace
 
 bool ReadImage(const fs::path& path, int depth, Image& image, std::string& error) {
-    std::error_code ec;
-    const auto status = fs::status(path, ec);
-    if (!fs::exists(status)) {
-        error = "cannot read " + path.string() + ": no such file";
-        return false;
-    }
-    if (fs::is_directory(status)) {
-        error = "cannot read " + path.string() + ": it is a directory";
-        return false;
-    }
+    if (!CheckInputFile(path, error)) return false;
     if (IsTiffFile(path)) return ReadTiff(path, depth, image, error);
     const ImageLibrary* library = Library(error);
     if (library == nullptr) {
@@ -81,9 +73,9 @@ bool CanWriteImage(const fs::path& path, std::string& error) {
     return library->can_write(path, error);
 }
 
-bool WriteImage(const fs::path& write_path, const fs::path& format_path, const Image& image,
-                std::vector<std::string>& notes, std::string& error) {
-    if (IsTiffName(format_path)) return WriteTiff(write_path, format_path, image, error);
+bool EncodeImage(const fs::path& format_path, const Image& image, std::vector<std::string>& notes,
+                 std::vector<unsigned char>& bytes, std::string& error) {
+    if (IsTiffName(format_path)) return EncodeTiff(format_path, image, bytes, error);
     const ImageLibrary* library = Library(error);
     if (library == nullptr) {
         error = "cannot write " + format_path.string() + ": " + error;
@@ -95,8 +87,8 @@ bool WriteImage(const fs::path& write_path, const fs::path& format_path, const I
     if (!image.source && !image.tiff_source.empty()) {
         if (!library->describe(image.tiff_source, described, error)) return false;
     }
-    return library->write(write_path, format_path, image, described ? described.get() : image.source.get(),
-                          notes, error);
+    return library->encode(format_path, image, described ? described.get() : image.source.get(), notes, bytes,
+                           error);
 }
 
 }  // namespace velvetshade

@@ -79,10 +79,12 @@ bool ReadImage(const std::filesystem::path& path, int depth, Image& image, std::
 // Whether there is a writer for the file name's extension.
 bool CanWriteImage(const std::filesystem::path& path, std::string& error);
 
-// Writes image to write_path in the format named by format_path's extension.
+// Encodes image into bytes, in memory, in the format named by path's
+// extension: no encoder touches the disk, so none can ignore a failed write
+// or end the process on one; the caller writes the bytes with checked writes.
 // notes gets what the format could not keep (alpha in a JPEG, say).
-bool WriteImage(const std::filesystem::path& write_path, const std::filesystem::path& format_path,
-                const Image& image, std::vector<std::string>& notes, std::string& error);
+bool EncodeImage(const std::filesystem::path& path, const Image& image, std::vector<std::string>& notes,
+                 std::vector<unsigned char>& bytes, std::string& error);
 
 // The image library module's entry points.
 struct ImageLibrary {
@@ -90,9 +92,8 @@ struct ImageLibrary {
     bool (*can_write)(const std::filesystem::path& path, std::string& error);
     // source: the description to write image with (image.source, or one
     // found by describe), null for a generated image.
-    bool (*write)(const std::filesystem::path& write_path, const std::filesystem::path& format_path,
-                  const Image& image, const LibraryDescription* source, std::vector<std::string>& notes,
-                  std::string& error);
+    bool (*encode)(const std::filesystem::path& path, const Image& image, const LibraryDescription* source,
+                   std::vector<std::string>& notes, std::vector<unsigned char>& bytes, std::string& error);
     // The description the library reads from a file, without its pixels.
     bool (*describe)(const std::filesystem::path& path, std::shared_ptr<const LibraryDescription>& description,
                      std::string& error);

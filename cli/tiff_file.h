@@ -14,6 +14,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "cli/image_io.h"
 
@@ -28,8 +29,9 @@ bool IsTiffFile(const std::filesystem::path& path);
 // depth: 8 or 16 to force, 0 for the file's own (8 up to 8 bits, 16 above).
 bool ReadTiff(const std::filesystem::path& path, int depth, Image& image, std::string& error);
 
-// Writes image to write_path; messages name format_path, the file the user asked for.
-bool WriteTiff(const std::filesystem::path& write_path, const std::filesystem::path& format_path,
-               const Image& image, std::string& error);
+// Encodes image into bytes, in memory; messages name format_path, the file
+// the user asked for.
+bool EncodeTiff(const std::filesystem::path& format_path, const Image& image, std::vector<unsigned char>& bytes,
+                std::string& error);
 
 }  // namespace velvetshade
