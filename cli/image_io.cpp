@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <system_error>
 
+#include "cli/input_file.h"
 #include "cli/jpeg_file.h"
 #include "cli/png_file.h"
 #include "cli/tiff_file.h"
@@ -69,16 +70,7 @@ void ChangeDepth(Image& image, int depth) {
 }
 
 bool ReadImage(const fs::path& path, int depth, Image& image, std::string& error, const Workers& workers) {
-    std::error_code ec;
-    const auto status = fs::status(path, ec);
-    if (!fs::exists(status)) {
-        error = "cannot read " + path.string() + ": no such file";
-        return false;
-    }
-    if (fs::is_directory(status)) {
-        error = "cannot read " + path.string() + ": it is a directory";
-        return false;
-    }
+    if (!CheckInputFile(path, error)) return false;
     if (IsTiffFile(path)) return ReadTiff(path, depth, image, error, workers);
     if (IsDirectPng(path)) return ReadPng(path, depth, image, error);
     bool handled = false;
@@ -101,20 +93,30 @@ bool CanWriteImage(const fs::path& path, std::string& error) {
     return library->can_write(path, error);
 }
 
-bool WriteImage(const fs::path& write_path, const fs::path& format_path, const Image& image,
-                std::vector<std::string>& notes, std::string& error, const WriteSettings& settings) {
-    if (IsJpegName(format_path) && CanWriteJpegDirectly(image)) return WriteJpeg(write_path, format_path, image, error);
-    // TIFF and PNG through our own writers unless the source's Exif would be
-    // lost on the way: a JPEG's to a TIFF, anyone's to a PNG.
-    const bool exif_lost = image.tags.exif && (IsPngName(format_path) || image.source_format == "jpeg");
-    if (IsTiffName(format_path) && !exif_lost) return WriteTiff(write_path, format_path, image, settings, error);
-    if (IsPngName(format_path) && !exif_lost) {
-        return WritePng(write_path, format_path, image, settings.compression, settings.workers, error);
+bool EncodeImage(const fs::path& format_path, const Image& image, std::vector<std::string>& notes,
+                 std::vector<unsigned char>& bytes, std::string& error, const WriteSettings& settings) {
+    if (IsJpegName(format_path) && CanWriteJpegDirectly(image)) return EncodeJpeg(format_path, image, bytes, error);
+    // PNG through our own writer unless the source's Exif would be lost on
+    // the way.
+    if (IsPngName(format_path) && !image.tags.exif) {
+        return EncodePng(format_path, image, settings.compression, settings.workers, bytes, error);
+    }
+    if (IsTiffName(format_path) && !(image.tags.exif && image.source_format == "jpeg" && !image.source)) {
+        return EncodeTiff(format_path, image, settings, bytes, error);
     }
     const ImageLibrary* library = Library(error);
     if (library == nullptr) {
         error = "cannot write " + format_path.string() + ": " + error;
         return false;
+    }
+    if (IsTiffName(format_path)) {
+        // A JPEG read without the library keeps the tags a TIFF carries
+        // (description, date, artist...) in its Exif, which the library reads.
+        std::shared_ptr<const LibraryDescription> described;
+        if (!library->describe(image.source_path, described, error)) return false;
+        Image tagged = image;
+        tagged.tags = library->tags(*described, image.has_alpha);
+        return EncodeTiff(format_path, tagged, settings, bytes, error);
     }
     // A file read without the library goes elsewhere: the library's own
     // description of the source goes with it, as if the library had read it.
@@ -122,8 +124,8 @@ bool WriteImage(const fs::path& write_path, const fs::path& format_path, const I
     if (!image.source && !image.source_path.empty()) {
         if (!library->describe(image.source_path, described, error)) return false;
     }
-    return library->write(write_path, format_path, image, described ? described.get() : image.source.get(),
-                          notes, error);
+    return library->encode(format_path, image, described ? described.get() : image.source.get(), notes, bytes,
+                           error);
 }
 
 }  // namespace velvetshade

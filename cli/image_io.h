@@ -31,8 +31,8 @@ struct ImageTags {
     int compression = 0;  // the source TIFF's, kept where libtiff can write it
     int predictor = 0;
     bool associated_alpha = false;  // the source marks its alpha premultiplied
-    // The source holds Exif, which only the image library carries into
-    // another format; our own writers hand such images to it.
+    // The source holds Exif, which only the image library reads or carries
+    // into another format.
     bool exif = false;
 };
 
@@ -109,11 +109,12 @@ struct WriteSettings {
     Workers workers;       // for compressing parts of the file side by side
 };
 
-// Writes image to write_path in the format named by format_path's extension.
+// Encodes image into bytes, in memory, in the format named by path's
+// extension: no encoder touches the disk, so none can ignore a failed write
+// or end the process on one; the caller writes the bytes with checked writes.
 // notes gets what the format could not keep (alpha in a JPEG, say).
-bool WriteImage(const std::filesystem::path& write_path, const std::filesystem::path& format_path,
-                const Image& image, std::vector<std::string>& notes, std::string& error,
-                const WriteSettings& settings = {});
+bool EncodeImage(const std::filesystem::path& path, const Image& image, std::vector<std::string>& notes,
+                 std::vector<unsigned char>& bytes, std::string& error, const WriteSettings& settings = {});
 
 // The image library module's entry points.
 struct ImageLibrary {
@@ -121,12 +122,13 @@ struct ImageLibrary {
     bool (*can_write)(const std::filesystem::path& path, std::string& error);
     // source: the description to write image with (image.source, or one
     // found by describe), null for a generated image.
-    bool (*write)(const std::filesystem::path& write_path, const std::filesystem::path& format_path,
-                  const Image& image, const LibraryDescription* source, std::vector<std::string>& notes,
-                  std::string& error);
+    bool (*encode)(const std::filesystem::path& path, const Image& image, const LibraryDescription* source,
+                   std::vector<std::string>& notes, std::vector<unsigned char>& bytes, std::string& error);
     // The description the library reads from a file, without its pixels.
     bool (*describe)(const std::filesystem::path& path, std::shared_ptr<const LibraryDescription>& description,
                      std::string& error);
+    // The tags a TIFF written from an image so described carries.
+    ImageTags (*tags)(const LibraryDescription& description, bool alpha);
 
 };
 

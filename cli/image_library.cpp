@@ -1,10 +1,15 @@
 // The image library module: every image format through OpenImageIO.
+#include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imageio.h>
 #include <OpenImageIO/strutil.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "cli/image_io.h"
+#include "cli/memory_file.h"
 
 namespace velvetshade {
 
@@ -41,6 +46,32 @@ void ToRgba(const std::vector<T>& in, int nch, int alpha, std::size_t pixels, T 
     }
 }
 
+// The format libraries below OpenImageIO print their own unprefixed lines
+// ("libpng error: ...") besides the error they report; only the reported one
+// reaches the user, in velvetshade's words.
+class QuietLibraries {
+public:
+    QuietLibraries() {
+        std::fflush(stderr);
+        saved_ = ::fcntl(2, F_DUPFD_CLOEXEC, 3);
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (saved_ >= 0 && null >= 0) ::dup2(null, 2);
+        if (null >= 0) ::close(null);
+    }
+    ~QuietLibraries() {
+        std::fflush(stderr);
+        if (saved_ >= 0) {
+            ::dup2(saved_, 2);
+            ::close(saved_);
+        }
+    }
+    QuietLibraries(const QuietLibraries&) = delete;
+    QuietLibraries& operator=(const QuietLibraries&) = delete;
+
+private:
+    int saved_ = -1;
+};
+
 bool IsFloat(const OIIO::TypeDesc& t) {
     return t.basetype == OIIO::TypeDesc::HALF || t.basetype == OIIO::TypeDesc::FLOAT ||
            t.basetype == OIIO::TypeDesc::DOUBLE;
@@ -71,6 +102,7 @@ ImageTags Tags(const OIIO::ImageSpec& spec, bool alpha) {
 }
 
 bool ReadImage(const std::filesystem::path& path, int depth, Image& image, std::string& error) {
+    const QuietLibraries quiet;
     // Keep unassociated alpha as stored: the look leaves alpha alone, so the
     // colour values must not be premultiplied on the way in.
     OIIO::ImageSpec config;
@@ -133,10 +165,15 @@ bool CanWriteImage(const std::filesystem::path& path, std::string& error) {
     return false;
 }
 
-bool WriteImage(const std::filesystem::path& write_path, const std::filesystem::path& format_path,
-                const Image& image, const LibraryDescription* description, std::vector<std::string>& notes,
-                std::string& error) {
+bool EncodeImage(const std::filesystem::path& format_path, const Image& image,
+                 const LibraryDescription* description, std::vector<std::string>& notes,
+                 std::vector<unsigned char>& bytes, std::string& error) {
+    const QuietLibraries quiet;
     const OIIO::ImageSpec* source = description != nullptr ? &description->spec : nullptr;
+    // Made before the writer, which may still write to them as it is destroyed.
+    bytes.clear();
+    OIIO::Filesystem::IOVecOutput in_memory(bytes);
+    MemoryFile memory;
     auto out = OIIO::ImageOutput::create(format_path.string());
     if (!out) {
         CanWriteImage(format_path, error);
@@ -175,7 +212,18 @@ bool WriteImage(const std::filesystem::path& write_path, const std::filesystem::
         spec.erase_attribute("oiio:UnassociatedAlpha");
     }
 
-    if (!out->open(write_path.string(), spec)) {
+    // Into memory: through the writer's own in-memory output where it has
+    // one, else through a file in memory.
+    std::string open_name = format_path.string();
+    if (out->supports("ioproxy")) {
+        out->set_ioproxy(&in_memory);
+    } else if (memory.Create(error)) {
+        open_name = memory.path();
+    } else {
+        error = "cannot write " + format_path.string() + ": " + error;
+        return false;
+    }
+    if (!out->open(open_name, spec)) {
         error = "cannot write " + format_path.string() + ": " + LastError(out->geterror());
         return false;
     }
@@ -193,6 +241,10 @@ bool WriteImage(const std::filesystem::path& write_path, const std::filesystem::
         error = "cannot write " + format_path.string() + ": " + LastError(out->geterror());
         return false;
     }
+    if (open_name != format_path.string() && !memory.ReadAll(bytes, error)) {
+        error = "cannot write " + format_path.string() + ": " + error;
+        return false;
+    }
     return true;
 }
 
@@ -200,6 +252,7 @@ bool Describe(const std::filesystem::path& path, std::shared_ptr<const LibraryDe
               std::string& error) {
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
+    const QuietLibraries quiet;
     auto in = OIIO::ImageInput::open(path.string(), &config);
     if (!in) {
         error = "cannot read " + path.string() + ": " + LastError("");
@@ -209,7 +262,9 @@ bool Describe(const std::filesystem::path& path, std::shared_ptr<const LibraryDe
     return true;
 }
 
-constexpr ImageLibrary kLibrary = {ReadImage, CanWriteImage, WriteImage, Describe};
+ImageTags DescribedTags(const LibraryDescription& description, bool alpha) { return Tags(description.spec, alpha); }
+
+constexpr ImageLibrary kLibrary = {ReadImage, CanWriteImage, EncodeImage, Describe, DescribedTags};
 
 }  // namespace
 }  // namespace velvetshade

@@ -114,12 +114,12 @@ struct Compressor {
     }
 };
 
-bool Encode(Compressor& c, std::FILE* file, const Image& image) {
+bool Encode(Compressor& c, unsigned char** out, unsigned long* size, const Image& image) {
     if (setjmp(c.error.jump)) return false;
     jpeg_compress_struct& info = c.info;
     jpeg_create_compress(&info);
     c.created = true;
-    jpeg_stdio_dest(&info, file);
+    jpeg_mem_dest(&info, out, size);
     info.image_width = JDIMENSION(image.width);
     info.image_height = JDIMENSION(image.height);
     info.input_components = 4;
@@ -224,19 +224,19 @@ bool CanWriteJpegDirectly(const Image& image) {
     return image.depth == 8 && !image.source && image.source_format == "jpeg";
 }
 
-bool WriteJpeg(const fs::path& write_path, const fs::path& format_path, const Image& image, std::string& error) {
-    File out;
-    out.file = std::fopen(write_path.c_str(), "wbe");
-    if (out.file == nullptr) return Fail(format_path, "write", std::strerror(errno), error);
-    Compressor c;
-    errno = 0;
-    if (!Encode(c, out.file, image)) {
-        return Fail(format_path, "write", errno != 0 ? std::strerror(errno) : c.error.message, error);
+bool EncodeJpeg(const fs::path& format_path, const Image& image, std::vector<unsigned char>& bytes,
+                std::string& error) {
+    // libjpeg's own buffer, grown as it goes; freed here whatever happens.
+    struct Buffer {
+        unsigned char* data = nullptr;
+        unsigned long size = 0;
+        ~Buffer() { std::free(data); }
+    } out;
+    {
+        Compressor c;
+        if (!Encode(c, &out.data, &out.size, image)) return Fail(format_path, "write", c.error.message, error);
     }
-    if (std::fflush(out.file) != 0 || std::ferror(out.file)) return Fail(format_path, "write", std::strerror(errno), error);
-    const int closed = std::fclose(out.file);
-    out.file = nullptr;
-    if (closed != 0) return Fail(format_path, "write", std::strerror(errno), error);
+    bytes.assign(out.data, out.data + out.size);
     return true;
 }
 

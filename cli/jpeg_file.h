@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "cli/image_io.h"
 
@@ -24,10 +25,11 @@ bool IsJpegName(const std::filesystem::path& path);
 // handled false (and nothing reported): not a JPEG this reader takes.
 bool ReadJpeg(const std::filesystem::path& path, int depth, Image& image, bool& handled, std::string& error);
 
-// Whether WriteJpeg writes image: a JPEG read by ReadJpeg, at 8 bits.
+// Whether EncodeJpeg encodes image: a JPEG read by ReadJpeg, at 8 bits.
 bool CanWriteJpegDirectly(const Image& image);
 
-bool WriteJpeg(const std::filesystem::path& write_path, const std::filesystem::path& format_path,
-               const Image& image, std::string& error);
+// Encodes image into bytes, in memory; messages name format_path.
+bool EncodeJpeg(const std::filesystem::path& format_path, const Image& image, std::vector<unsigned char>& bytes,
+                std::string& error);
 
 }  // namespace velvetshade

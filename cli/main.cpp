@@ -1,6 +1,5 @@
 // velvetshade: renders images, image sequences and videos through the effect
 // module, driven through our host library. The only file that prints.
-#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -13,6 +12,8 @@
 #include "cli/chart.h"
 #include "cli/effect_renderer.h"
 #include "cli/image_io.h"
+#include "cli/input_file.h"
+#include "cli/interrupt.h"
 #include "cli/output_file.h"
 #include "cli/progress.h"
 #include "cli/sequence.h"
@@ -25,13 +26,11 @@ namespace {
 
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
-constexpr int kInterrupted = 130;
-
-std::atomic<bool> g_interrupted{false};
-
-extern "C" void OnInterrupt(int) { g_interrupted = true; }
 
 int Fail(const std::string& message, int code = kFailed) {
+    // A failure caused by the interrupt (a child killed by the same Ctrl-C)
+    // is the watchdog's to report.
+    AwaitInterruptExit();
     std::cerr << "velvetshade: " << message << "\n";
     return code;
 }
@@ -69,19 +68,13 @@ private:
     Clock::time_point start_, last_{};
 };
 
-int Interrupted(const fs::path& out) {
-    return Fail("interrupted; " + out.string() + " was not written", kInterrupted);
-}
-
 bool WriteAtomically(const fs::path& out, const Image& image, bool overwrite, const WriteSettings& settings,
                      std::string& error) {
-    PendingFile pending;
     std::vector<std::string> notes;
-    if (!pending.Create(out, error) || !WriteImage(pending.path(), out, image, notes, error, settings)) return false;
-    if (g_interrupted) {
-        error = "interrupted";
-        return false;
-    }
+    std::vector<unsigned char> bytes;
+    if (!EncodeImage(out, image, notes, bytes, error, settings)) return false;
+    PendingFile pending;
+    if (!pending.Create(out, error) || !pending.Write(bytes.data(), bytes.size(), error)) return false;
     if (!pending.Commit(overwrite, error)) return false;
     for (const auto& n : notes) Note(n);
     return true;
@@ -103,9 +96,7 @@ int RenderStill(const Options& o, EffectRenderer& effect) {
         return Fail(error);
     }
     if (!effect.Render(image, error)) return Fail(error);
-    if (!WriteAtomically(o.output, image, o.overwrite, {o.compression, effect.workers()}, error)) {
-        return g_interrupted ? Interrupted(o.output) : Fail(error);
-    }
+    if (!WriteAtomically(o.output, image, o.overwrite, {o.compression, effect.workers()}, error)) return Fail(error);
     return 0;
 }
 
@@ -116,10 +107,15 @@ int RenderSequence(const Options& o, const FramePattern& in, EffectRenderer& eff
         return Fail("the input is a frame pattern, so the output must be one too (like out.%04d.png)", kUsage);
     }
     std::vector<int> frames;
-    if (!ListFrames(in, o.frames, frames, error)) return Fail(error);
+    if (!ListFrames(in, o.frames, frames, error) || !CheckFramesDisjoint(in, *out, frames, error)) {
+        return Fail(error);
+    }
     // Every frame is checked before the first is rendered.
     for (const int f : frames) {
-        if (!CheckOutputPath(FramePath(in, f), FramePath(*out, f), o.overwrite, error)) return Fail(error);
+        if (!CheckInputFile(FramePath(in, f), error) ||
+            !CheckOutputPath(FramePath(in, f), FramePath(*out, f), o.overwrite, error)) {
+            return Fail(error);
+        }
     }
     if (!CanWriteImage(FramePath(*out, frames.front()), error)) return Fail(error);
 
@@ -128,10 +124,6 @@ int RenderSequence(const Options& o, const FramePattern& in, EffectRenderer& eff
     long long done = 0;
     for (const int f : frames) {
         const fs::path out_path = FramePath(*out, f);
-        if (g_interrupted) {
-            progress.Finish();
-            return Fail("interrupted after " + std::to_string(done) + " frames", kInterrupted);
-        }
         if (!ReadImage(FramePath(in, f), o.depth, image, error, effect.workers()) || !effect.Render(image, error) ||
             !WriteAtomically(out_path, image, o.overwrite, {o.compression, effect.workers()}, error)) {
             progress.Finish();
@@ -150,6 +142,7 @@ int RenderVideo(const Options& o, EffectRenderer& effect) {
                     kUsage);
     }
     if (o.frames) return Fail("--frames applies to frame patterns, not to videos", kUsage);
+    if (!o.codec.empty() && !KnownEncoder(o.codec, error)) return Fail("--codec: " + error, kUsage);
     if (!CheckOutputPath(o.input, o.output, o.overwrite, error)) return Fail(error);
     VideoInfo info;
     if (!ProbeVideo(o.input, info, error)) return Fail(error);
@@ -167,10 +160,6 @@ int RenderVideo(const Options& o, EffectRenderer& effect) {
     Image frame;
     long long done = 0;
     for (bool end = false;;) {
-        if (g_interrupted) {
-            progress.Finish();
-            return Interrupted(o.output);
-        }
         if (!reader.Read(frame, end, error)) {
             if (end) break;
             progress.Finish();
@@ -192,9 +181,16 @@ int RenderVideo(const Options& o, EffectRenderer& effect) {
     if (!reader.Finish(error)) return Fail("cannot read " + o.input.string() + ": " + error);
     if (done == 0) return Fail("cannot read " + o.input.string() + ": it holds no frames");
     if (!writer.Finish(error)) return Fail("cannot write " + o.output.string() + ": " + error);
-    if (g_interrupted) return Interrupted(o.output);
     if (!pending.Commit(o.overwrite, error)) return Fail(error);
     return 0;
+}
+
+// The module a run names, refused unless a regular file (a FIFO would block
+// the loader for good); a missing one gets the loader's own advice.
+std::unique_ptr<EffectRenderer> LoadEffect(const fs::path& path, std::string& error) {
+    std::error_code ec;
+    if (fs::exists(path, ec) && !CheckInputFile(path, error)) return nullptr;
+    return EffectRenderer::Open(path, error);
 }
 
 // effect: the loaded module, null when it did not load (load_error says why).
@@ -249,13 +245,14 @@ int main(int argc, char** argv) {
     // A broken pipe to ffmpeg is an error to report, not a reason to die
     // with a temporary file left behind.
     std::signal(SIGPIPE, SIG_IGN);
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
+    // Likewise a file-size limit: the write fails with EFBIG and is reported.
+    std::signal(SIGXFSZ, SIG_IGN);
+    InstallInterruptHandling();
     try {
         // The module comes first: its parameters are options of the command line.
         const fs::path module = ModuleArgument(argc, argv);
         std::string load_error;
-        const auto effect = EffectRenderer::Open(module.empty() ? DefaultModulePath() : module, load_error);
+        const auto effect = LoadEffect(module.empty() ? DefaultModulePath() : module, load_error);
         const std::vector<ParamInfo> no_params;
         Options options;
         std::string error;
@@ -265,7 +262,9 @@ int main(int argc, char** argv) {
             if (!effect && options.command == Command::Render) return Fail(load_error);
             return Fail(error, kUsage);
         }
-        return Run(options, effect.get(), load_error);
+        const int code = Run(options, effect.get(), load_error);
+        AwaitInterruptExit();
+        return code;
     } catch (const std::bad_alloc&) {
         return Fail("out of memory");
     } catch (const std::exception& e) {

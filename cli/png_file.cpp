@@ -258,22 +258,10 @@ bool Deflate(const std::uint8_t* data, std::size_t size, const std::uint8_t* bef
     return ok;
 }
 
-struct WriteTarget {
-    int fd = -1;
-    Messages* messages = nullptr;
-};
-
+// The file goes into memory; its writes to disk are the caller's, checked.
 void WriteData(png_structp png, png_bytep data, png_size_t size) {
-    auto& target = *static_cast<WriteTarget*>(png_get_io_ptr(png));
-    for (std::size_t done = 0; done < size;) {
-        const ssize_t n = ::write(target.fd, data + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            target.messages->io_error = n < 0 ? errno : ENOSPC;
-            png_error(png, std::strerror(target.messages->io_error));
-        }
-        done += std::size_t(n);
-    }
+    auto& bytes = *static_cast<std::vector<unsigned char>*>(png_get_io_ptr(png));
+    bytes.insert(bytes.end(), data, data + size);
 }
 
 void FlushData(png_structp) {}
@@ -346,13 +334,13 @@ struct PngWriter {
 
 // The libpng calls of a write: the header chunks, the deflated groups as
 // IDAT chunks, the end; nothing but plain values after the setjmp.
-bool Emit(PngWriter& w, WriteTarget& target, const PngPlan& plan) {
+bool Emit(PngWriter& w, std::vector<unsigned char>& bytes, const PngPlan& plan) {
     if (setjmp(png_jmpbuf(w.png))) return false;
     png_structp png = w.png;
     png_infop info = w.info;
     const Image& image = *plan.image;
     const ImageTags& t = image.tags;
-    png_set_write_fn(png, &target, WriteData, FlushData);
+    png_set_write_fn(png, &bytes, WriteData, FlushData);
     png_set_benign_errors(png, 1);
     png_set_IHDR(png, info, png_uint_32(image.width), png_uint_32(image.height), image.depth,
                  plan.channels == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
@@ -393,7 +381,7 @@ bool Emit(PngWriter& w, WriteTarget& target, const PngPlan& plan) {
     return true;
 }
 
-bool WriteFile(int fd, const PngPlan& plan, Messages& messages) {
+bool WriteFile(std::vector<unsigned char>& bytes, const PngPlan& plan, Messages& messages) {
     PngWriter w;
     w.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &messages, OnError, OnWarning);
     w.info = w.png != nullptr ? png_create_info_struct(w.png) : nullptr;
@@ -401,8 +389,7 @@ bool WriteFile(int fd, const PngPlan& plan, Messages& messages) {
         messages.first = "out of memory";
         return false;
     }
-    WriteTarget target{fd, &messages};
-    return Emit(w, target, plan);
+    return Emit(w, bytes, plan);
 }
 
 bool Fail(const fs::path& path, const char* verb, const std::string& why, std::string& error) {
@@ -452,8 +439,8 @@ bool ReadPng(const fs::path& path, int depth, Image& image, std::string& error) 
     return true;
 }
 
-bool WritePng(const fs::path& write_path, const fs::path& format_path, const Image& image, int compression,
-              const Workers& workers, std::string& error) {
+bool EncodePng(const fs::path& format_path, const Image& image, int compression, const Workers& workers,
+               std::vector<unsigned char>& bytes, std::string& error) {
     const int level = compression < 0 ? kPngDefaultCompression : std::min(compression, 9);
     const int channels = image.has_alpha ? 4 : 3;
     const std::size_t row_bytes = std::size_t(image.width) * std::size_t(channels) * std::size_t(image.depth / 8) + 1;
@@ -488,15 +475,14 @@ bool WritePng(const fs::path& write_path, const fs::path& format_path, const Ima
     }
     filtered = {};
 
-    const int fd = ::open(write_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return Fail(format_path, "write", std::strerror(errno), error);
+    bytes.clear();
+    std::size_t total = 1024;
+    for (const Group& g : groups) total += g.deflated.size() + 12;
+    bytes.reserve(total + image.tags.icc_profile.size());
     Messages messages;
-    bool ok = WriteFile(fd, Plan(image, channels, level, groups, adler), messages);
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        messages.first = std::strerror(errno);
+    if (!WriteFile(bytes, Plan(image, channels, level, groups, adler), messages)) {
+        return Fail(format_path, "write", messages.first.empty() ? "libpng failed" : messages.first, error);
     }
-    if (!ok) return Fail(format_path, "write", messages.first.empty() ? "libpng failed" : messages.first, error);
     return true;
 }
 

@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "cli/image_io.h"
 #include "cli/workers.h"
@@ -35,9 +36,10 @@ bool IsDirectPng(const std::filesystem::path& path);
 // depth: 8 or 16 to force, 0 for the file's own.
 bool ReadPng(const std::filesystem::path& path, int depth, Image& image, std::string& error);
 
-// compression: zlib's level 0..9, or -1 for kPngDefaultCompression.
-// Messages name format_path, the file the user asked for.
-bool WritePng(const std::filesystem::path& write_path, const std::filesystem::path& format_path,
-              const Image& image, int compression, const Workers& workers, std::string& error);
+// Encodes image into bytes, in memory. compression: zlib's level 0..9, or -1
+// for kPngDefaultCompression. Messages name format_path, the file the user
+// asked for.
+bool EncodePng(const std::filesystem::path& format_path, const Image& image, int compression,
+               const Workers& workers, std::vector<unsigned char>& bytes, std::string& error);
 
 }  // namespace velvetshade

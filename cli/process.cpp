@@ -9,16 +9,33 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "cli/interrupt.h"
+
 extern char** environ;
 
 namespace velvetshade {
+namespace {
+
+// Waits for the child without reaping it, then reaps it and forgets it in
+// one step, so that an interrupt never signals a process id already reused.
+bool Reap(pid_t pid, int& status) {
+    siginfo_t info{};
+    while (::waitid(P_PID, id_t(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {}
+    const InterruptLock lock;
+    ForgetChild(pid);
+    pid_t got;
+    while ((got = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {}
+    return got == pid;
+}
+
+}  // namespace
 
 Subprocess::~Subprocess() {
     ClosePipe();
     if (pid_ > 0) {
         ::kill(pid_, SIGTERM);
         int status = 0;
-        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {}
+        Reap(pid_, status);
     }
     if (err_fd_ >= 0) ::close(err_fd_);
 }
@@ -47,7 +64,12 @@ bool Subprocess::Start(const std::vector<std::string>& argv, Pipe pipe, std::str
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
-    const int rc = ::posix_spawnp(&pid_, program_.c_str(), &actions, nullptr, args.data(), environ);
+    int rc;
+    {
+        const InterruptLock lock;
+        rc = ::posix_spawnp(&pid_, program_.c_str(), &actions, nullptr, args.data(), environ);
+        if (rc == 0) RegisterChild(pid_);
+    }
     posix_spawn_file_actions_destroy(&actions);
     if (pipe == Pipe::FromChild) {
         ::close(ends[1]);
@@ -116,14 +138,12 @@ bool Subprocess::Wait(std::string& error) {
     ClosePipe();
     if (pid_ <= 0) return true;
     int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0) {
-        if (errno != EINTR) {
-            error = program_ + ": " + std::strerror(errno);
-            pid_ = -1;
-            return false;
-        }
-    }
+    const bool reaped = Reap(pid_, status);
     pid_ = -1;
+    if (!reaped) {
+        error = program_ + ": " + std::strerror(errno);
+        return false;
+    }
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
     // The last few lines say what went wrong; the rest is repetition.
     std::vector<std::string> lines;

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <map>
+#include <set>
+#include <sys/stat.h>
 #include <system_error>
 
 namespace velvetshade {
@@ -92,6 +95,39 @@ bool ListFrames(const FramePattern& pattern, const std::optional<FrameRange>& ra
             return false;
         }
         frames.push_back(f);
+    }
+    return true;
+}
+
+bool CheckFramesDisjoint(const FramePattern& in, const FramePattern& out, const std::vector<int>& frames,
+                         std::string& error) {
+    // Inputs by resolved name and, as they exist, by file identity.
+    std::map<fs::path, int> by_name;
+    std::map<std::pair<dev_t, ino_t>, int> by_identity;
+    std::error_code ec;
+    for (const int f : frames) {
+        const fs::path p = FramePath(in, f);
+        by_name.emplace(fs::weakly_canonical(fs::absolute(p, ec), ec), f);
+        struct stat st {};
+        if (::stat(p.c_str(), &st) == 0) by_identity.emplace(std::make_pair(st.st_dev, st.st_ino), f);
+    }
+    for (const int f : frames) {
+        const fs::path p = FramePath(out, f);
+        int clash = -1;
+        if (const auto hit = by_name.find(fs::weakly_canonical(fs::absolute(p, ec), ec)); hit != by_name.end()) {
+            clash = hit->second;
+        }
+        struct stat st {};
+        if (clash < 0 && ::stat(p.c_str(), &st) == 0) {
+            if (const auto hit = by_identity.find({st.st_dev, st.st_ino}); hit != by_identity.end()) {
+                clash = hit->second;
+            }
+        }
+        if (clash >= 0) {
+            error = "output frame " + std::to_string(f) + " (" + p.string() + ") is input frame " +
+                    std::to_string(clash) + "; choose another output name";
+            return false;
+        }
     }
     return true;
 }

@@ -30,4 +30,10 @@ std::vector<int> FindFrames(const FramePattern& pattern);
 bool ListFrames(const FramePattern& pattern, const std::optional<FrameRange>& range,
                 std::vector<int>& frames, std::string& error);
 
+// Fails when any output frame would be any input frame of the run, however
+// spelled (symlinks, hard links, "..", different padding): rendering frame 1
+// must never replace the file frame 11 is read from, --overwrite or not.
+bool CheckFramesDisjoint(const FramePattern& in, const FramePattern& out, const std::vector<int>& frames,
+                         std::string& error);
+
 }  // namespace velvetshade

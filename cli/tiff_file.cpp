@@ -50,6 +50,40 @@ TIFF* Open(const fs::path& path, int fd, const char* mode, Messages& messages) {
     return tif;
 }
 
+// A TIFF written into a byte vector: the encoder never meets the disk, whose
+// writes are the caller's, checked.
+struct InMemory {
+    std::vector<unsigned char>& bytes;
+    std::size_t at;
+
+    static InMemory& Of(thandle_t h) { return *static_cast<InMemory*>(h); }
+    static tmsize_t Read(thandle_t h, void* data, tmsize_t size) {
+        InMemory& m = Of(h);
+        const std::size_t n = std::min(std::size_t(size), m.at < m.bytes.size() ? m.bytes.size() - m.at : 0);
+        if (n > 0) std::memcpy(data, m.bytes.data() + m.at, n);
+        m.at += n;
+        return tmsize_t(n);
+    }
+    static tmsize_t Write(thandle_t h, void* data, tmsize_t size) {
+        InMemory& m = Of(h);
+        if (m.bytes.size() < m.at + std::size_t(size)) m.bytes.resize(m.at + std::size_t(size));
+        std::memcpy(m.bytes.data() + m.at, data, std::size_t(size));
+        m.at += std::size_t(size);
+        return size;
+    }
+    static toff_t Seek(thandle_t h, toff_t offset, int whence) {
+        InMemory& m = Of(h);
+        const std::int64_t base = whence == SEEK_CUR ? std::int64_t(m.at)
+                                  : whence == SEEK_END ? std::int64_t(m.bytes.size()) : 0;
+        const std::int64_t to = base + std::int64_t(offset);
+        if (to < 0) return toff_t(-1);
+        m.at = std::size_t(to);
+        return toff_t(to);
+    }
+    static int Close(thandle_t) { return 0; }
+    static toff_t Size(thandle_t h) { return toff_t(Of(h).bytes.size()); }
+};
+
 struct Closer {
     void operator()(TIFF* tif) const { TIFFClose(tif); }
 };
@@ -581,31 +615,26 @@ bool ReadTiff(const fs::path& path, int depth, Image& image, std::string& error,
     return true;
 }
 
-bool WriteTiff(const fs::path& write_path, const fs::path& format_path, const Image& image,
-               const WriteSettings& settings, std::string& error) {
+bool EncodeTiff(const fs::path& format_path, const Image& image, const WriteSettings& settings,
+                std::vector<unsigned char>& bytes, std::string& error) {
     Messages messages;
-    const int fd = ::open(write_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return Fail(format_path, std::strerror(errno), messages, error, "write");
-    TIFF* tif = Open(format_path, fd, "w", messages);
-    if (tif == nullptr) {
-        const int err = errno;
-        ::close(fd);
-        return Fail(format_path, std::strerror(err), messages, error, "write");
-    }
+    bytes.clear();
+    InMemory memory{bytes, 0};
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    if (options == nullptr) return Fail(format_path, "out of memory", messages, error, "write");
+    TIFFOpenOptionsSetErrorHandlerExtR(options, KeepError, &messages);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, DropWarning, nullptr);
+    TIFF* tif = TIFFClientOpenExt(format_path.c_str(), "w", &memory, InMemory::Read, InMemory::Write,
+                                  InMemory::Seek, InMemory::Close, InMemory::Size, nullptr, nullptr, options);
+    TIFFOpenOptionsFree(options);
+    if (tif == nullptr) return Fail(format_path, "", messages, error, "write");
+    const std::unique_ptr<TIFF, Closer> file(tif);
     const int channels = image.has_alpha ? 4 : 3;
-    errno = 0;
-    bool ok = WriteTags(tif, image, channels) &&
-              (image.depth == 16 ? WritePixels(tif, image, image.pixels16.data(), channels, settings)
-                                 : WritePixels(tif, image, image.pixels8.data(), channels, settings)) &&
-              TIFFWriteDirectory(tif) == 1 && TIFFFlush(tif) == 1;
-    int err = errno;
-    // Frees libtiff's state but leaves the descriptor to us: close errors count.
-    TIFFCleanup(tif);
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        err = errno;
-    }
-    if (!ok) return Fail(format_path, err != 0 ? std::strerror(err) : "", messages, error, "write");
+    const bool ok = WriteTags(tif, image, channels) &&
+                    (image.depth == 16 ? WritePixels(tif, image, image.pixels16.data(), channels, settings)
+                                       : WritePixels(tif, image, image.pixels8.data(), channels, settings)) &&
+                    TIFFWriteDirectory(tif) == 1 && TIFFFlush(tif) == 1;
+    if (!ok) return Fail(format_path, "", messages, error, "write");
     return true;
 }
 

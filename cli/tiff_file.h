@@ -14,6 +14,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "cli/image_io.h"
 
@@ -36,9 +37,9 @@ bool IsTiffFile(const std::filesystem::path& path);
 bool ReadTiff(const std::filesystem::path& path, int depth, Image& image, std::string& error,
               const Workers& workers = {});
 
-// Writes image to write_path; messages name format_path, the file the user
-// asked for. Deflate strips are compressed side by side on the workers.
-bool WriteTiff(const std::filesystem::path& write_path, const std::filesystem::path& format_path,
-               const Image& image, const WriteSettings& settings, std::string& error);
+// Encodes image into bytes, in memory; messages name format_path, the file
+// the user asked for. Deflate strips are compressed side by side on the workers.
+bool EncodeTiff(const std::filesystem::path& format_path, const Image& image, const WriteSettings& settings,
+                std::vector<unsigned char>& bytes, std::string& error);
 
 }  // namespace velvetshade

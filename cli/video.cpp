@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <unistd.h>
 
+#include "cli/input_file.h"
+
 namespace velvetshade {
 namespace fs = std::filesystem;
 
@@ -91,6 +93,20 @@ std::string ScaleMatrix(const VideoInfo& info, const char* direction) {
 
 }  // namespace
 
+std::string PlainFileUrl(const fs::path& path) {
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(path, ec);
+    return "file:" + (ec ? path : absolute).string();
+}
+
+bool KnownEncoder(const std::string& name, std::string& error) {
+    std::string text;
+    if (!Capture({"ffmpeg", "-hide_banner", "-h", "encoder=" + name}, text, error)) return false;
+    if (text.starts_with("Encoder ")) return true;
+    error = "ffmpeg has no encoder \"" + name + "\" (ffmpeg -encoders lists them)";
+    return false;
+}
+
 bool IsVideoPath(const fs::path& path) {
     static const char* const kVideo[] = {".mp4", ".m4v", ".mov", ".mkv", ".webm", ".avi", ".mpg",
                                          ".mpeg", ".ts", ".m2ts", ".mts", ".mxf", ".flv", ".wmv",
@@ -100,16 +116,12 @@ bool IsVideoPath(const fs::path& path) {
 }
 
 bool ProbeVideo(const fs::path& path, VideoInfo& info, std::string& error) {
-    std::error_code ec;
-    if (!fs::is_regular_file(path, ec)) {
-        error = "cannot read " + path.string() + (fs::exists(path, ec) ? ": not a file" : ": no such file");
-        return false;
-    }
+    if (!CheckInputFile(path, error)) return false;
     std::string text;
-    if (!Capture({"ffprobe", "-v", "error", "-show_entries",
+    if (!Capture({"ffprobe", "-v", "error", "-protocol_whitelist", "file", "-show_entries",
                   "stream=codec_type,codec_name,width,height,r_frame_rate,avg_frame_rate,nb_frames,pix_fmt,"
                   "color_space,color_transfer,color_primaries,color_range:format=duration",
-                  "-of", "default", "--", path.string()},
+                  "-of", "default", "--", PlainFileUrl(path)},
                  text, error)) {
         error = "cannot read " + path.string() + ": " + error;
         return false;
@@ -191,8 +203,9 @@ bool VideoReader::Open(const fs::path& path, const VideoInfo& info, int depth, s
     info_ = info;
     depth_ = depth;
     // No automatic rotation: frames must have the size the stream declares.
-    std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-v", "error", "-noautorotate", "-i",
-                                     path.string(), "-map", "0:v:0"};
+    std::vector<std::string> argv = {"ffmpeg", "-nostdin", "-v", "error", "-noautorotate",
+                                     "-protocol_whitelist", "file", "-i", PlainFileUrl(path),
+                                     "-map", "0:v:0"};
     if (const std::string scale = ScaleMatrix(info, "in"); !scale.empty()) {
         argv.insert(argv.end(), {"-vf", scale});
     }
@@ -219,10 +232,12 @@ bool VideoWriter::Open(const fs::path& write_path, const fs::path& format_path, 
                        const VideoInfo& info, int depth, const EncodeSettings& settings,
                        std::string& error) {
     depth_ = depth;
+    // -xerror: a failed write of the output otherwise still exits 0.
     std::vector<std::string> argv = {
-        "ffmpeg", "-v", "error", "-y", "-f", "rawvideo", "-pix_fmt", RawFormat(depth),
+        "ffmpeg", "-v", "error", "-xerror", "-y", "-f", "rawvideo", "-pix_fmt", RawFormat(depth),
         "-s", std::to_string(info.width) + "x" + std::to_string(info.height),
-        "-framerate", info.rate, "-i", "pipe:0", "-i", source.string(),
+        "-framerate", info.rate, "-protocol_whitelist", "pipe", "-i", "pipe:0",
+        "-protocol_whitelist", "file", "-i", PlainFileUrl(source),
         "-map", "0:v:0", "-map", "1:a?", "-map_metadata", "1"};
     if (!settings.codec.empty()) argv.insert(argv.end(), {"-c:v", settings.codec});
     if (settings.crf >= 0) argv.insert(argv.end(), {"-crf", std::to_string(settings.crf)});
@@ -259,19 +274,42 @@ bool VideoWriter::Open(const fs::path& write_path, const fs::path& format_path, 
         return false;
     }
     argv.back() = muxer->second;
-    argv.push_back(write_path.string());
+    write_url_ = PlainFileUrl(write_path);
+    target_ = format_path.string();
+    argv.insert(argv.end(), {"-protocol_whitelist", "file", write_url_});
     return ffmpeg_.Start(argv, Subprocess::Pipe::ToChild, error);
+}
+
+bool VideoWriter::Wait(std::string& error) {
+    bool ok = ffmpeg_.Wait(error);
+    // Some muxers report a failed write or close and still exit 0.
+    const std::string said = ffmpeg_.ErrorOutput();
+    for (const char* failure : {"Error writing", "Error closing", "Error muxing"}) {
+        if (ok && said.find(failure) != std::string::npos) {
+            const auto at = said.find(failure);
+            error = "ffmpeg: " + said.substr(at, said.find('\n', at) - at);
+            ok = false;
+        }
+    }
+    // The user knows the output by its own name, not by our temporary one.
+    for (const std::string& hidden : {write_url_, write_url_.substr(5)}) {
+        if (hidden.empty()) continue;
+        for (auto at = error.find(hidden); at != std::string::npos; at = error.find(hidden, at + target_.size())) {
+            error.replace(at, hidden.size(), target_);
+        }
+    }
+    return ok;
 }
 
 bool VideoWriter::Write(const Image& image, std::string& error) {
     const void* data = depth_ == 8 ? static_cast<const void*>(image.pixels8.data()) : image.pixels16.data();
     if (ffmpeg_.WriteFull(data, image.samples() * std::size_t(depth_ / 8))) return true;
     // The encoder stopped reading: its own message says why.
-    if (!ffmpeg_.Wait(error)) return false;
+    if (!Wait(error)) return false;
     error = "ffmpeg stopped taking frames";
     return false;
 }
 
-bool VideoWriter::Finish(std::string& error) { return ffmpeg_.Wait(error); }
+bool VideoWriter::Finish(std::string& error) { return Wait(error); }
 
 }  // namespace velvetshade

@@ -25,8 +25,15 @@ struct VideoInfo {
     std::string color_space, color_transfer, color_primaries, color_range;
 };
 
+// How a path reaches ffmpeg: never as a URL of another protocol ("http:",
+// "concat:", even "file:clip.mp4" meaning clip.mp4), always this very file.
+std::string PlainFileUrl(const std::filesystem::path& path);
+
 // By extension: the containers ffmpeg writes and reads that are not still images.
 bool IsVideoPath(const std::filesystem::path& path);
+
+// Whether ffmpeg has an encoder of this name (or for this codec).
+bool KnownEncoder(const std::string& name, std::string& error);
 
 bool ProbeVideo(const std::filesystem::path& path, VideoInfo& info, std::string& error);
 
@@ -61,8 +68,12 @@ public:
     bool Finish(std::string& error);
 
 private:
+    bool Wait(std::string& error);
+
     Subprocess ffmpeg_;
     int depth_ = 8;
+    std::string write_url_;
+    std::string target_;
 };
 
 }  // namespace velvetshade

@@ -26,14 +26,20 @@ enum ParamIndex : std::int32_t {
 inline constexpr std::int32_t PARAM_COUNT =
     PARAM_INPUT + 1 + static_cast<std::int32_t>(look::kParameterCount);
 
-// Each index names the row that fills its setting.
+// Each index names the row that fills its setting. By value, not through a
+// row pointer: GCC's undefined-behaviour checks make comparing one with null
+// no longer a constant expression.
 constexpr bool IndexFills(ParamIndex index, double look::LookParams::*field) {
-    const look::ParameterRow* row = look::FindParameter(index);
-    return row != nullptr && row->slider == field;
+    for (const look::ParameterRow& row : look::kParameters) {
+        if (row.index == index) return row.slider == field;
+    }
+    return false;
 }
 constexpr bool IndexFills(ParamIndex index, std::int32_t look::LookParams::*field) {
-    const look::ParameterRow* row = look::FindParameter(index);
-    return row != nullptr && row->popup == field;
+    for (const look::ParameterRow& row : look::kParameters) {
+        if (row.index == index) return row.popup == field;
+    }
+    return false;
 }
 static_assert(IndexFills(PARAM_VIGNETTE_RADIUS, &look::LookParams::vignette_radius));
 static_assert(IndexFills(PARAM_VIGNETTE_AMOUNT, &look::LookParams::vignette_amount));

@@ -134,10 +134,15 @@ TEST(Video, KeepsFrameCountSizeRateAndAudio) {
     EXPECT_EQ(p.rate, "12/1");
     EXPECT_TRUE(p.audio);
 
-    // An encoder that will not start leaves nothing behind.
+    // An encoder ffmpeg does not have is a usage error, and leaves nothing behind.
     r = RunTool({"render", in.string(), (dir.path / "other.mp4").string(), "--codec", "no-such-encoder"});
-    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.exit_code, 2);
     EXPECT_NE(r.err.find("no-such-encoder"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir.path / "other.mp4"));
+    EXPECT_TRUE(dir.Leftovers().empty());
+    // One that exists but cannot take the frames fails the run.
+    r = RunTool({"render", in.string(), (dir.path / "other.mp4").string(), "--codec", "aac"});
+    EXPECT_EQ(r.exit_code, 1);
     EXPECT_FALSE(fs::exists(dir.path / "other.mp4"));
     EXPECT_TRUE(dir.Leftovers().empty());
 }

@@ -2,6 +2,8 @@
 // written as the library writes them, with the source's markers carried.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "cli/image_io.h"
 #include "cli/jpeg_file.h"
 #include "cli_test_support.h"
@@ -10,6 +12,10 @@ namespace velvetshade::test {
 namespace {
 
 namespace fs = std::filesystem;
+
+void Save(const fs::path& path, const std::vector<unsigned char>& bytes) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
 
 TEST(Jpeg, ReadAndWrittenAsTheLibraryDoesWithTheSourcesMarkers) {
     const TempDir dir("jpeg");
@@ -31,9 +37,12 @@ TEST(Jpeg, ReadAndWrittenAsTheLibraryDoesWithTheSourcesMarkers) {
     ASSERT_TRUE(velvetshade::ReadImage(in, 0, image, error)) << error;
     ASSERT_TRUE(CanWriteJpegDirectly(image));
     const fs::path ours = dir.path / "ours.jpg", theirs = dir.path / "theirs.jpg";
-    ASSERT_TRUE(WriteJpeg(ours, ours, image, error)) << error;
+    std::vector<unsigned char> bytes;
+    ASSERT_TRUE(EncodeJpeg(ours, image, bytes, error)) << error;
+    Save(ours, bytes);
     std::vector<std::string> notes;
-    ASSERT_TRUE(VelvetshadeImageLibrary()->write(theirs, theirs, image, nullptr, notes, error)) << error;
+    ASSERT_TRUE(VelvetshadeImageLibrary()->encode(theirs, image, nullptr, notes, bytes, error)) << error;
+    Save(theirs, bytes);
     EXPECT_TRUE(ReadImage(ours).data == ReadImage(theirs).data) << "encoded unlike the library";
     OIIO::ImageSpec spec;
     ReadImage(ours, &spec);
@@ -42,14 +51,13 @@ TEST(Jpeg, ReadAndWrittenAsTheLibraryDoesWithTheSourcesMarkers) {
 
     // To another format the Exif tags go too, read by the library.
     const fs::path tif = dir.path / "out.tif";
-    ASSERT_TRUE(velvetshade::WriteImage(tif, tif, image, notes, error)) << error;
+    ASSERT_TRUE(velvetshade::EncodeImage(tif, image, notes, bytes, error)) << error;
+    Save(tif, bytes);
     ReadImage(tif, &spec);
     EXPECT_EQ(spec.get_string_attribute("Artist"), "A. Photographer");
     EXPECT_EQ(spec.get_string_attribute("ImageDescription"), "a harbour");
 
-    // A failed write is reported; grey JPEGs are left to the library.
-    EXPECT_FALSE(WriteJpeg("/dev/full", "full.jpg", image, error));
-    EXPECT_EQ(error.rfind("cannot write full.jpg: ", 0), 0u) << error;
+    // Grey JPEGs are left to the library.
     WriteImage(dir.path / "grey.jpg", RandomPixels(8, 8, 1, 8, 3));
     bool handled = true;
     EXPECT_FALSE(ReadJpeg(dir.path / "grey.jpg", 0, image, handled, error));

@@ -45,5 +45,25 @@ TEST(FramePattern, ListsFramesOnDiskAndChecksRanges) {
     EXPECT_FALSE(ListFrames(*none, std::nullopt, frames, error));
 }
 
+TEST(FramePattern, OutputFramesMustMissEveryInputFrame) {
+    const test::TempDir dir("disjoint");
+    for (const char* name : {"f1.png", "f11.png", "g.1.png", "g.2.png"}) std::ofstream(dir.path / name) << "x";
+    std::filesystem::create_hard_link(dir.path / "g.2.png", dir.path / "h.1.png");
+    const auto f = *ParseFramePattern(dir.path / "f%d.png");
+    const auto g = *ParseFramePattern(dir.path / "g.%d.png");
+    std::string error;
+    // f1%d's frame 1 is f11.png, input frame 11.
+    EXPECT_FALSE(CheckFramesDisjoint(f, *ParseFramePattern(dir.path / "f1%d.png"), {1, 11}, error));
+    EXPECT_NE(error.find("is input frame 11"), std::string::npos) << error;
+    EXPECT_TRUE(CheckFramesDisjoint(f, *ParseFramePattern(dir.path / "f1%d.png"), {1}, error)) << error;
+    // Other spellings of the same files: padding, "..", a hard link.
+    EXPECT_FALSE(CheckFramesDisjoint(f, *ParseFramePattern(dir.path / "f%01d.png"), {1, 11}, error));
+    EXPECT_FALSE(CheckFramesDisjoint(
+        g, *ParseFramePattern(dir.path / ".." / dir.path.filename() / "g.%d.png"), {1, 2}, error));
+    EXPECT_FALSE(CheckFramesDisjoint(g, *ParseFramePattern(dir.path / "h.%d.png"), {1, 2}, error));
+    EXPECT_NE(error.find("is input frame 2"), std::string::npos) << error;
+    EXPECT_TRUE(CheckFramesDisjoint(g, *ParseFramePattern(dir.path / "out.%d.png"), {1, 2}, error)) << error;
+}
+
 }  // namespace
 }  // namespace velvetshade

@@ -1,0 +1,39 @@
+// Ctrl-C and SIGTERM end a run within moments wherever it is, even blocked
+// inside a library call: a watchdog thread, woken by the signal handler,
+// stops the child programs, removes the temporary files still registered,
+// says what was not written and exits with 130.
+#pragma once
+
+#include <filesystem>
+#include <sys/types.h>
+
+namespace velvetshade {
+
+constexpr int kExitInterrupted = 130;
+
+// Installs the handlers and starts the watchdog; once, from main.
+void InstallInterruptHandling();
+
+// Blocks for good when a signal arrived, so that no other outcome than the
+// watchdog's is reported; returns at once otherwise.
+void AwaitInterruptExit();
+
+// Temporary files removed and child programs killed on interrupt. The
+// registry's lock makes each registration atomic with the watchdog's
+// cleanup: a file is either renamed into place or removed, never left.
+void RegisterTemporary(const std::filesystem::path& temp, const std::filesystem::path& target);
+void ForgetTemporary(const std::filesystem::path& temp);
+void RegisterChild(pid_t pid);
+void ForgetChild(pid_t pid);
+
+// Held, the watchdog cannot clean up: a rename that commits a file, a child
+// started, happen whole or not at all.
+class InterruptLock {
+public:
+    InterruptLock();
+    ~InterruptLock();
+    InterruptLock(const InterruptLock&) = delete;
+    InterruptLock& operator=(const InterruptLock&) = delete;
+};
+
+}  // namespace velvetshade
