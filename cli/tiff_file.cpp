@@ -619,6 +619,10 @@ bool EncodeTiff(const fs::path& format_path, const Image& image, const WriteSett
                 std::vector<unsigned char>& bytes, std::string& error) {
     Messages messages;
     bytes.clear();
+    // Room for the whole file at once: growing a frame's worth of bytes step
+    // by step copies it over and over.
+    bytes.reserve(image.samples() / 4 * std::size_t(image.has_alpha ? 4 : 3) * std::size_t(image.depth / 8) +
+                  (std::size_t(1) << 20));
     InMemory memory{bytes, 0};
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     if (options == nullptr) return Fail(format_path, "out of memory", messages, error, "write");
