@@ -194,7 +194,9 @@ std::string UnknownOption(const std::string& arg, const CLI::App& tool, const CL
     }
     const std::string message = "unknown option " + typed;
     if (const std::string near = Nearest(typed, known); near == typed) {
-        // Known to the command, but written before it.
+        // Known, but not where it stands: before its command, or after "--"
+        // with no command at all.
+        if (!command) return "unexpected " + typed + " (" + kTool + " --help lists the commands and options)";
         return typed + " is an option of " + command->get_name() + "; write it after the command";
     } else if (!near.empty()) {
         return message + "; did you mean " + near + "?";

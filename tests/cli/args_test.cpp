@@ -87,6 +87,8 @@ TEST(Args, RefusesMalformedCommandLinesSayingWhy) {
         {{"params", "--overwrite"}, "--overwrite is an option of render, not of params"},
         {{"about", "--color", "3"}, "--color is an option of render, not of about"},
         {{"--overwrite", "render", "a", "b"}, "--overwrite is an option of render; write it after the command"},
+        // Found by the command-line fuzz target: a known option after "--" and no command.
+        {{"--", "--module", "m.so"}, "unexpected --module"},
         {{"params", "extra"}, "params takes no file names"},
         {{"help", "paint"}, "unknown command \"paint\""},
     };
