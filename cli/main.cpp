@@ -315,7 +315,6 @@ int RenderVideo(const Options& o, EffectRenderer& effect) {
                     "or a frame pattern (like out.%04d.png)",
                     kUsage);
     }
-    if (!o.codec.empty() && !KnownEncoder(o.codec, error)) return Fail("--codec: " + error, kUsage);
     if (!pattern && !CheckOutputPath(o.input, o.output, o.overwrite, error)) return Fail(error);
     VideoInfo info;
     if (!ProbeVideo(o.input, info, error)) return Fail(error);
@@ -448,6 +447,10 @@ bool CheckOutputOptions(const Options& o, std::string& error) {
     if (!o.compression.empty() && IsTiffName(pattern ? FramePath(*pattern, 1) : o.output) &&
         !IsTiffCompressionName(o.compression)) {
         error = "--compression for TIFFs is one of none, lzw, deflate, packbits; got \"" + o.compression + "\"";
+        return false;
+    }
+    if (video && !o.codec.empty() && !KnownEncoder(o.codec, error)) {
+        error = "--codec: " + error;
         return false;
     }
     if (!o.rate.empty() && (o.chart || !ParseFramePattern(o.input))) {
