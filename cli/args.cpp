@@ -262,7 +262,9 @@ parameter whose option name equals one of the tool's options is set with --set.
 
 IN and OUT are images (PNG, TIFF, JPEG, OpenEXR and the other formats OpenImageIO
 reads), frame patterns (shot.%04d.png or shot.####.png) or videos (.mp4 .mov .mkv
-.webm .avi ...; read and written through ffmpeg, keeping frame rate and audio).
+.webm .avi ...; read and written through ffmpeg, keeping each frame's timestamp, the
+rotation, the codec where it can, and every stream the output container holds). A
+pattern becomes a video and a video a pattern; --frames takes a part of either.
 OUT is written to a temporary file beside it and renamed into place when complete.
 )";
 
@@ -389,14 +391,16 @@ bool ParseArgs(int argc, const char* const* argv, const std::vector<ParamInfo>& 
           "the input is a frame of a layer rendered at scale A/B (e.g. 1/2)",
           "a fraction A/B with 0 < A <= B (for example 1/2)",
           [&o](const std::string& v) { return ParseRatio(v, o.scale); });
-    Value(*render, "--frames", "A-B", "frames of a frame pattern (default: all present on disk)",
+    Value(*render, "--frames", "A-B", "frames of a frame pattern, or of a video counted from 1 (default: all)",
           "FIRST-LAST (for example 1-48) or one frame number", [&o](const std::string& v) {
               FrameRange range;
               if (!ParseFrameRange(v, range)) return false;
               o.frames = range;
               return true;
           });
-    Value(*render, "--codec", "NAME", "video encoder for video output (default: the container's usual one)",
+    Value(*render, "--codec", "NAME",
+          "video encoder for video output (default: the source's codec where the container takes it, else the "
+          "container's usual one)",
           "an FFmpeg encoder name", [&o](const std::string& v) {
               if (v.empty() || v.find_first_of(" \t\n") != std::string::npos) return false;
               o.codec = v;
@@ -408,6 +412,56 @@ bool ParseArgs(int argc, const char* const* argv, const std::vector<ParamInfo>& 
               if (!ParseInt(v, n) || n < 0 || n > 63) return false;
               o.crf = int(n);
               return true;
+          });
+    const auto word = [](const std::string& v) {
+        return !v.empty() && v.find_first_of(" \t\n=") == std::string::npos;
+    };
+    Value(*render, "--preset", "NAME", "encoder speed preset for video output (x264: ultrafast .. veryslow)",
+          "an encoder preset name", [&o, word](const std::string& v) {
+              o.preset = v;
+              return word(v);
+          });
+    Value(*render, "--pix-fmt", "NAME",
+          "pixel format of video output (default: the source's where the encoder takes it)",
+          "an FFmpeg pixel format name like yuv420p", [&o, word](const std::string& v) {
+              o.pix_fmt = v;
+              return word(v);
+          });
+    Value(*render, "--audio", "copy|encode",
+          "audio of video output: copied where the container takes it (default), or re-encoded",
+          "copy or encode", [&o](const std::string& v) {
+              o.audio = Lower(v);
+              return o.audio == "copy" || o.audio == "encode";
+          });
+    Value(*render, "--rate", "FPS", "frames per second of a frame pattern rendered to a video (default 24)",
+          "a rate like 24, 25, 29.97 or 30000/1001", [&o](const std::string& v) {
+              const auto slash = v.find('/');
+              long long num = 0, den = 1;
+              double value = 0;
+              if (slash != std::string::npos) {
+                  if (!ParseInt(v.substr(0, slash), num) || !ParseInt(v.substr(slash + 1), den) || den <= 0) {
+                      return false;
+                  }
+                  value = double(num) / double(den);
+              } else {
+                  const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), value);
+                  if (ec != std::errc() || end != v.data() + v.size()) return false;
+              }
+              if (!(value > 0 && value <= 1000)) return false;
+              o.rate = v;
+              return true;
+          });
+    Value(*render, "--quality", "N", "quality of lossy image output (JPEG, WebP), 1 to 100",
+          "a number from 1 to 100", [&o](const std::string& v) {
+              long long n = 0;
+              if (!ParseInt(v, n) || n < 1 || n > 100) return false;
+              o.quality = int(n);
+              return true;
+          });
+    Value(*render, "--compression", "NAME", "compression of image output (TIFF: none, lzw, deflate, packbits; "
+          "OpenEXR: zip, piz, dwaa, ...; PNG: zip)", "a compression name", [&o, word](const std::string& v) {
+              o.compression = Lower(v);
+              return word(v);
           });
     Flag(*render, "--chart", o.chart, "render the built-in test chart instead of an input");
     Value(*render, "--size", "WxH", "size of the built-in chart (default 1024x640)",

@@ -48,8 +48,16 @@ struct Options {
     int threads = 0;  // 0: all cores
     Ratio scale;
     std::optional<FrameRange> frames;
+    // Video output.
     std::string codec;
     int crf = -1;  // -1: the encoder's default
+    std::string preset;
+    std::string pix_fmt;
+    std::string audio;  // "copy", "encode"; empty: copy where the container takes it
+    std::string rate;   // frames per second of a frame pattern made into a video; empty: 24
+    // Image output.
+    int quality = 0;    // 1..100 for lossy formats; 0: the format's default
+    std::string compression;
     bool overwrite = false;
     bool quiet = false;
 };

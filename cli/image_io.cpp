@@ -75,7 +75,12 @@ bool CanWriteImage(const fs::path& path, std::string& error) {
 
 bool EncodeImage(const fs::path& format_path, const Image& image, std::vector<std::string>& notes,
                  std::vector<unsigned char>& bytes, std::string& error) {
-    if (IsTiffName(format_path)) return EncodeTiff(format_path, image, bytes, error);
+    // A source with a camera's metadata goes out through the library as a
+    // TIFF too: its Exif, XMP and IPTC travel with its description, which
+    // libtiff's writer does not carry.
+    if (IsTiffName(format_path) && !image.tags.more_metadata) {
+        return EncodeTiff(format_path, image, bytes, error);
+    }
     const ImageLibrary* library = Library(error);
     if (library == nullptr) {
         error = "cannot write " + format_path.string() + ": " + error;
@@ -89,6 +94,52 @@ bool EncodeImage(const fs::path& format_path, const Image& image, std::vector<st
     }
     return library->encode(format_path, image, described ? described.get() : image.source.get(), notes, bytes,
                            error);
+}
+
+int CountPages(const fs::path& path) {
+    std::string error;
+    // A FIFO or device would block the first reader; reading reports it.
+    if (!CheckInputFile(path, error)) return 0;
+    if (IsTiffFile(path)) return CountTiffPages(path);
+    const ImageLibrary* library = Library(error);
+    return library == nullptr ? 0 : library->count_pages(path);
+}
+
+bool ReadPage(const fs::path& path, int depth, int page, Image& image, std::string& error) {
+    if (page == 0) return ReadImage(path, depth, image, error);
+    // Later pages of a TIFF through the library, which reads any page.
+    const ImageLibrary* library = Library(error);
+    if (library == nullptr) {
+        error = "cannot read " + path.string() + ": " + error;
+        return false;
+    }
+    return library->read_page(path, depth, page, image, error);
+}
+
+bool CanWritePages(const fs::path& path) {
+    std::string error;
+    const ImageLibrary* library = Library(error);
+    return library != nullptr && library->can_write_pages(path);
+}
+
+bool EncodePages(const fs::path& format_path, const std::vector<Image>& pages, std::vector<std::string>& notes,
+                 std::vector<unsigned char>& bytes, std::string& error) {
+    if (pages.size() == 1) return EncodeImage(format_path, pages.front(), notes, bytes, error);
+    const ImageLibrary* library = Library(error);
+    if (library == nullptr) {
+        error = "cannot write " + format_path.string() + ": " + error;
+        return false;
+    }
+    // Pages read by libtiff carry no library description: give them one.
+    std::vector<Image> described;
+    const std::vector<Image>* all = &pages;
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        if (pages[i].source || pages[i].tiff_source.empty()) continue;
+        if (described.empty()) described = pages;
+        if (!library->describe(pages[i].tiff_source, described[i].source, error)) return false;
+        all = &described;
+    }
+    return library->encode_pages(format_path, *all, notes, bytes, error);
 }
 
 }  // namespace velvetshade

@@ -30,6 +30,9 @@ struct ImageTags {
     int compression = 0;  // the source TIFF's, kept where libtiff can write it
     int predictor = 0;
     bool associated_alpha = false;  // the source marks its alpha premultiplied
+    // The source holds what only the image library writes back (Exif, GPS,
+    // XMP, IPTC, make and model), so a TIFF of it goes through the library.
+    bool more_metadata = false;
 };
 
 // Frame-sized pixel buffers, zeroed by the system rather than by a pass of ours.
@@ -53,6 +56,13 @@ struct Image {
     // Metadata of a generated image (name, value), written like a source's.
     std::vector<std::pair<std::string, std::string>> attributes;
     ImageTags tags;
+    // Values of a float source outside 0..1, clipped on reading.
+    long long clipped = 0;
+    // Asked for on the command line: 1..100 for lossy formats (0: the
+    // format's default) and a compression name (empty: the source's or the
+    // format's default).
+    int quality = 0;
+    std::string compression;
 
     // Pixels all zero. Inline: the image library module fills images too.
     void Allocate(int w, int h, int bits) {
@@ -86,6 +96,16 @@ bool CanWriteImage(const std::filesystem::path& path, std::string& error);
 bool EncodeImage(const std::filesystem::path& path, const Image& image, std::vector<std::string>& notes,
                  std::vector<unsigned char>& bytes, std::string& error);
 
+// Images holding several (GIF frames, TIFF pages): how many, 1 for most
+// files, 0 when it cannot tell.
+int CountPages(const std::filesystem::path& path);
+// page from 0; the first page is what ReadImage reads.
+bool ReadPage(const std::filesystem::path& path, int depth, int page, Image& image, std::string& error);
+// Whether the format named by the extension holds several images in a file.
+bool CanWritePages(const std::filesystem::path& path);
+bool EncodePages(const std::filesystem::path& path, const std::vector<Image>& pages,
+                 std::vector<std::string>& notes, std::vector<unsigned char>& bytes, std::string& error);
+
 // The image library module's entry points.
 struct ImageLibrary {
     bool (*read)(const std::filesystem::path& path, int depth, Image& image, std::string& error);
@@ -97,6 +117,11 @@ struct ImageLibrary {
     // The description the library reads from a file, without its pixels.
     bool (*describe)(const std::filesystem::path& path, std::shared_ptr<const LibraryDescription>& description,
                      std::string& error);
+    bool (*read_page)(const std::filesystem::path& path, int depth, int page, Image& image, std::string& error);
+    int (*count_pages)(const std::filesystem::path& path);
+    bool (*can_write_pages)(const std::filesystem::path& path);
+    bool (*encode_pages)(const std::filesystem::path& path, const std::vector<Image>& pages,
+                         std::vector<std::string>& notes, std::vector<unsigned char>& bytes, std::string& error);
 };
 
 }  // namespace velvetshade
