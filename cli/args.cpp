@@ -77,6 +77,37 @@ void ModuleOption(CLI::App& app, Options& o) {
           });
 }
 
+void SetOption(CLI::App& app, Options& o) {
+    Value(app, "--set", "NAME=VALUE", "set a parameter by its registered name", "\"Parameter Name=value\"",
+          [&o](const std::string& v) {
+              const auto eq = v.find('=');
+              if (eq == std::string::npos || eq == 0) return false;
+              o.settings.push_back({v.substr(0, eq), v.substr(eq + 1), "--set \"" + v + "\""});
+              return true;
+          });
+}
+
+// The look takes its place among the parameter options: those after it
+// override it, it overrides those before.
+void LookOption(CLI::App& app, Options& o) {
+    Value(app, "--look", "FILE|NAME", "a look file, or a named look (velvetshade looks lists them)",
+          "a look file or a look name", [&o](const std::string& v) {
+              o.look = v;
+              o.look_at = o.settings.size();
+              return !v.empty();
+          });
+}
+
+void ThreadsOption(CLI::App& app, Options& o) {
+    Value(app, "--threads", "N", "worker threads, 0 = all cores (default 0)", "a number from 0 (all cores) to 1024",
+          [&o](const std::string& v) {
+              long long n = 0;
+              if (!ParseInt(v, n) || n < 0 || n > 1024) return false;
+              o.threads = int(n);
+              return true;
+          });
+}
+
 std::string Describe(const ParamInfo& p) {
     std::string text = p.name + ": ";
     if (p.kind == ParamInfo::Kind::Slider) {
@@ -366,12 +397,18 @@ bool ParseArgs(int argc, const char* const* argv, const std::vector<ParamInfo>& 
     render->add_option("FILES", files, "IN OUT, or OUT with --chart")->type_name("");
     render->footer(std::string(kRenderNotes) + "\n" + kToolNotes);
     ModuleOption(*render, o);
-    Value(*render, "--set", "NAME=VALUE", "set a parameter by its registered name", "\"Parameter Name=value\"",
+    SetOption(*render, o);
+    LookOption(*render, o);
+    Value(*render, "--save-look", "FILE", "write the settings used to a look file", "a file name",
           [&o](const std::string& v) {
-              const auto eq = v.find('=');
-              if (eq == std::string::npos || eq == 0) return false;
-              o.settings.push_back({v.substr(0, eq), v.substr(eq + 1), "--set \"" + v + "\""});
-              return true;
+              o.save_look = v;
+              return !v.empty();
+          });
+    Value(*render, "--compare", "split|side",
+          "write input and output side by side, or split down the middle with a thin line", "split or side",
+          [&o](const std::string& v) {
+              o.compare = v;
+              return v == "split" || v == "side";
           });
     Value(*render, "--depth", "8|16", "render depth (default: 8 for 8-bit inputs, 16 for deeper or float ones)",
           "8 or 16", [&o](const std::string& v) {
@@ -380,13 +417,7 @@ bool ParseArgs(int argc, const char* const* argv, const std::vector<ParamInfo>& 
               o.depth = int(n);
               return true;
           });
-    Value(*render, "--threads", "N", "worker threads, 0 = all cores (default 0)",
-          "a number from 0 (all cores) to 1024", [&o](const std::string& v) {
-              long long n = 0;
-              if (!ParseInt(v, n) || n < 0 || n > 1024) return false;
-              o.threads = int(n);
-              return true;
-          });
+    ThreadsOption(*render, o);
     Value(*render, "--scale", "A/B",
           "the input is a frame of a layer rendered at scale A/B (e.g. 1/2)",
           "a fraction A/B with 0 < A <= B (for example 1/2)",
@@ -471,10 +502,73 @@ bool ParseArgs(int argc, const char* const* argv, const std::vector<ParamInfo>& 
     Flag(*render, "--quiet", o.quiet, "no progress bar (shown only when standard error is a terminal)");
     const std::vector<std::string> param_options = AddParamOptions(*render, tool, params, o);
 
-    ModuleOption(*AddCommand(tool, o, Command::Params, "params",
-                             "list the effect's parameters: names, ranges, defaults, items"),
-                 o);
-    ModuleOption(*AddCommand(tool, o, Command::About, "about", "show the effect's About text"), o);
+    ModuleOption(*AddCommand(tool, o, Command::Looks, "looks", "list the named looks and their settings"), o);
+
+    CLI::App* sheet = AddCommand(tool, o, Command::Sheet, "sheet",
+                                 "a contact sheet: IN under every X-Process Type and Lens Type, or the steps "
+                                 "of --vary, in a labelled grid");
+    std::vector<std::string> sheet_files;
+    sheet->add_option("FILES", sheet_files, "IN OUT")->type_name("");
+    ModuleOption(*sheet, o);
+    SetOption(*sheet, o);
+    LookOption(*sheet, o);
+    Value(*sheet, "--vary", "NAME=FROM:TO:STEPS",
+          "step one parameter (or NAME=A,B,C); a second --vary makes a grid", "\"NAME=FROM:TO:STEPS\"",
+          [&o](const std::string& v) {
+              if (v.find('=') == std::string::npos) return false;
+              o.vary.push_back(v);
+              return true;
+          });
+    Value(*sheet, "--frame", "N", "the frame of a video or frame pattern (default 0)", "a frame number",
+          [&o](const std::string& v) {
+              long long n = 0;
+              if (!ParseInt(v, n) || n < 0 || n > 999999999) return false;
+              o.frame = int(n);
+              return true;
+          });
+    Value(*sheet, "--cell-width", "N", "width of a cell in pixels (default 320)", "a number from 16 to 4096",
+          [&o](const std::string& v) {
+              long long n = 0;
+              if (!ParseInt(v, n) || n < 16 || n > 4096) return false;
+              o.cell_width = int(n);
+              return true;
+          });
+    Value(*sheet, "--depth", "8|16", "render depth (default: as the input)", "8 or 16", [&o](const std::string& v) {
+        long long n = 0;
+        if (!ParseInt(v, n) || (n != 8 && n != 16)) return false;
+        o.depth = int(n);
+        return true;
+    });
+    ThreadsOption(*sheet, o);
+    Flag(*sheet, "--overwrite", o.overwrite, "replace an existing output file");
+    AddParamOptions(*sheet, tool, params, o);
+
+    CLI::App* lut = AddCommand(tool, o, Command::Lut, "lut",
+                               "write the look as a .cube 3D LUT for other grading tools (without the "
+                               "vignette and the dodge, which depend on the position)");
+    std::vector<std::string> lut_files;
+    lut->add_option("FILES", lut_files, "OUT.cube")->type_name("");
+    ModuleOption(*lut, o);
+    SetOption(*lut, o);
+    LookOption(*lut, o);
+    Value(*lut, "--size", "17|33|65", "lattice points along each axis (default 33)", "17, 33 or 65",
+          [&o](const std::string& v) {
+              long long n = 0;
+              if (!ParseInt(v, n) || (n != 17 && n != 33 && n != 65)) return false;
+              o.lut_size = int(n);
+              return true;
+          });
+    ThreadsOption(*lut, o);
+    Flag(*lut, "--overwrite", o.overwrite, "replace an existing output file");
+    AddParamOptions(*lut, tool, params, o);
+
+    CLI::App* params_command = AddCommand(tool, o, Command::Params, "params",
+                                          "list the effect's parameters: names, ranges, defaults, items");
+    ModuleOption(*params_command, o);
+    Flag(*params_command, "--json", o.json, "as JSON");
+    CLI::App* about = AddCommand(tool, o, Command::About, "about", "show the effect's About text");
+    ModuleOption(*about, o);
+    Flag(*about, "--json", o.json, "as JSON, with the module's file and the tool's version");
     CLI::App* help = AddCommand(tool, o, Command::Help, "help", "show this help, or one command's");
     std::string help_topic;
     help->add_option("COMMAND", help_topic, "the command to explain")->type_name("");
@@ -518,6 +612,21 @@ bool ParseArgs(int argc, const char* const* argv, const std::vector<ParamInfo>& 
         o.help = HelpText(tool, topic);
         return true;
     }
+    case Command::Sheet:
+        if (sheet_files.size() != 2 || sheet_files[0].empty() || sheet_files[1].empty()) {
+            error = "sheet takes an input and an output file name";
+            return false;
+        }
+        o.input = sheet_files[0];
+        o.output = sheet_files[1];
+        return true;
+    case Command::Lut:
+        if (lut_files.size() != 1 || lut_files[0].empty()) {
+            error = "lut takes one file name, the .cube to write";
+            return false;
+        }
+        o.output = lut_files[0];
+        return true;
     case Command::Render:
         if (o.chart) {
             if (files.size() != 1) {

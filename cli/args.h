@@ -11,7 +11,7 @@
 
 namespace velvetshade {
 
-enum class Command { Help, Version, Params, About, Render };
+enum class Command { Help, Version, Params, About, Render, Looks, Sheet, Lut };
 
 // A parameter value as the user wrote it, resolved later against the module.
 struct ParamSetting {
@@ -60,6 +60,15 @@ struct Options {
     std::string compression;
     bool overwrite = false;
     bool quiet = false;
+    std::string look;                  // --look: a look file or a named look
+    std::size_t look_at = 0;           // settings before this index come before the look
+    std::filesystem::path save_look;   // --save-look
+    bool json = false;                 // params, about: as JSON
+    std::string compare;               // render: "split" or "side"
+    int lut_size = 33;                 // lut: 17, 33 or 65
+    int frame = 0;                     // sheet: the frame of a video or frame pattern
+    std::vector<std::string> vary;     // sheet: "NAME=FROM:TO:STEPS"
+    int cell_width = 320;              // sheet
 };
 
 // The --module argument, read before the parameters are known; empty when

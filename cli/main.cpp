@@ -13,13 +13,20 @@
 
 #include "cli/args.h"
 #include "cli/chart.h"
+#include "cli/compare.h"
+#include "cli/contact_sheet.h"
+#include "cli/cube_lut.h"
 #include "cli/effect_renderer.h"
 #include "cli/image_io.h"
 #include "cli/input_file.h"
 #include "cli/interrupt.h"
+#include "cli/look_file.h"
+#include "cli/named_looks.h"
 #include "cli/output_file.h"
+#include "cli/params_json.h"
 #include "cli/progress.h"
 #include "cli/sequence.h"
+#include "cli/text_file.h"
 #include "cli/tiff_file.h"
 #include "cli/video.h"
 
@@ -96,6 +103,16 @@ void CountWritten(const fs::path& path) {
     if (!ec) g_tally.bytes += size;
 }
 
+// Renders image in place; with --compare, the result holds input and output.
+bool RenderFrame(const Options& o, EffectRenderer& effect, Image& image, std::string& error) {
+    const auto compare = ParseCompareMode(o.compare);
+    if (!compare) return effect.Render(image, error);
+    const Image before = image;
+    if (!effect.Render(image, error)) return false;
+    image = CompareImages(before, std::move(image), *compare);
+    return true;
+}
+
 // The chosen image output settings, carried by the image to its writer.
 void ApplyImageSettings(const Options& o, Image& image) {
     image.quality = o.quality;
@@ -125,7 +142,7 @@ int RenderPages(const Options& o, int pages, EffectRenderer& effect) {
     std::vector<Image> rendered(static_cast<std::size_t>(pages));
     for (int p = 0; p < pages; ++p) {
         Image& image = rendered[std::size_t(p)];
-        if (!ReadPage(o.input, o.depth, p, image, error) || !effect.Render(image, error)) {
+        if (!ReadPage(o.input, o.depth, p, image, error) || !RenderFrame(o, effect, image, error)) {
             progress.Finish();
             return Fail("page " + std::to_string(p + 1) + ": " + error);
         }
@@ -178,7 +195,7 @@ int RenderStill(const Options& o, EffectRenderer& effect) {
     }
     g_tally.clipped += image.clipped;
     ApplyImageSettings(o, image);
-    if (!effect.Render(image, error)) return Fail(error);
+    if (!RenderFrame(o, effect, image, error)) return Fail(error);
     if (!WriteAtomically(o.output, image, o.overwrite, error)) {
         return Fail(error);
     }
@@ -249,7 +266,7 @@ int RenderSequenceToVideo(const Options& o, const FramePattern& in, const std::v
         }
         g_tally.clipped += image.clipped;
         // A frame's number is its time: a missing one leaves its place to the one before.
-        if (!effect.Render(image, error) || !writer.Write(image, f - frames.front(), error)) {
+        if (!RenderFrame(o, effect, image, error) || !writer.Write(image, f - frames.front(), error)) {
             progress.Finish();
             return Fail("frame " + std::to_string(f) + ": " + error);
         }
@@ -294,7 +311,7 @@ int RenderSequence(const Options& o, FramePattern in, EffectRenderer& effect) {
         const fs::path out_path = FramePath(*out, f);
         const bool read = ReadImage(FramePath(in, f), o.depth, image, error);
         if (read) ApplyImageSettings(o, image);
-        if (!read || !effect.Render(image, error) || !WriteAtomically(out_path, image, o.overwrite, error)) {
+        if (!read || !RenderFrame(o, effect, image, error) || !WriteAtomically(out_path, image, o.overwrite, error)) {
             progress.Finish();
             return Fail("frame " + std::to_string(f) + ": " + error + " (" + std::to_string(done) +
                         " frames written before it)");
@@ -396,7 +413,7 @@ int RenderVideo(const Options& o, EffectRenderer& effect) {
         }
         if (!in_hand) ++number;
         if (number < first) continue;
-        if (!effect.Render(frame, error)) {
+        if (!RenderFrame(o, effect, frame, error)) {
             progress.Finish();
             return Fail("frame " + std::to_string(number) + ": " + error);
         }
@@ -462,11 +479,153 @@ bool CheckOutputOptions(const Options& o, std::string& error) {
 
 int Render(const Options& o, EffectRenderer& effect) {
     if (std::string error; !CheckOutputOptions(o, error)) return Fail(error, kUsage);
+    if (!o.compare.empty() && IsVideoPath(o.output)) {
+        return Fail("--compare writes images (an image or a frame pattern), not a video", kUsage);
+    }
     if (o.chart) return RenderStill(o, effect);
     if (const auto pattern = ParseFramePattern(o.input)) return RenderSequence(o, *pattern, effect);
     if (IsVideoPath(o.input)) return RenderVideo(o, effect);
     if (o.frames) return Fail("--frames applies to frame patterns like in.%04d.png and to videos", kUsage);
     return RenderStill(o, effect);
+}
+
+bool LoadLook(const std::string& argument, const std::vector<ParamInfo>& params, Look& look, std::string& error) {
+    fs::path file = argument;
+    if (!IsLookPath(argument) && !FindNamedLook(argument, file, error)) return false;
+    return ReadLookFile(file, params, look, error);
+}
+
+// The settings of the command line with the look's in its place: options
+// given after --look override it.
+bool Settings(const Options& o, const EffectRenderer& effect, std::vector<ParamSetting>& settings,
+              std::string& error) {
+    settings = o.settings;
+    if (o.look.empty()) return true;
+    Look look;
+    if (!LoadLook(o.look, effect.params(), look, error)) return false;
+    settings.insert(settings.begin() + std::ptrdiff_t(std::min(o.look_at, settings.size())),
+                    look.settings.begin(), look.settings.end());
+    return true;
+}
+
+int ListLooks(const EffectRenderer& effect) {
+    std::string error;
+    const fs::path folder = NamedLookFolder(error);
+    if (folder.empty()) return Fail(error);
+    for (const fs::path& file : NamedLookFiles(folder)) {
+        Look look;
+        if (!ReadLookFile(file, effect.params(), look, error)) return Fail(error);
+        std::cout << file.stem().string() << "  " << look.description << "\n    ";
+        for (std::size_t i = 0; i < look.settings.size(); ++i) {
+            std::cout << (i ? ", " : "") << look.settings[i].name << "=" << look.settings[i].value;
+        }
+        std::cout << "\n";
+    }
+    return 0;
+}
+
+std::string SettingsText(const std::vector<ParamInfo>& params, const std::vector<PF_ParamDef>& values) {
+    std::string text;
+    for (const auto& p : params) {
+        if (p.kind == ParamInfo::Kind::Other || std::size_t(p.index) >= values.size()) continue;
+        text += (text.empty() ? "" : ", ") + p.name + " " + ShownValue(p, values[std::size_t(p.index)]);
+    }
+    return text;
+}
+
+int WriteLut(const Options& o, EffectRenderer& effect, std::vector<ParamSetting> settings) {
+    std::string error;
+    if (!IsCubeSize(o.lut_size)) return Fail("--size takes 17, 33 or 65", kUsage);
+    if (o.output.extension() != ".cube") return Fail("the LUT is written as a .cube file; name it OUT.cube", kUsage);
+    if (!CheckOutputPath({}, o.output, o.overwrite, error)) return Fail(error);
+    std::string zeroed;
+    for (const char* name : kPositionParams) {
+        settings.push_back({name, "0", "lut"});
+        zeroed += std::string(zeroed.empty() ? "\"" : " and \"") + name + "\"";
+    }
+    if (!effect.Configure(settings, o.threads, Ratio{}, error)) return Fail(error, kUsage);
+    Image lattice = LatticeImage(o.lut_size);
+    if (!effect.Render(lattice, error)) return Fail(error);
+    std::string about;
+    effect.About(about, error);
+    const std::vector<std::string> comments = {
+        "velvetshade " VELVETSHADE_VERSION ": " + about.substr(0, about.find_first_of("\r\n")),
+        "The position-independent part of the look: " + zeroed + " at 0,",
+        "since the vignette and the dodge depend on where a pixel lies in the frame.",
+        "Settings: " + SettingsText(effect.params(), effect.values()),
+        "Each entry is the effect's exact 16-bit render of its lattice colour; red varies fastest."};
+    const std::string title = o.look.empty() ? "velvetshade" : "velvetshade " + fs::path(o.look).stem().string();
+    if (!WriteTextFile(o.output, CubeText(lattice, o.lut_size, comments, title), o.overwrite, error)) {
+        return Fail(error);
+    }
+    Note("the LUT holds the position-independent part of the look: " + zeroed + " at 0");
+    return 0;
+}
+
+bool ReadFrame(const Options& o, Image& image, std::string& error) {
+    if (const auto pattern = ParseFramePattern(o.input)) {
+        return ReadImage(FramePath(*pattern, o.frame), o.depth, image, error);
+    }
+    if (!IsVideoPath(o.input)) {
+        if (o.frame != 0) {
+            error = "--frame applies to videos and frame patterns";
+            return false;
+        }
+        return ReadImage(o.input, o.depth, image, error);
+    }
+    VideoInfo info;
+    VideoReader reader;
+    if (!ProbeVideo(o.input, info, error) ||
+        !reader.Open(o.input, info, o.depth ? o.depth : info.bits, o.threads, error)) {
+        return false;
+    }
+    for (int f = 0; f <= o.frame; ++f) {
+        bool end = false;
+        std::int64_t pts = 0;
+        if (!reader.Read(image, pts, end, error)) {
+            if (end) error = o.input.string() + " has no frame " + std::to_string(o.frame);
+            std::string ignored;
+            reader.Stop(ignored);
+            return false;
+        }
+    }
+    std::string ignored;
+    reader.Stop(ignored);
+    return true;
+}
+
+int WriteSheet(const Options& o, EffectRenderer& effect, const std::vector<ParamSetting>& settings) {
+    std::string error;
+    if (o.vary.size() > 2) return Fail("sheet takes at most two --vary: one down, one across", kUsage);
+    SheetAxis axes[2];
+    for (std::size_t i = 0; i < o.vary.size(); ++i) {
+        if (!ParseVary(o.vary[i], effect.params(), axes[i], error)) return Fail(error, kUsage);
+    }
+    if (o.vary.empty()) {
+        for (const auto& p : effect.params()) {
+            if (p.name == "X-Process Type") axes[0] = PopupAxis(p);
+            if (p.name == "Lens Type") axes[1] = PopupAxis(p);
+        }
+        if (axes[0].values.empty() || axes[1].values.empty()) {
+            return Fail("the effect has no \"X-Process Type\" and \"Lens Type\"; choose with --vary", kUsage);
+        }
+    }
+    if (!CheckOutputPath(o.input, o.output, o.overwrite, error) || !CanWriteImage(o.output, error)) {
+        return Fail(error);
+    }
+    Image input;
+    if (!ReadFrame(o, input, error)) return Fail(error);
+    const bool grid = !axes[1].values.empty();
+    const int count = int(axes[0].values.size());
+    const int columns = grid ? int(axes[1].values.size()) : std::min(count, 4);
+    const int rows = grid ? count : (count + columns - 1) / columns;
+    const SheetLayout layout = MakeLayout(input.width, input.height, o.cell_width, rows, columns);
+    Image sheet;
+    if (!MakeContactSheet(effect, input, layout, axes[0], axes[1], settings, o.threads, sheet, error)) {
+        return Fail(error);
+    }
+    if (!WriteAtomically(o.output, sheet, o.overwrite, error)) return Fail(error);
+    return 0;
 }
 
 // The module a run names, refused unless a regular file (a FIFO would block
@@ -492,11 +651,16 @@ int Run(const Options& o, EffectRenderer* effect, const std::string& load_error)
     case Command::About: {
         if (!effect) return Fail(load_error);
         if (o.command == Command::Params) {
-            std::cout << FormatParams(effect->params());
+            std::cout << (o.json ? ParamsJson(effect->params()) : FormatParams(effect->params()));
             return 0;
         }
         std::string text;
         if (!effect->About(text, error)) return Fail(error);
+        if (o.json) {
+            std::cout << AboutJson(text, VELVETSHADE_VERSION,
+                                   (o.module.empty() ? DefaultModulePath() : o.module).string());
+            return 0;
+        }
         // Name line and description come separated by a carriage return.
         std::string shown;
         for (std::size_t i = 0; i < text.size(); ++i) {
@@ -511,14 +675,31 @@ int Run(const Options& o, EffectRenderer* effect, const std::string& load_error)
         return 0;
     }
     case Command::Render:
+    case Command::Looks:
+    case Command::Sheet:
+    case Command::Lut:
         break;
     }
 
     if (!effect) return Fail(load_error);
-    if (!effect->Configure(o.settings, o.threads, o.scale, error)) return Fail(error, kUsage);
+    if (o.command == Command::Looks) return ListLooks(*effect);
+    std::vector<ParamSetting> settings;
+    if (!Settings(o, *effect, settings, error)) return Fail(error, kUsage);
+    if (o.command == Command::Lut) return WriteLut(o, *effect, settings);
+    if (o.command == Command::Sheet) return WriteSheet(o, *effect, settings);
+    if (!effect->Configure(settings, o.threads, o.scale, error)) return Fail(error, kUsage);
+    // The look file is written once the render is, and not at all if it fails.
+    if (!o.save_look.empty()) {
+        if (SameFile(o.save_look, o.output)) return Fail("--save-look and the output name the same file", kUsage);
+        if (!CheckOutputPath(o.input, o.save_look, o.overwrite, error)) return Fail(error);
+    }
     const auto start = std::chrono::steady_clock::now();
     const int code = Render(o, *effect);
     if (code != 0) return code;
+    if (!o.save_look.empty() &&
+        !WriteTextFile(o.save_look, LookJson(effect->params(), effect->values()), o.overwrite, error)) {
+        return Fail(error);
+    }
     if (g_tally.clipped > 0) {
         Note(std::to_string(g_tally.clipped) +
              " values outside 0..1 were clipped to that range, on which the look is defined");
@@ -550,7 +731,10 @@ int main(int argc, char** argv) {
         if (!ParseArgs(argc, argv, effect ? effect->params() : no_params, options, error)) {
             // Without the module its parameters are unknown options; the
             // module is the problem to report.
-            if (!effect && options.command == Command::Render) return Fail(load_error);
+            if (!effect && (options.command == Command::Render || options.command == Command::Sheet ||
+                            options.command == Command::Lut)) {
+                return Fail(load_error);
+            }
             return Fail(error, kUsage);
         }
         const int code = Run(options, effect.get(), load_error);

@@ -61,7 +61,7 @@ TEST(Args, RenderWithSettingsAndOptions) {
 TEST(Args, RefusesMalformedCommandLinesSayingWhy) {
     const std::vector<std::pair<std::vector<const char*>, std::string>> bad = {
         {{}, "no command given"},
-        {{"paint", "a", "b"}, "unknown command \"paint\"; the commands are render, params, about and help"},
+        {{"paint", "a", "b"}, "unknown command \"paint\"; the commands are render, looks, sheet, lut, params, about and help"},
         {{"rendr", "a", "b"}, "did you mean render?"},
         {{"render", "in.png"}, "render takes an input and an output"},
         {{"render", "a", "b", "c"}, "render takes an input and an output"},
@@ -83,7 +83,7 @@ TEST(Args, RefusesMalformedCommandLinesSayingWhy) {
         {{"render", "a", "b", "-x"}, "unknown option -x; options are spelled --name"},
         {{"render", "a", "b", "--sharpness", "3"},
          "unknown option --sharpness; the effect's parameters are --vignetting-radius, --vignetting-amount"},
-        {{"params", "--json"}, "unknown option --json (velvetshade params --help lists the options)"},
+        {{"looks", "--json"}, "--json is an option of params, not of looks"},
         {{"params", "--overwrite"}, "--overwrite is an option of render, not of params"},
         {{"about", "--color", "3"}, "--color is an option of render, not of about"},
         {{"--overwrite", "render", "a", "b"}, "--overwrite is an option of render; write it after the command"},
