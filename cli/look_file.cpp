@@ -113,8 +113,9 @@ bool ParseLook(std::string_view text, const std::string& source, const std::vect
     json doc;
     try {
         doc = json::parse(text);
-    } catch (const json::parse_error& e) {
-        // The library's message names the line and column; its prefix does not help.
+    } catch (const json::exception& e) {
+        // A syntax error or a number past a double's range. The library's
+        // message names the line and column; its prefix does not help.
         std::string why = e.what();
         if (const auto at = why.find("line "); at != std::string::npos) why = why.substr(at);
         error = source + ": not valid JSON: " + why;

@@ -93,6 +93,7 @@ TEST(LookFile, EveryErrorNamesTheKeyAndWhatIsAllowed) {
         {R"({"format": "velvetshade look", "version": "1", "parameters": {}})", {"\"version\"", "whole number"}},
         {R"({"version": 1, "parameters": {}})", {"\"format\"", "velvetshade look", "missing"}},
         {R"({"format": "velvetshade look", "version": 1, "parameters": {)", {"not valid JSON", "line 1"}},
+        {head + R"("parameters": {"Brightness": 1e400}})", {"not valid JSON", "number overflow", "1e400"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.json);
