@@ -77,6 +77,37 @@ void ModuleOption(CLI::App& app, Options& o) {
           });
 }
 
+void SetOption(CLI::App& app, Options& o) {
+    Value(app, "--set", "NAME=VALUE", "set a parameter by its registered name", "\"Parameter Name=value\"",
+          [&o](const std::string& v) {
+              const auto eq = v.find('=');
+              if (eq == std::string::npos || eq == 0) return false;
+              o.settings.push_back({v.substr(0, eq), v.substr(eq + 1), "--set \"" + v + "\""});
+              return true;
+          });
+}
+
+// The look takes its place among the parameter options: those after it
+// override it, it overrides those before.
+void LookOption(CLI::App& app, Options& o) {
+    Value(app, "--look", "FILE|NAME", "a look file, or a named look (velvetshade looks lists them)",
+          "a look file or a look name", [&o](const std::string& v) {
+              o.look = v;
+              o.look_at = o.settings.size();
+              return !v.empty();
+          });
+}
+
+void ThreadsOption(CLI::App& app, Options& o) {
+    Value(app, "--threads", "N", "worker threads, 0 = all cores (default 0)", "a number from 0 (all cores) to 1024",
+          [&o](const std::string& v) {
+              long long n = 0;
+              if (!ParseInt(v, n) || n < 0 || n > 1024) return false;
+              o.threads = int(n);
+              return true;
+          });
+}
+
 std::string Describe(const ParamInfo& p) {
     std::string text = p.name + ": ";
     if (p.kind == ParamInfo::Kind::Slider) {
@@ -194,7 +225,9 @@ std::string UnknownOption(const std::string& arg, const CLI::App& tool, const CL
     }
     const std::string message = "unknown option " + typed;
     if (const std::string near = Nearest(typed, known); near == typed) {
-        // Known to the command, but written before it.
+        // Known, but not where it stands: before its command, or after "--"
+        // with no command at all.
+        if (!command) return "unexpected " + typed + " (" + kTool + " --help lists the commands and options)";
         return typed + " is an option of " + command->get_name() + "; write it after the command";
     } else if (!near.empty()) {
         return message + "; did you mean " + near + "?";
@@ -260,7 +293,9 @@ parameter whose option name equals one of the tool's options is set with --set.
 
 IN and OUT are images (PNG, TIFF, JPEG, OpenEXR and the other formats OpenImageIO
 reads), frame patterns (shot.%04d.png or shot.####.png) or videos (.mp4 .mov .mkv
-.webm .avi ...; read and written through ffmpeg, keeping frame rate and audio).
+.webm .avi ...; read and written through ffmpeg, keeping each frame's timestamp, the
+rotation, the codec where it can, and every stream the output container holds). A
+pattern becomes a video and a video a pattern; --frames takes a part of either.
 OUT is written to a temporary file beside it and renamed into place when complete.
 )";
 
@@ -362,12 +397,18 @@ bool ParseArgs(int argc, const char* const* argv, const std::vector<ParamInfo>& 
     render->add_option("FILES", files, "IN OUT, or OUT with --chart")->type_name("");
     render->footer(std::string(kRenderNotes) + "\n" + kToolNotes);
     ModuleOption(*render, o);
-    Value(*render, "--set", "NAME=VALUE", "set a parameter by its registered name", "\"Parameter Name=value\"",
+    SetOption(*render, o);
+    LookOption(*render, o);
+    Value(*render, "--save-look", "FILE", "write the settings used to a look file", "a file name",
           [&o](const std::string& v) {
-              const auto eq = v.find('=');
-              if (eq == std::string::npos || eq == 0) return false;
-              o.settings.push_back({v.substr(0, eq), v.substr(eq + 1), "--set \"" + v + "\""});
-              return true;
+              o.save_look = v;
+              return !v.empty();
+          });
+    Value(*render, "--compare", "split|side",
+          "write input and output side by side, or split down the middle with a thin line", "split or side",
+          [&o](const std::string& v) {
+              o.compare = v;
+              return v == "split" || v == "side";
           });
     Value(*render, "--depth", "8|16", "render depth (default: 8 for 8-bit inputs, 16 for deeper or float ones)",
           "8 or 16", [&o](const std::string& v) {
@@ -376,25 +417,21 @@ bool ParseArgs(int argc, const char* const* argv, const std::vector<ParamInfo>& 
               o.depth = int(n);
               return true;
           });
-    Value(*render, "--threads", "N", "worker threads, 0 = all cores (default 0)",
-          "a number from 0 (all cores) to 1024", [&o](const std::string& v) {
-              long long n = 0;
-              if (!ParseInt(v, n) || n < 0 || n > 1024) return false;
-              o.threads = int(n);
-              return true;
-          });
+    ThreadsOption(*render, o);
     Value(*render, "--scale", "A/B",
           "the input is a frame of a layer rendered at scale A/B (e.g. 1/2)",
           "a fraction A/B with 0 < A <= B (for example 1/2)",
           [&o](const std::string& v) { return ParseRatio(v, o.scale); });
-    Value(*render, "--frames", "A-B", "frames of a frame pattern (default: all present on disk)",
+    Value(*render, "--frames", "A-B", "frames of a frame pattern, or of a video counted from 1 (default: all)",
           "FIRST-LAST (for example 1-48) or one frame number", [&o](const std::string& v) {
               FrameRange range;
               if (!ParseFrameRange(v, range)) return false;
               o.frames = range;
               return true;
           });
-    Value(*render, "--codec", "NAME", "video encoder for video output (default: the container's usual one)",
+    Value(*render, "--codec", "NAME",
+          "video encoder for video output (default: the source's codec where the container takes it, else the "
+          "container's usual one)",
           "an FFmpeg encoder name", [&o](const std::string& v) {
               if (v.empty() || v.find_first_of(" \t\n") != std::string::npos) return false;
               o.codec = v;
@@ -407,13 +444,76 @@ bool ParseArgs(int argc, const char* const* argv, const std::vector<ParamInfo>& 
               o.crf = int(n);
               return true;
           });
-    Value(*render, "--compression", "N",
-          "deflate level of PNG and deflate TIFF outputs, 0 (none) to 9 (smallest, slowest); default 1: "
-          "files no larger than FFmpeg's at a fraction of its time",
-          "a level from 0 (none) to 9 (smallest)", [&o](const std::string& v) {
+    const auto word = [](const std::string& v) {
+        return !v.empty() && v.find_first_of(" \t\n=") == std::string::npos;
+    };
+    Value(*render, "--preset", "NAME", "encoder speed preset for video output (x264: ultrafast .. veryslow)",
+          "an encoder preset name", [&o, word](const std::string& v) {
+              o.preset = v;
+              return word(v);
+          });
+    Value(*render, "--pix-fmt", "NAME",
+          "pixel format of video output (default: the source's where the encoder takes it)",
+          "an FFmpeg pixel format name like yuv420p", [&o, word](const std::string& v) {
+              o.pix_fmt = v;
+              return word(v);
+          });
+    Value(*render, "--audio", "copy|encode",
+          "audio of video output: copied where the container takes it (default), or re-encoded",
+          "copy or encode", [&o](const std::string& v) {
+              o.audio = Lower(v);
+              return o.audio == "copy" || o.audio == "encode";
+          });
+    Value(*render, "--rate", "FPS", "frames per second of a frame pattern rendered to a video (default 24)",
+          "a rate like 24, 25, 29.97 or 30000/1001", [&o](const std::string& v) {
+              const auto slash = v.find('/');
+              long long num = 0, den = 1;
+              double value = 0;
+              if (slash != std::string::npos) {
+                  if (!ParseInt(v.substr(0, slash), num) || !ParseInt(v.substr(slash + 1), den) || den <= 0) {
+                      return false;
+                  }
+                  value = double(num) / double(den);
+              } else {
+                  const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), value);
+                  if (ec != std::errc() || end != v.data() + v.size()) return false;
+              }
+              if (!(value > 0 && value <= 1000)) return false;
+              o.rate = v;
+              return true;
+          });
+    Value(*render, "--quality", "N", "quality of lossy image output (JPEG, WebP), 1 to 100",
+          "a number from 1 to 100", [&o](const std::string& v) {
               long long n = 0;
-              if (!ParseInt(v, n) || n < 0 || n > 9) return false;
-              o.compression = int(n);
+              if (!ParseInt(v, n) || n < 1 || n > 100) return false;
+              o.quality = int(n);
+              return true;
+          });
+    // NAME, N or NAME:N: a compression name (TIFF, OpenEXR, PNG) and a
+    // deflate level (PNG, deflate TIFF).
+    Value(*render, "--compression", "NAME[:N]|N",
+          "compression of image output by name (TIFF: none, lzw, deflate, packbits; OpenEXR: zip, piz, dwaa, ...; "
+          "PNG: zip), and/or a deflate level of PNG and deflate TIFF outputs, 0 (none) to 9 (smallest, slowest); "
+          "default level 1: files no larger than FFmpeg's at a fraction of its time",
+          "a compression name, a level from 0 to 9, or NAME:LEVEL", [&o, word](const std::string& v) {
+              const std::string lower = Lower(v);
+              const auto colon = lower.rfind(':');
+              std::string name = lower, level;
+              if (colon != std::string::npos) {
+                  name = lower.substr(0, colon);
+                  level = lower.substr(colon + 1);
+                  if (name.empty()) return false;
+              } else if (!lower.empty() && lower.find_first_not_of("0123456789") == std::string::npos) {
+                  name.clear();
+                  level = lower;
+              }
+              long long n = -1;
+              if (colon != std::string::npos || !level.empty()) {
+                  if (!ParseInt(level, n) || n < 0 || n > 9) return false;
+              }
+              if (!name.empty() && (!word(name) || !std::isalpha(static_cast<unsigned char>(name[0])))) return false;
+              o.compression = name;
+              o.compression_level = int(n);
               return true;
           });
     Flag(*render, "--chart", o.chart, "render the built-in test chart instead of an input");
@@ -424,10 +524,73 @@ bool ParseArgs(int argc, const char* const* argv, const std::vector<ParamInfo>& 
     Flag(*render, "--quiet", o.quiet, "no progress bar (shown only when standard error is a terminal)");
     const std::vector<std::string> param_options = AddParamOptions(*render, tool, params, o);
 
-    ModuleOption(*AddCommand(tool, o, Command::Params, "params",
-                             "list the effect's parameters: names, ranges, defaults, items"),
-                 o);
-    ModuleOption(*AddCommand(tool, o, Command::About, "about", "show the effect's About text"), o);
+    ModuleOption(*AddCommand(tool, o, Command::Looks, "looks", "list the named looks and their settings"), o);
+
+    CLI::App* sheet = AddCommand(tool, o, Command::Sheet, "sheet",
+                                 "a contact sheet: IN under every X-Process Type and Lens Type, or the steps "
+                                 "of --vary, in a labelled grid");
+    std::vector<std::string> sheet_files;
+    sheet->add_option("FILES", sheet_files, "IN OUT")->type_name("");
+    ModuleOption(*sheet, o);
+    SetOption(*sheet, o);
+    LookOption(*sheet, o);
+    Value(*sheet, "--vary", "NAME=FROM:TO:STEPS",
+          "step one parameter (or NAME=A,B,C); a second --vary makes a grid", "\"NAME=FROM:TO:STEPS\"",
+          [&o](const std::string& v) {
+              if (v.find('=') == std::string::npos) return false;
+              o.vary.push_back(v);
+              return true;
+          });
+    Value(*sheet, "--frame", "N", "the frame of a video or frame pattern (default 0)", "a frame number",
+          [&o](const std::string& v) {
+              long long n = 0;
+              if (!ParseInt(v, n) || n < 0 || n > 999999999) return false;
+              o.frame = int(n);
+              return true;
+          });
+    Value(*sheet, "--cell-width", "N", "width of a cell in pixels (default 320)", "a number from 16 to 4096",
+          [&o](const std::string& v) {
+              long long n = 0;
+              if (!ParseInt(v, n) || n < 16 || n > 4096) return false;
+              o.cell_width = int(n);
+              return true;
+          });
+    Value(*sheet, "--depth", "8|16", "render depth (default: as the input)", "8 or 16", [&o](const std::string& v) {
+        long long n = 0;
+        if (!ParseInt(v, n) || (n != 8 && n != 16)) return false;
+        o.depth = int(n);
+        return true;
+    });
+    ThreadsOption(*sheet, o);
+    Flag(*sheet, "--overwrite", o.overwrite, "replace an existing output file");
+    AddParamOptions(*sheet, tool, params, o);
+
+    CLI::App* lut = AddCommand(tool, o, Command::Lut, "lut",
+                               "write the look as a .cube 3D LUT for other grading tools (without the "
+                               "vignette and the dodge, which depend on the position)");
+    std::vector<std::string> lut_files;
+    lut->add_option("FILES", lut_files, "OUT.cube")->type_name("");
+    ModuleOption(*lut, o);
+    SetOption(*lut, o);
+    LookOption(*lut, o);
+    Value(*lut, "--size", "17|33|65", "lattice points along each axis (default 33)", "17, 33 or 65",
+          [&o](const std::string& v) {
+              long long n = 0;
+              if (!ParseInt(v, n) || (n != 17 && n != 33 && n != 65)) return false;
+              o.lut_size = int(n);
+              return true;
+          });
+    ThreadsOption(*lut, o);
+    Flag(*lut, "--overwrite", o.overwrite, "replace an existing output file");
+    AddParamOptions(*lut, tool, params, o);
+
+    CLI::App* params_command = AddCommand(tool, o, Command::Params, "params",
+                                          "list the effect's parameters: names, ranges, defaults, items");
+    ModuleOption(*params_command, o);
+    Flag(*params_command, "--json", o.json, "as JSON");
+    CLI::App* about = AddCommand(tool, o, Command::About, "about", "show the effect's About text");
+    ModuleOption(*about, o);
+    Flag(*about, "--json", o.json, "as JSON, with the module's file and the tool's version");
     CLI::App* help = AddCommand(tool, o, Command::Help, "help", "show this help, or one command's");
     std::string help_topic;
     help->add_option("COMMAND", help_topic, "the command to explain")->type_name("");
@@ -471,6 +634,21 @@ bool ParseArgs(int argc, const char* const* argv, const std::vector<ParamInfo>& 
         o.help = HelpText(tool, topic);
         return true;
     }
+    case Command::Sheet:
+        if (sheet_files.size() != 2 || sheet_files[0].empty() || sheet_files[1].empty()) {
+            error = "sheet takes an input and an output file name";
+            return false;
+        }
+        o.input = sheet_files[0];
+        o.output = sheet_files[1];
+        return true;
+    case Command::Lut:
+        if (lut_files.size() != 1 || lut_files[0].empty()) {
+            error = "lut takes one file name, the .cube to write";
+            return false;
+        }
+        o.output = lut_files[0];
+        return true;
     case Command::Render:
         if (o.chart) {
             if (files.size() != 1) {

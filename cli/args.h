@@ -11,7 +11,7 @@
 
 namespace velvetshade {
 
-enum class Command { Help, Version, Params, About, Render };
+enum class Command { Help, Version, Params, About, Render, Looks, Sheet, Lut };
 
 // A parameter value as the user wrote it, resolved later against the module.
 struct ParamSetting {
@@ -48,11 +48,30 @@ struct Options {
     int threads = 0;  // 0: all cores
     Ratio scale;
     std::optional<FrameRange> frames;
+    // Video output.
     std::string codec;
     int crf = -1;  // -1: the encoder's default
-    int compression = -1;  // deflate level of image outputs; -1: the format's default
+    std::string preset;
+    std::string pix_fmt;
+    std::string audio;  // "copy", "encode"; empty: copy where the container takes it
+    std::string rate;   // frames per second of a frame pattern made into a video; empty: 24
+    // Image output.
+    int quality = 0;    // 1..100 for lossy formats; 0: the format's default
+    // --compression: a name (empty: the source's or the format's default)
+    // and a deflate level parsed from it (-1: the format's default).
+    std::string compression;
+    int compression_level = -1;
     bool overwrite = false;
     bool quiet = false;
+    std::string look;                  // --look: a look file or a named look
+    std::size_t look_at = 0;           // settings before this index come before the look
+    std::filesystem::path save_look;   // --save-look
+    bool json = false;                 // params, about: as JSON
+    std::string compare;               // render: "split" or "side"
+    int lut_size = 33;                 // lut: 17, 33 or 65
+    int frame = 0;                     // sheet: the frame of a video or frame pattern
+    std::vector<std::string> vary;     // sheet: "NAME=FROM:TO:STEPS"
+    int cell_width = 320;              // sheet
 };
 
 // The --module argument, read before the parameters are known; empty when

@@ -26,6 +26,8 @@ public:
                                                 std::string& error);
 
     const std::vector<ParamInfo>& params() const { return params_; }
+    // The values the last Configure set, as the host holds them.
+    const std::vector<PF_ParamDef>& values() const { return values_; }
     // The About message as the module wrote it (name line and description
     // separated by a carriage return).
     bool About(std::string& text, std::string& error);

@@ -1,6 +1,8 @@
 #include "cli/image_io.h"
 
 #include <dlfcn.h>
+
+#include <cstdio>
 #include <system_error>
 
 #include "cli/input_file.h"
@@ -52,6 +54,15 @@ const ImageLibrary* Library(std::string& error) {
     return nullptr;
 }
 
+bool StartsLikeJpeg(const fs::path& path) {
+    unsigned char head[3] = {};
+    std::FILE* f = std::fopen(path.c_str(), "rbe");
+    if (f == nullptr) return false;
+    const bool jpeg = std::fread(head, 1, 3, f) == 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF;
+    std::fclose(f);
+    return jpeg;
+}
+
 }  // namespace
 
 void ChangeDepth(Image& image, int depth) {
@@ -95,13 +106,22 @@ bool CanWriteImage(const fs::path& path, std::string& error) {
 
 bool EncodeImage(const fs::path& format_path, const Image& image, std::vector<std::string>& notes,
                  std::vector<unsigned char>& bytes, std::string& error, const WriteSettings& settings) {
-    if (IsJpegName(format_path) && CanWriteJpegDirectly(image)) return EncodeJpeg(format_path, image, bytes, error);
-    // PNG through our own writer unless the source's Exif would be lost on
-    // the way.
-    if (IsPngName(format_path) && !image.tags.exif) {
+    // The direct JPEG writer keeps the source's quantisation; a quality asked
+    // for goes through the library.
+    if (IsJpegName(format_path) && CanWriteJpegDirectly(image) && image.quality == 0) {
+        return EncodeJpeg(format_path, image, bytes, error);
+    }
+    // Our own PNG writer carries neither Exif nor the rest of a camera's
+    // metadata, and knows no compression but zip.
+    const bool library_metadata = image.tags.exif || image.tags.more_metadata;
+    if (IsPngName(format_path) && !library_metadata && (image.compression.empty() || image.compression == "zip")) {
         return EncodePng(format_path, image, settings.compression, settings.workers, bytes, error);
     }
-    if (IsTiffName(format_path) && !(image.tags.exif && image.source_format == "jpeg" && !image.source)) {
+    // A source with a camera's metadata goes out through the library as a
+    // TIFF too: its Exif, XMP and IPTC travel with its description, which
+    // libtiff's writer does not carry. Exif of a file read without the
+    // library is looked at by the library first.
+    if (IsTiffName(format_path) && !image.tags.more_metadata && !(image.tags.exif && !image.source)) {
         return EncodeTiff(format_path, image, settings, bytes, error);
     }
     const ImageLibrary* library = Library(error);
@@ -109,23 +129,70 @@ bool EncodeImage(const fs::path& format_path, const Image& image, std::vector<st
         error = "cannot write " + format_path.string() + ": " + error;
         return false;
     }
-    if (IsTiffName(format_path)) {
-        // A JPEG read without the library keeps the tags a TIFF carries
-        // (description, date, artist...) in its Exif, which the library reads.
-        std::shared_ptr<const LibraryDescription> described;
-        if (!library->describe(image.source_path, described, error)) return false;
-        Image tagged = image;
-        tagged.tags = library->tags(*described, image.has_alpha);
-        return EncodeTiff(format_path, tagged, settings, bytes, error);
-    }
     // A file read without the library goes elsewhere: the library's own
     // description of the source goes with it, as if the library had read it.
     std::shared_ptr<const LibraryDescription> described;
     if (!image.source && !image.source_path.empty()) {
         if (!library->describe(image.source_path, described, error)) return false;
     }
+    if (IsTiffName(format_path) && described) {
+        // Exif holding only the tags a TIFF carries (description, date,
+        // artist...) needs no library writer.
+        Image tagged = image;
+        tagged.tags = library->tags(*described, image.has_alpha);
+        if (!tagged.tags.more_metadata) return EncodeTiff(format_path, tagged, settings, bytes, error);
+    }
     return library->encode(format_path, image, described ? described.get() : image.source.get(), notes, bytes,
                            error);
+}
+
+int CountPages(const fs::path& path) {
+    std::string error;
+    // A FIFO or device would block the first reader; reading reports it.
+    if (!CheckInputFile(path, error)) return 0;
+    if (IsTiffFile(path)) return CountTiffPages(path);
+    // PNGs read without the library and JPEGs hold one image: asking the
+    // library would load it for nothing.
+    if (IsDirectPng(path) || StartsLikeJpeg(path)) return 1;
+    const ImageLibrary* library = Library(error);
+    return library == nullptr ? 0 : library->count_pages(path);
+}
+
+bool ReadPage(const fs::path& path, int depth, int page, Image& image, std::string& error) {
+    if (page == 0) return ReadImage(path, depth, image, error);
+    // Later pages of a TIFF through the library, which reads any page.
+    const ImageLibrary* library = Library(error);
+    if (library == nullptr) {
+        error = "cannot read " + path.string() + ": " + error;
+        return false;
+    }
+    return library->read_page(path, depth, page, image, error);
+}
+
+bool CanWritePages(const fs::path& path) {
+    std::string error;
+    const ImageLibrary* library = Library(error);
+    return library != nullptr && library->can_write_pages(path);
+}
+
+bool EncodePages(const fs::path& format_path, const std::vector<Image>& pages, std::vector<std::string>& notes,
+                 std::vector<unsigned char>& bytes, std::string& error, const WriteSettings& settings) {
+    if (pages.size() == 1) return EncodeImage(format_path, pages.front(), notes, bytes, error, settings);
+    const ImageLibrary* library = Library(error);
+    if (library == nullptr) {
+        error = "cannot write " + format_path.string() + ": " + error;
+        return false;
+    }
+    // Pages read by libtiff carry no library description: give them one.
+    std::vector<Image> described;
+    const std::vector<Image>* all = &pages;
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        if (pages[i].source || pages[i].source_path.empty()) continue;
+        if (described.empty()) described = pages;
+        if (!library->describe(pages[i].source_path, described[i].source, error)) return false;
+        all = &described;
+    }
+    return library->encode_pages(format_path, *all, notes, bytes, error);
 }
 
 }  // namespace velvetshade

@@ -34,6 +34,9 @@ struct ImageTags {
     // The source holds Exif, which only the image library reads or carries
     // into another format.
     bool exif = false;
+    // The source holds what only the image library writes back (Exif, GPS,
+    // XMP, IPTC, make and model), so a TIFF of it goes through the library.
+    bool more_metadata = false;
 };
 
 // A marker of a JPEG source (Exif, XMP, ICC profile, IPTC, comment), written
@@ -73,6 +76,13 @@ struct Image {
     std::vector<std::pair<std::string, std::string>> attributes;
     ImageTags tags;
     JpegSource jpeg;  // read without the library
+    // Values of a float source outside 0..1, clipped on reading.
+    long long clipped = 0;
+    // Asked for on the command line: 1..100 for lossy formats (0: the
+    // format's default) and a compression name (empty: the source's or the
+    // format's default).
+    int quality = 0;
+    std::string compression;
 
     // Pixels all zero. Inline: the image library module fills images too.
     void Allocate(int w, int h, int bits) {
@@ -116,6 +126,17 @@ struct WriteSettings {
 bool EncodeImage(const std::filesystem::path& path, const Image& image, std::vector<std::string>& notes,
                  std::vector<unsigned char>& bytes, std::string& error, const WriteSettings& settings = {});
 
+// Images holding several (GIF frames, TIFF pages): how many, 1 for most
+// files, 0 when it cannot tell.
+int CountPages(const std::filesystem::path& path);
+// page from 0; the first page is what ReadImage reads.
+bool ReadPage(const std::filesystem::path& path, int depth, int page, Image& image, std::string& error);
+// Whether the format named by the extension holds several images in a file.
+bool CanWritePages(const std::filesystem::path& path);
+bool EncodePages(const std::filesystem::path& path, const std::vector<Image>& pages,
+                 std::vector<std::string>& notes, std::vector<unsigned char>& bytes, std::string& error,
+                 const WriteSettings& settings = {});
+
 // The image library module's entry points.
 struct ImageLibrary {
     bool (*read)(const std::filesystem::path& path, int depth, Image& image, std::string& error);
@@ -129,7 +150,11 @@ struct ImageLibrary {
                      std::string& error);
     // The tags a TIFF written from an image so described carries.
     ImageTags (*tags)(const LibraryDescription& description, bool alpha);
-
+    bool (*read_page)(const std::filesystem::path& path, int depth, int page, Image& image, std::string& error);
+    int (*count_pages)(const std::filesystem::path& path);
+    bool (*can_write_pages)(const std::filesystem::path& path);
+    bool (*encode_pages)(const std::filesystem::path& path, const std::vector<Image>& pages,
+                         std::vector<std::string>& notes, std::vector<unsigned char>& bytes, std::string& error);
 };
 
 }  // namespace velvetshade

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <fcntl.h>
 #include <map>
+#include <pthread.h>
 #include <mutex>
 #include <set>
 #include <string>
@@ -33,18 +34,9 @@ Registry& TheRegistry() {
 }
 
 std::atomic<bool> g_requested{false};
-int g_wake[2] = {-1, -1};
 // The error output as it was at start: a library call may have pointed
 // descriptor 2 elsewhere for a while.
 int g_stderr = 2;
-
-extern "C" void OnInterrupt(int) {
-    const int saved = errno;
-    g_requested = true;
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(g_wake[1], &byte, 1);
-    errno = saved;
-}
 
 void Say(const std::string& text) {
     for (std::size_t done = 0; done < text.size();) {
@@ -74,33 +66,36 @@ void Say(const std::string& text) {
     ::_exit(kExitInterrupted);
 }
 
+sigset_t InterruptSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    return set;
+}
+
+// The only thread that takes the signals: every other one, started after
+// main blocked them, has them blocked too, so no handler runs anywhere.
 void Watch() {
-    char byte;
-    for (;;) {
-        const ssize_t n = ::read(g_wake[0], &byte, 1);
-        if (n == 1) CleanUpAndExit();
-        if (n < 0 && errno == EINTR) continue;
-        return;
-    }
+    const sigset_t set = InterruptSignals();
+    int sig = 0;
+    while (::sigwait(&set, &sig) != 0) {}
+    g_requested = true;
+    CleanUpAndExit();
 }
 
 }  // namespace
 
 void InstallInterruptHandling() {
-    if (::pipe2(g_wake, O_CLOEXEC) != 0) return;  // then the default action ends the run
     if (const int fd = ::fcntl(2, F_DUPFD_CLOEXEC, 3); fd >= 0) g_stderr = fd;
     // A sanitizer's report, too, must not vanish with a library's silenced lines.
     if (__sanitizer_set_report_fd != nullptr) {
         __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<std::intptr_t>(g_stderr)));
     }
     TheRegistry();
+    const sigset_t set = InterruptSignals();
+    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
     std::thread(Watch).detach();
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
 }
 
 void AwaitInterruptExit() {

@@ -1,7 +1,7 @@
 // Ctrl-C and SIGTERM end a run within moments wherever it is, even blocked
-// inside a library call: a watchdog thread, woken by the signal handler,
-// stops the child programs, removes the temporary files still registered,
-// says what was not written and exits with 130.
+// inside a library call: a watchdog thread, the only one that takes these
+// signals, stops the child programs, removes the temporary files still
+// registered, says what was not written and exits with 130.
 #pragma once
 
 #include <filesystem>
@@ -11,7 +11,8 @@ namespace velvetshade {
 
 constexpr int kExitInterrupted = 130;
 
-// Installs the handlers and starts the watchdog; once, from main.
+// Blocks the signals and starts the watchdog; once, from main, before any
+// other thread starts (threads inherit the blocked signals).
 void InstallInterruptHandling();
 
 // Blocks for good when a signal arrived, so that no other outcome than the

@@ -64,13 +64,21 @@ bool Subprocess::Start(const std::vector<std::string>& argv, Pipe pipe, std::str
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
+    // The child takes signals again: ours are left to the interrupt watchdog.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
     int rc;
     {
         const InterruptLock lock;
-        rc = ::posix_spawnp(&pid_, program_.c_str(), &actions, nullptr, args.data(), environ);
+        rc = ::posix_spawnp(&pid_, program_.c_str(), &actions, &attributes, args.data(), environ);
         if (rc == 0) RegisterChild(pid_);
     }
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
     if (pipe == Pipe::FromChild) {
         ::close(ends[1]);
         fd_ = ends[0];

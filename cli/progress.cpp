@@ -14,6 +14,22 @@ std::string FormatDuration(double seconds) {
     return text;
 }
 
+std::string SummaryLine(long long frames, double seconds, std::uintmax_t bytes, const std::string& output) {
+    char text[160];
+    const double fps = seconds > 0 ? double(frames) / seconds : 0.0;
+    const char* units[] = {"bytes", "kB", "MB", "GB", "TB"};
+    double size = double(bytes);
+    int unit = 0;
+    while (size >= 1000 && unit < 4) {
+        size /= 1000;
+        ++unit;
+    }
+    std::snprintf(text, sizeof text, unit == 0 ? "%lld frame%s in %.1f s (%.1f fps), %.0f %s written to " :
+                                                 "%lld frame%s in %.1f s (%.1f fps), %.1f %s written to ",
+                  frames, frames == 1 ? "" : "s", seconds, fps, size, units[unit]);
+    return text + output;
+}
+
 std::string ProgressLine(long long done, long long total, double elapsed_seconds, int width) {
     const double fps = elapsed_seconds > 0 ? double(done) / elapsed_seconds : 0.0;
     char counts[96];

@@ -76,13 +76,81 @@ std::vector<int> FindFrames(const FramePattern& pattern) {
     return frames;
 }
 
+namespace {
+
+// Names in the pattern's directory with its prefix and suffix around digits only.
+std::vector<std::string> NumberedNames(const FramePattern& pattern) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    const fs::path dir = pattern.directory.empty() ? fs::path(".") : pattern.directory;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() <= pattern.prefix.size() + pattern.suffix.size() || !name.starts_with(pattern.prefix) ||
+            !name.ends_with(pattern.suffix)) {
+            continue;
+        }
+        const std::string digits = name.substr(pattern.prefix.size(),
+                                               name.size() - pattern.prefix.size() - pattern.suffix.size());
+        if (std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            names.push_back(name);
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
+bool ResolvePadding(FramePattern& pattern, std::string& note) {
+    if (pattern.digits != 0 || !FindFrames(pattern).empty()) return false;
+    // "%d" against "shot.0001.png": the files say how wide the number is,
+    // when they all agree.
+    std::size_t width = 0;
+    for (const std::string& name : NumberedNames(pattern)) {
+        const std::size_t w = name.size() - pattern.prefix.size() - pattern.suffix.size();
+        if (width != 0 && w != width) return false;
+        width = w;
+    }
+    if (width < 2 || width > 9) return false;
+    const std::string asked = pattern.prefix + "%d" + pattern.suffix;
+    pattern.digits = int(width);
+    note = "read " + asked + " as " + pattern.prefix + "%0" + std::to_string(width) + "d" + pattern.suffix +
+           ", the way the files are numbered";
+    return true;
+}
+
+std::string GapNote(const std::vector<int>& frames) {
+    if (frames.size() < 2) return {};
+    long long missing = 0;
+    int first_missing = 0;
+    for (std::size_t i = 1; i < frames.size(); ++i) {
+        const long long gap = (long long)frames[i] - frames[i - 1] - 1;
+        if (gap > 0 && missing == 0) first_missing = frames[i - 1] + 1;
+        missing += gap;
+    }
+    if (missing == 0) return {};
+    return std::to_string(missing) + " frame" + (missing == 1 ? " is" : "s are") + " missing between " +
+           std::to_string(frames.front()) + " and " + std::to_string(frames.back()) + ", the first is frame " +
+           std::to_string(first_missing);
+}
+
 bool ListFrames(const FramePattern& pattern, const std::optional<FrameRange>& range,
                 std::vector<int>& frames, std::string& error) {
     frames.clear();
     if (!range) {
         frames = FindFrames(pattern);
         if (frames.empty()) {
-            error = "no frames found for " + (pattern.directory / (pattern.prefix + "*" + pattern.suffix)).string();
+            error = "no frames found: looked for names like " + FramePath(pattern, 1).string() +
+                    (pattern.digits > 1 ? " (" + std::to_string(pattern.digits) + "-digit numbers)"
+                                        : " (numbers without zero padding)");
+            const auto near = NumberedNames(pattern);
+            if (near.empty()) {
+                error += "; no file there starts with \"" + pattern.prefix + "\" and ends with \"" +
+                         pattern.suffix + "\"";
+            } else {
+                error += "; there are " + std::to_string(near.size()) + " other numbered files like " + near.front();
+                if (near.size() > 1) error += " .. " + near.back();
+            }
             return false;
         }
         return true;

@@ -25,6 +25,13 @@ std::filesystem::path FramePath(const FramePattern& pattern, int frame);
 // Frame numbers of files on disk that the pattern names, ascending.
 std::vector<int> FindFrames(const FramePattern& pattern);
 
+// A pattern without padding ("%d") that names no file takes the width of
+// the files there, if they all have one; note says so.
+bool ResolvePadding(FramePattern& pattern, std::string& note);
+
+// "2 frames are missing between 1 and 10, the first is frame 4"; empty when none is.
+std::string GapNote(const std::vector<int>& frames);
+
 // The frames to render: the range when given, else all found on disk. Fails
 // with a message naming the first missing frame or when none exist.
 bool ListFrames(const FramePattern& pattern, const std::optional<FrameRange>& range,

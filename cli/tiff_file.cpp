@@ -320,6 +320,17 @@ void ReadTags(TIFF* tif, ImageTags& tags) {
     if (TIFFGetField(tif, TIFFTAG_PREDICTOR, &value) == 1) tags.predictor = value;
     toff_t exif_directory = 0;
     tags.exif = TIFFGetField(tif, TIFFTAG_EXIFIFD, &exif_directory) == 1 && exif_directory != 0;
+    // What this writer does not carry: a camera's Exif and GPS directories,
+    // XMP, IPTC, make and model.
+    toff_t offset = 0;
+    std::uint32_t count = 0;
+    const void* data = nullptr;
+    const char* name = nullptr;
+    tags.more_metadata = TIFFGetField(tif, TIFFTAG_EXIFIFD, &offset) == 1 ||
+                         TIFFGetField(tif, TIFFTAG_GPSIFD, &offset) == 1 ||
+                         TIFFGetField(tif, TIFFTAG_XMLPACKET, &count, &data) == 1 ||
+                         TIFFGetField(tif, TIFFTAG_RICHTIFFIPTC, &count, &data) == 1 ||
+                         TIFFGetField(tif, TIFFTAG_MAKE, &name) == 1 || TIFFGetField(tif, TIFFTAG_MODEL, &name) == 1;
     std::uint32_t icc_size = 0;
     const void* icc = nullptr;
     if (TIFFGetField(tif, TIFFTAG_ICCPROFILE, &icc_size, &icc) == 1 && icc != nullptr) {
@@ -365,9 +376,19 @@ std::string Attribute(const Image& image, const char* name) {
     return {};
 }
 
+// The names --compression takes for TIFFs.
+int CompressionCode(const std::string& name) {
+    if (name == "none") return COMPRESSION_NONE;
+    if (name == "lzw") return COMPRESSION_LZW;
+    if (name == "deflate" || name == "zip") return COMPRESSION_ADOBE_DEFLATE;
+    if (name == "packbits") return COMPRESSION_PACKBITS;
+    return -1;
+}
+
 bool WriteTags(TIFF* tif, const Image& image, int channels) {
     const ImageTags& t = image.tags;
-    const std::uint16_t compression = WrittenCompression(t.compression);
+    const std::uint16_t compression =
+        image.compression.empty() ? WrittenCompression(t.compression) : std::uint16_t(CompressionCode(image.compression));
     bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, std::uint32_t(image.width)) &&
               TIFFSetField(tif, TIFFTAG_IMAGELENGTH, std::uint32_t(image.height)) &&
               TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, std::uint16_t(channels)) &&
@@ -533,6 +554,14 @@ bool IsTiffFile(const fs::path& path) {
            (head[0] == 'M' && head[1] == 'M' && head[2] == 0 && (head[3] == 42 || head[3] == 43));
 }
 
+bool IsTiffCompressionName(const std::string& name) { return CompressionCode(name) >= 0; }
+
+int CountTiffPages(const fs::path& path) {
+    Messages messages;
+    std::unique_ptr<TIFF, Closer> tif(Open(path, -1, "r", messages));
+    return tif ? int(TIFFNumberOfDirectories(tif.get())) : 0;
+}
+
 bool ReadTiff(const fs::path& path, int depth, Image& image, std::string& error, const Workers& workers) {
     Messages messages;
     const std::unique_ptr<TIFF, Closer> file(Open(path, -1, "r", messages));
@@ -617,6 +646,11 @@ bool ReadTiff(const fs::path& path, int depth, Image& image, std::string& error,
 
 bool EncodeTiff(const fs::path& format_path, const Image& image, const WriteSettings& settings,
                 std::vector<unsigned char>& bytes, std::string& error) {
+    if (!image.compression.empty() && CompressionCode(image.compression) < 0) {
+        error = "cannot write " + format_path.string() + ": TIFF compression \"" + image.compression +
+                "\" is not one of none, lzw, deflate, packbits";
+        return false;
+    }
     Messages messages;
     bytes.clear();
     // Room for the whole file at once: growing a frame's worth of bytes step

@@ -32,6 +32,12 @@ bool IsTiffName(const std::filesystem::path& path);
 // Whether the file starts like a TIFF (classic or BigTIFF), whatever its name.
 bool IsTiffFile(const std::filesystem::path& path);
 
+// The compressions written to TIFFs by name: none, lzw, deflate (or zip), packbits.
+bool IsTiffCompressionName(const std::string& name);
+
+// Pages (directories) in the file; 0 when it cannot be read.
+int CountTiffPages(const std::filesystem::path& path);
+
 // depth: 8 or 16 to force, 0 for the file's own (8 up to 8 bits, 16 above).
 // Uncompressed and deflate strips are decoded side by side on the workers.
 bool ReadTiff(const std::filesystem::path& path, int depth, Image& image, std::string& error,

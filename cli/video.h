@@ -1,33 +1,57 @@
-// Video files through ffmpeg: frames are decoded to raw RGBA (8 or 16 bits)
-// through a pipe, rendered, and piped back to an encoder that also takes the
-// audio and the metadata from the original file.
+// Video files through ffmpeg. The rendered stream's frames come decoded to raw
+// RGBA (8 or 16 bits) through a pipe with their own timestamps, and go back
+// the same way to an encoder that takes every other stream the output
+// container can hold from the original file, copied where it can be.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "cli/footage_library.h"
 #include "cli/image_io.h"
+#include "cli/output_file.h"
 #include "cli/process.h"
 
 namespace velvetshade {
 
+// A stream of the source other than the one rendered.
+struct SourceStream {
+    int index = 0;      // as the file numbers it
+    char kind = 0;      // 'v', 'a', 's' (subtitles), 'd' (data), 't' (attachment)
+    std::string codec;  // ffmpeg's name
+    bool attached_pic = false;
+    std::string language;
+};
+
 struct VideoInfo {
+    int stream_index = -1;  // the stream rendered, as the file numbers it; -1: frames made here
     int width = 0;
     int height = 0;
-    std::string rate;          // frames per second as ffmpeg writes it, "30000/1001"
+    std::string rate;  // frames per second as ffmpeg writes it, "30000/1001"
     double fps = 0;
-    long long frames = -1;     // -1: the container does not say
-    bool has_audio = false;
+    long long frames = -1;  // -1: unknown
     bool has_alpha = false;
-    int bits = 8;              // 8, or 16 for anything deeper
-    std::string pix_fmt;       // the source's pixel format, kept for the encoder
+    int bits = 8;         // 8, or 16 for anything deeper
+    std::string pix_fmt;  // the source's pixel format
     std::string codec;
+    std::string profile;  // the codec's profile as ffprobe names it ("4444", "High")
+    std::string decoder;  // a decoder to ask for by name; empty: ffmpeg's choice
     std::string color_space, color_transfer, color_primaries, color_range;
+    double rotation = 0;     // degrees, from the display matrix
+    std::string start_time;  // the file's first timestamp in seconds, "" for none
+    int chapters = 0;
+    std::vector<SourceStream> others;
 };
 
 // How a path reaches ffmpeg: never as a URL of another protocol ("http:",
 // "concat:", even "file:clip.mp4" meaning clip.mp4), always this very file.
 std::string PlainFileUrl(const std::filesystem::path& path);
+
+// "24", "29.97" or "30000/1001" as the time base of one frame a tick.
+bool RateAsTimeBase(const std::string& rate, int& num, int& den);
 
 // By extension: the containers ffmpeg writes and reads that are not still images.
 bool IsVideoPath(const std::filesystem::path& path);
@@ -39,38 +63,75 @@ bool ProbeVideo(const std::filesystem::path& path, VideoInfo& info, std::string&
 
 class VideoReader {
 public:
-    // depth 8 or 16: the frames' bits per channel.
-    bool Open(const std::filesystem::path& path, const VideoInfo& info, int depth, std::string& error);
-    // Next frame into image (allocated to the video's size); false at the end
-    // (end set) or on a short read.
-    bool Read(Image& image, bool& end, std::string& error);
+    // depth 8 or 16: the frames' bits per channel; threads 0: ffmpeg's choice;
+    // seek: seconds from the file's start to begin at, empty for the start.
+    bool Open(const std::filesystem::path& path, const VideoInfo& info, int depth, int threads, std::string& error,
+              const std::string& seek = {});
+    // Next frame into image (allocated to the video's size) and its timestamp
+    // in time_base(); false at the end (end set) or on an error.
+    bool Read(Image& image, std::int64_t& pts, bool& end, std::string& error);
+    RawStream stream() const;
     bool Finish(std::string& error);
+    // Ends reading before the end: the decoder is stopped, not waited for.
+    bool Stop(std::string& error);
 
 private:
     Subprocess ffmpeg_;
+    std::unique_ptr<RawFrameReader> frames_;
     VideoInfo info_;
     int depth_ = 8;
 };
 
 struct EncodeSettings {
-    std::string codec;  // empty: the container's usual encoder
-    int crf = -1;
+    std::string codec;  // encoder or codec name; empty: the source's where it can be
+    int crf = -1;       // -1: the encoder's default
+    std::string preset;
+    std::string pix_fmt;        // empty: the source's where the encoder takes it
+    bool encode_audio = false;  // re-encode audio even where it could be copied
+    int threads = 0;            // 0: ffmpeg's choice
+    // A part of the source, in its seconds: the other streams are cut to it
+    // and the output starts at zero. Empty: all of it.
+    std::string start, end;
 };
+
+// Presentation times of the rendered stream's frames in seconds, in order,
+// from the container's packets (nothing decoded), with the end of the last.
+bool ProbeFrameTimes(const std::filesystem::path& path, const VideoInfo& info, std::vector<double>& times, double& end,
+                     std::string& error);
+
+// What goes into the output: the encoder of the rendered stream, what
+// happens to every other stream, and messages for what is changed or lost.
+struct OutputPlan {
+    std::string muxer;
+    std::string encoder;
+    std::string pix_fmt;
+    std::vector<std::string> arguments;  // maps and per-stream codecs, for ffmpeg
+    bool rotate = false;                 // the display matrix is written in a second pass
+    std::vector<std::string> notes;
+};
+
+bool PlanOutput(const VideoInfo& info, const std::filesystem::path& format_path, const EncodeSettings& settings,
+                OutputPlan& plan, std::string& error);
 
 class VideoWriter {
 public:
     // write_path receives the file; format_path's extension names the container;
-    // source supplies audio and metadata.
+    // source supplies every other stream and the metadata (none when empty);
+    // frames come in the stream's time base.
     bool Open(const std::filesystem::path& write_path, const std::filesystem::path& format_path,
-              const std::filesystem::path& source, const VideoInfo& info, int depth,
-              const EncodeSettings& settings, std::string& error);
-    bool Write(const Image& image, std::string& error);
+              const std::filesystem::path& source, const VideoInfo& info, const RawStream& stream,
+              const OutputPlan& plan, const EncodeSettings& settings, std::string& error);
+    bool Write(const Image& image, std::int64_t pts, std::string& error);
     bool Finish(std::string& error);
 
 private:
     bool Wait(std::string& error);
 
     Subprocess ffmpeg_;
+    std::unique_ptr<RawFrameWriter> frames_;
+    PendingFile first_pass_;  // the encoder's output when the display matrix needs a second pass
+    std::filesystem::path write_path_;
+    double rotation_ = 0;
     int depth_ = 8;
     std::string write_url_;
     std::string target_;

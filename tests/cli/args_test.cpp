@@ -58,10 +58,30 @@ TEST(Args, RenderWithSettingsAndOptions) {
     EXPECT_FALSE(o.quiet);
 }
 
+TEST(Args, CompressionTakesANameALevelOrBoth) {
+    const struct {
+        const char* value;
+        std::string name;
+        int level;
+    } good[] = {{"6", "", 6}, {"LZW", "lzw", -1}, {"deflate:0", "deflate", 0}, {"zip:9", "zip", 9}};
+    for (const auto& g : good) {
+        Options o;
+        std::string error;
+        ASSERT_TRUE(Parse({"render", "a.png", "b.tif", "--compression", g.value}, o, error)) << g.value << error;
+        EXPECT_EQ(o.compression, g.name) << g.value;
+        EXPECT_EQ(o.compression_level, g.level) << g.value;
+    }
+    for (const char* bad : {"10", "-1", "deflate:", ":5", "zip:10", "lzw:x", "a b"}) {
+        Options o;
+        std::string error;
+        EXPECT_FALSE(Parse({"render", "a.png", "b.tif", "--compression", bad}, o, error)) << bad;
+    }
+}
+
 TEST(Args, RefusesMalformedCommandLinesSayingWhy) {
     const std::vector<std::pair<std::vector<const char*>, std::string>> bad = {
         {{}, "no command given"},
-        {{"paint", "a", "b"}, "unknown command \"paint\"; the commands are render, params, about and help"},
+        {{"paint", "a", "b"}, "unknown command \"paint\"; the commands are render, looks, sheet, lut, params, about and help"},
         {{"rendr", "a", "b"}, "did you mean render?"},
         {{"render", "in.png"}, "render takes an input and an output"},
         {{"render", "a", "b", "c"}, "render takes an input and an output"},
@@ -83,10 +103,12 @@ TEST(Args, RefusesMalformedCommandLinesSayingWhy) {
         {{"render", "a", "b", "-x"}, "unknown option -x; options are spelled --name"},
         {{"render", "a", "b", "--sharpness", "3"},
          "unknown option --sharpness; the effect's parameters are --vignetting-radius, --vignetting-amount"},
-        {{"params", "--json"}, "unknown option --json (velvetshade params --help lists the options)"},
+        {{"looks", "--json"}, "--json is an option of params, not of looks"},
         {{"params", "--overwrite"}, "--overwrite is an option of render, not of params"},
         {{"about", "--color", "3"}, "--color is an option of render, not of about"},
         {{"--overwrite", "render", "a", "b"}, "--overwrite is an option of render; write it after the command"},
+        // Found by the command-line fuzz target: a known option after "--" and no command.
+        {{"--", "--module", "m.so"}, "unexpected --module"},
         {{"params", "extra"}, "params takes no file names"},
         {{"help", "paint"}, "unknown command \"paint\""},
     };

@@ -193,7 +193,9 @@ TEST(Render, TiffsAndPngsGoWithoutTheImageLibrary) {
         if (levels[i] != nullptr) args.insert(args.end(), {"--compression", levels[i]});
         ASSERT_EQ(RunTool(args).exit_code, 0);
         sizes[i] = std::filesystem::file_size(out);
-        if (i > 0) EXPECT_TRUE(ReadImage(out).data == ReadImage(dir.path / "chart0.png").data) << levels[i];
+        if (i > 0) {
+            EXPECT_TRUE(ReadImage(out).data == ReadImage(dir.path / "chart0.png").data) << levels[i];
+        }
     }
     EXPECT_GT(sizes[0], sizes[1]);
     EXPECT_GE(sizes[1], sizes[2]);

@@ -1,0 +1,76 @@
+// FFmpeg's own libraries, for what its programs do not say on the command
+// line: frames with their timestamps between velvetshade and ffmpeg (NUT
+// streams of raw frames through pipes), and which codecs a container takes
+// and an encoder writes. A module of its own, loaded only for videos: linking
+// the libraries into the tool costs 80 ms at every start, a still image
+// included.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace velvetshade {
+
+// A stream of raw frames: the pixel format as ffmpeg names it ("rgba",
+// "rgba64le") and the time base of the timestamps.
+struct RawStream {
+    int width = 0;
+    int height = 0;
+    std::string pix_fmt;
+    int time_base_num = 1;
+    int time_base_den = 25;
+};
+
+class RawFrameReader {
+public:
+    virtual ~RawFrameReader() = default;
+    virtual const RawStream& stream() const = 0;
+    // The next frame's pixels into data (exactly size bytes) and its
+    // timestamp; false at the end (end set) or on an error.
+    virtual bool Read(void* data, std::size_t size, std::int64_t& pts, bool& end, std::string& error) = 0;
+};
+
+class RawFrameWriter {
+public:
+    virtual ~RawFrameWriter() = default;
+    virtual bool Write(const void* data, std::size_t size, std::int64_t pts, std::string& error) = 0;
+    // Ends the stream; the pipe stays open for the caller to close.
+    virtual bool Finish(std::string& error) = 0;
+};
+
+struct EncoderInfo {
+    std::string name;                   // "libx264", "prores_ks", "ffv1"
+    std::vector<std::string> pix_fmts;  // empty: any
+};
+
+struct FootageLibrary {
+    // A NUT stream of raw video frames read from, or written to, a pipe.
+    std::unique_ptr<RawFrameReader> (*open_reader)(int fd, std::string& error);
+    std::unique_ptr<RawFrameWriter> (*open_writer)(int fd, const RawStream& stream, std::string& error);
+    // 1: the muxer ("mp4", "matroska") takes the codec ("aac"); 0: it does
+    // not; -1: it cannot tell.
+    int (*muxer_takes)(const char* muxer, const char* codec);
+    // The muxer's usual codec of a kind ('v', 'a' or 's'); empty for none.
+    std::string (*muxer_default)(const char* muxer, char kind);
+    // The encoder FFmpeg has for a codec; false for none.
+    bool (*find_encoder)(const char* codec, EncoderInfo& encoder);
+    // Of candidates, the pixel format that loses least from source.
+    std::string (*closest_pix_fmt)(const std::vector<std::string>& candidates, const char* source);
+    // 't' for text subtitles, 'b' for bitmap ones, 0 for neither.
+    char (*subtitle_kind)(const char* codec);
+    // Whether the pixel format has an alpha channel, and its deepest
+    // component's bits.
+    bool (*pix_fmt_has_alpha)(const char* pix_fmt);
+    int (*pix_fmt_bits)(const char* pix_fmt);
+};
+
+// The module, loaded on first use; null with a message when it cannot be.
+const FootageLibrary* LoadFootageLibrary(std::string& error);
+
+}  // namespace velvetshade
+
+// Exported by the footage library module.
+extern "C" const velvetshade::FootageLibrary* VelvetshadeFootageLibrary();

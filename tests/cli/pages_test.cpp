@@ -1,0 +1,202 @@
+// Photographs and documents through the built tool: Exif kept where the
+// format holds it, every frame of an animation and page of a TIFF, and a
+// word about float values the look cannot take.
+#include <OpenImageIO/imageio.h>
+
+#include <cstring>
+#include <zlib.h>
+#include <gtest/gtest.h>
+
+#include "cli_test_support.h"
+
+namespace velvetshade::test {
+namespace {
+namespace fs = std::filesystem;
+
+void Oiiotool(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {"oiiotool"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const RunResult r = RunProgram(argv);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+}
+
+// Each subimage's description.
+std::vector<OIIO::ImageSpec> Specs(const fs::path& path) {
+    std::vector<OIIO::ImageSpec> specs;
+    auto in = OIIO::ImageInput::open(path.string());
+    EXPECT_TRUE(in) << path;
+    if (!in) return specs;
+    for (int i = 0; in->seek_subimage(i, 0); ++i) specs.push_back(in->spec());
+    return specs;
+}
+
+// The colour channels of a subimage.
+std::vector<std::uint8_t> Pixels8(const fs::path& path, int subimage) {
+    auto in = OIIO::ImageInput::open(path.string());
+    std::vector<std::uint8_t> data;
+    if (!in || !in->seek_subimage(subimage, 0)) return data;
+    data.resize(std::size_t(in->spec().image_pixels()) * 3);
+    EXPECT_TRUE(in->read_image(subimage, 0, 0, 3, OIIO::TypeDesc::UINT8, data.data()));
+    return data;
+}
+
+// The ICC profile as stored. libpng's reader refuses profiles without the
+// tags a colour manager needs, so PNG's iCCP chunk is read here.
+std::vector<std::uint8_t> IccProfile(const fs::path& path) {
+    if (path.extension() != ".png") {
+        const auto specs = Specs(path);
+        const OIIO::ParamValue* p = specs.empty() ? nullptr : specs[0].find_attribute("ICCProfile");
+        if (p == nullptr) return {};
+        const auto* bytes = static_cast<const std::uint8_t*>(p->data());
+        return {bytes, bytes + p->datasize()};
+    }
+    const std::string file = ReadBytes(path);
+    for (std::size_t at = 8; at + 12 <= file.size();) {
+        const auto byte = [&](std::size_t i) { return std::uint32_t(std::uint8_t(file[i])); };
+        const std::size_t length = byte(at) << 24 | byte(at + 1) << 16 | byte(at + 2) << 8 | byte(at + 3);
+        if (file.compare(at + 4, 4, "iCCP") == 0) {
+            // Name, its terminating zero, the compression method, then zlib data.
+            const std::size_t name_end = file.find('\0', at + 8);
+            const std::string packed = file.substr(name_end + 2, at + 8 + length - (name_end + 2));
+            std::vector<std::uint8_t> profile(1 << 16);
+            uLongf size = uLongf(profile.size());
+            if (uncompress(profile.data(), &size, reinterpret_cast<const Bytef*>(packed.data()),
+                           uLong(packed.size())) != Z_OK) {
+                return {};
+            }
+            profile.resize(size);
+            return profile;
+        }
+        at += 12 + length;
+    }
+    return {};
+}
+
+const std::vector<std::string> kLook = {"--vignetting-amount", "200", "--contrast", "40"};
+
+std::vector<std::string> Render(const fs::path& in, const fs::path& out) {
+    std::vector<std::string> args = {"render", in.string(), out.string()};
+    args.insert(args.end(), kLook.begin(), kLook.end());
+    return args;
+}
+
+TEST(Photographs, ExifOrientationAndIccStayInEveryFormatThatHoldsThem) {
+    const TempDir dir("exif");
+    const auto jpeg = dir.path / "photo.jpg";
+    Oiiotool({"--pattern",      "checker", "64x48",   "3",        "--attrib", "Orientation", "6",
+              "--attrib",       "Make",    "TestCam", "--attrib", "FNumber",  "2.8",         "--attrib",
+              "Exif:LensModel", "Lens1",   "-d",      "uint8",    "-o",       jpeg.string()});
+    ASSERT_EQ(Specs(jpeg).at(0).get_int_attribute("Orientation"), 6);
+    // And an ICC profile: a header that libpng takes for one, with no tags.
+    std::vector<std::uint8_t> icc(132, 0);
+    icc[3] = 132;
+    std::memcpy(&icc[12], "mntrRGB XYZ ", 12);
+    std::memcpy(&icc[36], "acsp", 4);
+    icc[8] = 2;
+    icc[9] = 0x10;                                                                  // version 2.1
+    const std::uint8_t d50[12] = {0, 0, 0xF6, 0xD6, 0, 1, 0, 0, 0, 0, 0xD3, 0x2D};  // PCS illuminant
+    std::memcpy(&icc[68], d50, sizeof d50);
+    {
+        auto in = OIIO::ImageInput::open(jpeg.string());
+        ASSERT_TRUE(in);
+        OIIO::ImageSpec spec = in->spec();
+        std::vector<std::uint8_t> pixels(std::size_t(spec.image_bytes()));
+        ASSERT_TRUE(in->read_image(0, 0, 0, spec.nchannels, OIIO::TypeDesc::UINT8, pixels.data()));
+        in->close();
+        spec.attribute("ICCProfile", OIIO::TypeDesc(OIIO::TypeDesc::UINT8, int(icc.size())), icc.data());
+        auto out = OIIO::ImageOutput::create(jpeg.string());
+        ASSERT_TRUE(out && out->open(jpeg.string(), spec) && out->write_image(OIIO::TypeDesc::UINT8, pixels.data()) &&
+                    out->close());
+    }
+    ASSERT_NE(Specs(jpeg).at(0).find_attribute("ICCProfile"), nullptr);
+    ASSERT_EQ(Specs(jpeg).at(0).get_int_attribute("Orientation"), 6);
+    // JPEG -> PNG -> PNG -> JPEG -> TIFF -> TIFF: the photo stays upright and keeps its Exif,
+    // on pixels stored as they were (never turned).
+    fs::path from = jpeg;
+    for (const char* name : {"a.png", "b.png", "c.jpg", "d.tif", "e.tif"}) {
+        const auto to = dir.path / name;
+        const RunResult r = RunTool(Render(from, to));
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        const OIIO::ImageSpec spec = Specs(to).at(0);
+        EXPECT_EQ(spec.get_int_attribute("Orientation"), 6) << name;
+        EXPECT_FLOAT_EQ(spec.get_float_attribute("FNumber"), 2.8f) << name;
+        EXPECT_EQ(spec.get_string_attribute("Exif:LensModel"), "Lens1") << name;
+        EXPECT_EQ(spec.get_string_attribute("Make"), "TestCam") << name;
+        EXPECT_EQ(spec.width, 64) << name;
+        from = to;
+    }
+    // The profile goes into each format straight from the photograph (this
+    // tag-less one is refused by libpng's reader, so not read back from a PNG).
+    for (const char* name : {"icc.png", "icc.jpg", "icc.tif"}) {
+        const RunResult r = RunTool(Render(jpeg, dir.path / name));
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_EQ(IccProfile(dir.path / name), icc) << name;
+    }
+}
+
+TEST(Animations, EveryFrameAndPageIsRenderedOrTheRunRefused) {
+    const TempDir dir("pages");
+    const auto gif = dir.path / "anim.gif";
+    RunResult r = RunProgram({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc=size=64x48:rate=12.5", "-frames:v",
+                              "24", gif.string()});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const auto source = Specs(gif);
+    ASSERT_EQ(source.size(), 24u);
+    const auto out = dir.path / "out.gif";
+    r = RunTool(Render(gif, out));
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const auto frames = Specs(out);
+    ASSERT_EQ(frames.size(), 24u);
+    EXPECT_EQ(frames[5].get_string_attribute("FramesPerSecond"), source[5].get_string_attribute("FramesPerSecond"));
+    EXPECT_NE(Pixels8(out, 23), Pixels8(out, 0)) << "the last frame is not the first one again";
+
+    // One image per file: refused before anything is written; a frame
+    // pattern takes every frame.
+    r = RunTool(Render(gif, dir.path / "out.png"));
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_NE(r.err.find("holds 24 images (frames or pages), and .png files hold one"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir.path / "out.png"));
+    r = RunTool(Render(gif, dir.path / "frame.%02d.png"));
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_TRUE(fs::exists(dir.path / "frame.24.png"));
+    EXPECT_FALSE(fs::exists(dir.path / "frame.25.png"));
+    EXPECT_NE(Pixels8(dir.path / "frame.24.png", 0), Pixels8(dir.path / "frame.01.png", 0));
+
+    // A three-page TIFF: each page rendered as if it were alone.
+    const auto tiff = dir.path / "doc.tif", tiff_out = dir.path / "doc_out.tif";
+    Oiiotool({"--pattern", "checker", "64x48", "3", "--pattern", "constant:color=0.5,0.2,0.1", "64x48", "3",
+              "--pattern", "fill:top=0,0,0:bottom=1,1,1", "64x48", "3", "--siappend:n=3", "-d", "uint8", "-o",
+              tiff.string()});
+    r = RunTool(Render(tiff, tiff_out));
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    ASSERT_EQ(Specs(tiff_out).size(), 3u);
+    const auto alone = dir.path / "page3.tif", alone_out = dir.path / "page3_out.tif";
+    Oiiotool({tiff.string(), "--subimage", "2", "-o", alone.string()});
+    r = RunTool(Render(alone, alone_out));
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(Pixels8(tiff_out, 2), Pixels8(alone_out, 0));
+}
+
+TEST(HighDynamicRange, ClippedValuesAreCountedOnce) {
+    const TempDir dir("hdr");
+    const auto exr = dir.path / "ramp.exr";
+    Oiiotool({"--pattern", "fill:top=0,0,0:bottom=3,3,3", "64x48", "3", "-d", "half", "-o", exr.string()});
+    std::vector<float> values;
+    {
+        auto in = OIIO::ImageInput::open(exr.string());
+        ASSERT_TRUE(in);
+        values.resize(64 * 48 * 3);
+        ASSERT_TRUE(in->read_image(0, 0, 0, 3, OIIO::TypeDesc::FLOAT, values.data()));
+    }
+    long long above = 0;
+    for (const float v : values) above += v > 1.0f;
+    ASSERT_GT(above, 0);
+    const RunResult r = RunTool(Render(exr, dir.path / "out.exr"));
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const std::string note = "note: " + std::to_string(above) + " values outside 0..1 were clipped";
+    EXPECT_NE(r.err.find(note), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("clipped"), r.err.rfind("clipped")) << "said once: " << r.err;
+}
+
+}  // namespace
+}  // namespace velvetshade::test
