@@ -135,7 +135,11 @@ bool Decode(TIFF* tif, int width, int height, bool separate, const Placer<T>& pl
         TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &unit_h);
     }
     unit_h = std::min(unit_h, std::uint32_t(height));
-    if (unit_w == 0 || unit_h == 0 || std::int64_t(unit_w) * unit_h > kMaxPixels) {
+    // A tile may overhang the image, but not by more than a few times its
+    // area: a small file must not make us allocate gigabytes for one tile.
+    const std::int64_t unit_cap =
+        std::min<std::int64_t>(kMaxPixels, 4 * std::max<std::int64_t>(std::int64_t(width) * height, 1 << 20));
+    if (unit_w == 0 || unit_h == 0 || std::int64_t(unit_w) * unit_h > unit_cap) {
         why = "its strips or tiles have no size or a size beyond reason";
         return false;
     }

@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             // What was read is written back.
             std::vector<unsigned char> bytes;
-            if (!velvetshade::EncodeTiff("out.tif", image, bytes, error) || bytes.empty()) std::abort();
+            if (!velvetshade::EncodeTiff("out.tif", image, velvetshade::WriteSettings{}, bytes, error) || bytes.empty()) std::abort();
         } else if (error.empty()) {
             std::abort();
         }
