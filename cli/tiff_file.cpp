@@ -149,6 +149,12 @@ bool Decode(TIFF* tif, int width, int height, bool separate, const Placer<T>& pl
         why = "its strips or tiles are smaller than their rows";
         return false;
     }
+    // A strip or tile holds its rows and little else; a header claiming far
+    // more would have us allocate gigabytes for a small file.
+    if (std::size_t(unit_bytes) > 4 * std::size_t(unit_w) * unit_h * unit_samples * sizeof(T) + 65536) {
+        why = "its strips or tiles are far larger than their rows";
+        return false;
+    }
     std::vector<T> unit(std::size_t(unit_bytes) / sizeof(T) + 1);
     if (separate && placer.alpha < 0) {
         for (std::size_t i = 3; i < std::size_t(width) * std::size_t(height) * 4; i += 4) pixels[i] = placer.kOpaque;
