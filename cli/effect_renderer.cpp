@@ -163,6 +163,34 @@ bool EffectRenderer::Render(Image& image, std::string& error) {
     return true;
 }
 
+const std::uint8_t* EffectRenderer::RenderRgba8ToHostOrder(const std::uint8_t* rgba, int width, int height,
+                                                           std::string& error) {
+    if (!output_ || output_->width() != width || output_->height() != height || output_->deep()) {
+        output_.reset();
+        output_ = std::make_unique<vshost::World>(width, height, false);
+    }
+    const std::size_t row = std::size_t(width) * 4;
+    input8_.resize(row * std::size_t(height));
+    ForEachBand(height, [&](int first, int last) {
+        const std::uint8_t* s = rgba + std::size_t(first) * row;
+        std::uint8_t* d = input8_.data() + std::size_t(first) * row;
+        for (std::size_t i = 0, n = std::size_t(last - first) * std::size_t(width); i < n; ++i, s += 4, d += 4) {
+            std::uint32_t pixel;
+            std::memcpy(&pixel, s, sizeof pixel);
+            pixel = pixel << 8 | pixel >> 24;
+            std::memcpy(d, &pixel, sizeof pixel);
+        }
+    });
+    vshost::World input = vshost::World::Over(input8_.data(), width, height, false);
+    const PF_Err err = host_->Render(values_, input, *output_, scale_);
+    if (err != PF_Err_NONE) {
+        error = "the effect failed to render (error " + std::to_string(err) + ")";
+        return nullptr;
+    }
+    // An unpadded world: its rows follow each other.
+    return reinterpret_cast<const std::uint8_t*>(output_->row8(0));
+}
+
 void EffectRenderer::ForEachBand(int height, const std::function<void(int, int)>& rows) {
     constexpr int kBand = 16;  // rows per hand-out: whole pages, few atomic steps
     std::atomic<int> next{0};

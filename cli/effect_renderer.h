@@ -37,6 +37,12 @@ public:
     // Renders image in place at its own depth; alpha of an image without
     // alpha stays opaque. On failure the image's pixels are undefined.
     bool Render(Image& image, std::string& error);
+    // Renders a frame of 8-bit RGBA rows (a video frame where the decoder
+    // left it) and leaves the result in the host's own order (ARGB), which
+    // an encoder takes as it is: the copy out of the decoder's buffer is the
+    // only pass over the pixels besides the render's own. The result stays
+    // valid until the next render; null on failure.
+    const std::uint8_t* RenderRgba8ToHostOrder(const std::uint8_t* rgba, int width, int height, std::string& error);
     // The render's threads, for the tool's own work between renders.
     Workers workers() { return Workers(host_->pool(), host_->threads()); }
 
@@ -50,6 +56,7 @@ private:
     bool deep_aware_ = false;
     std::unique_ptr<vshost::World> output_;
     PixelVector<std::uint16_t> file_alpha_;
+    PixelVector<std::uint8_t> input8_;  // the input world of RenderRgba8ToHostOrder
     // Runs rows(first, last) over bands of rows of an image height rows tall,
     // on the host's own pool: the conversions to and from the host's pixels
     // cost up to a tenth of a 4K frame, and the render's threads are idle

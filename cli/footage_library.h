@@ -31,6 +31,9 @@ public:
     // The next frame's pixels into data (exactly size bytes) and its
     // timestamp; false at the end (end set) or on an error.
     virtual bool Read(void* data, std::size_t size, std::int64_t& pts, bool& end, std::string& error) = 0;
+    // The same, but the frame is left where it was received: data points at
+    // its size bytes until the next read.
+    virtual bool Receive(const void*& data, std::size_t size, std::int64_t& pts, bool& end, std::string& error) = 0;
 };
 
 class RawFrameWriter {

@@ -403,9 +403,15 @@ int RenderVideo(const Options& o, EffectRenderer& effect) {
         }
         error.clear();
     }
+    // 8-bit frames to a video go from the decoder's buffer through the look
+    // to the encoder in the host's own order: two passes over every frame
+    // fewer, and the encoder's scaler takes ARGB as readily as RGBA.
+    const bool host_order = !pattern && depth == 8 && !ParseCompareMode(o.compare);
     VideoWriter writer;
-    if ((number == 0 && !reader->Open(o.input, info, depth, o.threads, error)) ||
-        (!pattern && !writer.Open(pending.path(), o.output, o.input, info, reader->stream(), plan, settings, error))) {
+    if (number == 0 && !reader->Open(o.input, info, depth, o.threads, error)) return Fail(error);
+    RawStream written = reader->stream();
+    if (host_order) written.pix_fmt = "argb";
+    if (!pattern && !writer.Open(pending.path(), o.output, o.input, info, written, plan, settings, error)) {
         return Fail(error);
     }
     for (const auto& n : plan.notes) Note(n);
@@ -413,7 +419,10 @@ int RenderVideo(const Options& o, EffectRenderer& effect) {
     long long done = 0;
     for (bool in_hand = number > 0; number < last || (in_hand && number == last); in_hand = false) {
         bool end = false;
-        if (!in_hand && !reader->Read(frame, pts, end, error)) {
+        const void* received = frame.pixels8.data();  // the frame in hand, found by seeking
+        const bool read = in_hand || (host_order ? reader->Receive(received, pts, end, error)
+                                                 : reader->Read(frame, pts, end, error));
+        if (!read) {
             if (end) break;
             progress.Finish();
             std::string why;
@@ -422,7 +431,10 @@ int RenderVideo(const Options& o, EffectRenderer& effect) {
         }
         if (!in_hand) ++number;
         if (number < first) continue;
-        if (!RenderFrame(o, effect, frame, error)) {
+        const std::uint8_t* rendered = nullptr;
+        if (host_order ? (rendered = effect.RenderRgba8ToHostOrder(static_cast<const std::uint8_t*>(received),
+                                                                   info.width, info.height, error)) == nullptr
+                       : !RenderFrame(o, effect, frame, error)) {
             progress.Finish();
             return Fail("frame " + std::to_string(number) + ": " + error);
         }
@@ -434,7 +446,7 @@ int RenderVideo(const Options& o, EffectRenderer& effect) {
                 return Fail(error);
             }
             CountWritten(out);
-        } else if (!writer.Write(frame, pts, error)) {
+        } else if (!(host_order ? writer.WritePixels(rendered, pts, error) : writer.Write(frame, pts, error))) {
             progress.Finish();
             return Fail("cannot write " + o.output.string() + ": " + error);
         }

@@ -418,6 +418,11 @@ bool VideoReader::Read(Image& image, std::int64_t& pts, bool& end, std::string& 
     return frames_->Read(data, image.samples() * std::size_t(depth_ / 8), pts, end, error);
 }
 
+bool VideoReader::Receive(const void*& pixels, std::int64_t& pts, bool& end, std::string& error) {
+    const std::size_t size = std::size_t(info_.width) * std::size_t(info_.height) * 4 * std::size_t(depth_ / 8);
+    return frames_->Receive(pixels, size, pts, end, error);
+}
+
 bool VideoReader::Stop(std::string& error) {
     frames_.reset();
     ffmpeg_.ClosePipe();
@@ -579,7 +584,9 @@ bool VideoWriter::Open(const fs::path& write_path, const fs::path& format_path, 
                        const EncodeSettings& settings, std::string& error) {
     const FootageLibrary* library = LoadFootageLibrary(error);
     if (library == nullptr) return false;
-    depth_ = stream.pix_fmt == "rgba" ? 8 : 16;
+    // Raw frames come as RGBA or as the host's ARGB, 8 bits, or as 16-bit RGBA.
+    depth_ = stream.pix_fmt == "rgba" || stream.pix_fmt == "argb" ? 8 : 16;
+    frame_bytes_ = std::size_t(stream.width) * std::size_t(stream.height) * 4 * std::size_t(depth_ / 8);
     write_path_ = write_path;
     rotation_ = plan.rotate ? info.rotation : 0;
     fs::path target = write_path;
@@ -665,7 +672,11 @@ bool VideoWriter::Wait(std::string& error) {
 
 bool VideoWriter::Write(const Image& image, std::int64_t pts, std::string& error) {
     const void* data = depth_ == 8 ? static_cast<const void*>(image.pixels8.data()) : image.pixels16.data();
-    if (frames_->Write(data, image.samples() * std::size_t(depth_ / 8), pts, error)) return true;
+    return WritePixels(data, pts, error);
+}
+
+bool VideoWriter::WritePixels(const void* pixels, std::int64_t pts, std::string& error) {
+    if (frames_->Write(pixels, frame_bytes_, pts, error)) return true;
     // The encoder stopped reading: its own message says why.
     frames_.reset();
     std::string why;

@@ -70,6 +70,9 @@ public:
     // Next frame into image (allocated to the video's size) and its timestamp
     // in time_base(); false at the end (end set) or on an error.
     bool Read(Image& image, std::int64_t& pts, bool& end, std::string& error);
+    // The next frame's pixels as ffmpeg sent them (RGBA rows at the depth
+    // asked for), valid until the next read: no copy of its own.
+    bool Receive(const void*& pixels, std::int64_t& pts, bool& end, std::string& error);
     RawStream stream() const;
     bool Finish(std::string& error);
     // Ends reading before the end: the decoder is stopped, not waited for.
@@ -122,6 +125,8 @@ public:
               const std::filesystem::path& source, const VideoInfo& info, const RawStream& stream,
               const OutputPlan& plan, const EncodeSettings& settings, std::string& error);
     bool Write(const Image& image, std::int64_t pts, std::string& error);
+    // A frame of the stream's size in the stream's own pixel format.
+    bool WritePixels(const void* pixels, std::int64_t pts, std::string& error);
     bool Finish(std::string& error);
 
 private:
@@ -133,6 +138,7 @@ private:
     std::filesystem::path write_path_;
     double rotation_ = 0;
     int depth_ = 8;
+    std::size_t frame_bytes_ = 0;
     std::string write_url_;
     std::string target_;
 };
