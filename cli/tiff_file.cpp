@@ -478,7 +478,8 @@ bool TakeField(TIFF* tif, std::uint32_t tag, TiffField& field) {
         got = TIFFGetField(tif, tag, &data);
         count = std::uint32_t(TIFFFieldReadCount(info));
     }
-    if (got != 1 || (data == nullptr && count > 0)) return false;
+    // libtiff writes no field without values.
+    if (got != 1 || data == nullptr || count == 0) return false;
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     field.tag = tag;
     field.count = count;
@@ -510,6 +511,7 @@ bool TakeWidened(TIFF* tif, const StoredFile& file, const StoredEntry& entry, Ti
     const std::size_t from = UnsignedSize(entry.type), to = UnsignedSize(TIFFFieldDataType(info));
     if (from == 0 || to == 0 || from > to || TIFFFieldSetGetSize(info) != int(to)) return false;
     const std::uint64_t most = TIFFFieldPassCount(info) ? (TIFFFieldSetGetCountSize(info) == 4 ? 0xFFFFFFFF : 0xFFFF) : 0;
+    if (entry.count == 0) return false;
     if (TIFFFieldPassCount(info) ? entry.count > most
                                  : TIFFFieldReadCount(info) < 1 || entry.count != std::uint64_t(TIFFFieldReadCount(info))) {
         return false;
@@ -787,7 +789,10 @@ bool WriteCameraDirectory(TIFF* tif, bool gps, const std::vector<TiffField>& fie
     for (const TiffField& field : fields) {
         if (!SetField(tif, field)) return false;
     }
-    return TIFFWriteCustomDirectory(tif, &offset) == 1 && TIFFCreateDirectory(tif) == 0;
+    if (TIFFWriteCustomDirectory(tif, &offset) != 1) return false;
+    // TIFFCreateDirectory leaves the custom directory's values allocated.
+    TIFFFreeDirectory(tif);
+    return TIFFCreateDirectory(tif) == 0;
 }
 
 // Rows per strip: about a megabyte.

@@ -2,8 +2,6 @@
 // pixel functions on the same data.
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "cli_test_support.h"
 #include "tests/support/look_records.h"
 
@@ -212,20 +210,6 @@ TEST(Render, TiffsAndPngsGoWithoutTheImageLibrary) {
     EXPECT_EQ(spec.get_string_attribute("compression"), "lzw");
     ExpectSame(ReadImage(dir.path / "from_png.tif"), want);
     ExpectSame(ReadImage(dir.path / "out.png"), want);
-}
-
-// A TIFF's metadata as exiftool reads it, numbers as stored, without what
-// depends on how the strips are laid out.
-std::string TiffMetadata(const std::filesystem::path& path) {
-    const RunResult r = RunProgram({"exiftool", "-a", "-G1", "-s", "-n", "-IFD0:all", "-ExifIFD:all", "-GPS:all",
-                                    "-XMP:all", "-IPTC:all", "-InteropIFD:all", path.string()});
-    EXPECT_EQ(r.exit_code, 0) << r.err;
-    std::string kept;
-    std::istringstream lines(r.out);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.find("Strip") == std::string::npos) kept += line + "\n";
-    }
-    return kept;
 }
 
 // A photograph's TIFF with a camera's Exif, a GPS position, XMP and IPTC
