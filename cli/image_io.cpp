@@ -117,11 +117,12 @@ bool EncodeImage(const fs::path& format_path, const Image& image, std::vector<st
     if (IsPngName(format_path) && !library_metadata && (image.compression.empty() || image.compression == "zip")) {
         return EncodePng(format_path, image, settings.compression, settings.workers, bytes, error);
     }
-    // A source with a camera's metadata goes out through the library as a
-    // TIFF too: its Exif, XMP and IPTC travel with its description, which
-    // libtiff's writer does not carry. Exif of a file read without the
-    // library is looked at by the library first.
-    if (IsTiffName(format_path) && !image.tags.more_metadata && !(image.tags.exif && !image.source)) {
+    // A camera's metadata goes out through the library, with the library's
+    // description of the source, unless a TIFF source handed it over whole
+    // to libtiff's writer. Exif of a file read without the library (PNG,
+    // JPEG) is looked at by the library first.
+    if (IsTiffName(format_path) && (image.tags.tiff_metadata ||
+                                    (!image.tags.more_metadata && !(image.tags.exif && !image.source)))) {
         return EncodeTiff(format_path, image, settings, bytes, error);
     }
     const ImageLibrary* library = Library(error);

@@ -20,6 +20,18 @@ namespace velvetshade {
 // library module only.
 struct LibraryDescription;
 
+// A field of a TIFF's Exif or GPS directory as libtiff hands it over: its
+// values in the machine's byte order and in libtiff's own widths (rationals
+// as float or double), to be handed back to the same libtiff.
+struct TiffField {
+    std::uint32_t tag = 0;
+    std::uint32_t count = 0;  // values; for text, its bytes with the closing zero
+    std::vector<std::uint8_t> values;
+    // Rationals as stored, numerator and denominator, count pairs; empty for
+    // other types.
+    std::vector<std::uint32_t> fractions;
+};
+
 // What a TIFF written from an image carries over from its source, whichever
 // reader filled it. Codes are TIFF's own; 0 or empty means absent.
 struct ImageTags {
@@ -34,9 +46,17 @@ struct ImageTags {
     // The source holds Exif, which only the image library reads or carries
     // into another format.
     bool exif = false;
-    // The source holds what only the image library writes back (Exif, GPS,
-    // XMP, IPTC, make and model), so a TIFF of it goes through the library.
+    // The source holds a camera's metadata (Exif, GPS, XMP, IPTC, make and
+    // model), which only the image library writes into other formats...
     bool more_metadata = false;
+    // ...and which a TIFF source handed over whole, below, for a TIFF written
+    // without the library. False when anything could not be taken over.
+    bool tiff_metadata = false;
+    std::string make, model;
+    // Blocks of the main directory as stored: XMP packet, IPTC records,
+    // Photoshop resources.
+    std::vector<std::uint8_t> xmp, iptc, photoshop;
+    std::vector<TiffField> exif_fields, gps_fields;
 };
 
 // A marker of a JPEG source (Exif, XMP, ICC profile, IPTC, comment), written

@@ -330,8 +330,8 @@ void ReadTags(TIFF* tif, ImageTags& tags) {
     if (TIFFGetField(tif, TIFFTAG_PREDICTOR, &value) == 1) tags.predictor = value;
     toff_t exif_directory = 0;
     tags.exif = TIFFGetField(tif, TIFFTAG_EXIFIFD, &exif_directory) == 1 && exif_directory != 0;
-    // What this writer does not carry: a camera's Exif and GPS directories,
-    // XMP, IPTC, make and model.
+    // A camera's Exif and GPS directories, XMP, IPTC, Photoshop resources,
+    // make and model: handed over by TakeCameraMetadata once the pixels are read.
     toff_t offset = 0;
     std::uint32_t count = 0;
     const void* data = nullptr;
@@ -340,6 +340,7 @@ void ReadTags(TIFF* tif, ImageTags& tags) {
                          TIFFGetField(tif, TIFFTAG_GPSIFD, &offset) == 1 ||
                          TIFFGetField(tif, TIFFTAG_XMLPACKET, &count, &data) == 1 ||
                          TIFFGetField(tif, TIFFTAG_RICHTIFFIPTC, &count, &data) == 1 ||
+                         TIFFGetField(tif, TIFFTAG_PHOTOSHOP, &count, &data) == 1 ||
                          TIFFGetField(tif, TIFFTAG_MAKE, &name) == 1 || TIFFGetField(tif, TIFFTAG_MODEL, &name) == 1;
     std::uint32_t icc_size = 0;
     const void* icc = nullptr;
@@ -347,6 +348,264 @@ void ReadTags(TIFF* tif, ImageTags& tags) {
         const auto* bytes = static_cast<const std::uint8_t*>(icc);
         tags.icc_profile.assign(bytes, bytes + icc_size);
     }
+}
+
+// A directory entry as the file stores it.
+struct StoredEntry {
+    std::uint16_t tag = 0, type = 0;
+    std::uint64_t count = 0;
+    std::uint64_t at = 0;  // where its values are
+};
+
+std::size_t TypeSize(std::uint16_t type) {
+    switch (type) {
+    case TIFF_BYTE: case TIFF_ASCII: case TIFF_SBYTE: case TIFF_UNDEFINED: return 1;
+    case TIFF_SHORT: case TIFF_SSHORT: return 2;
+    case TIFF_LONG: case TIFF_SLONG: case TIFF_FLOAT: case TIFF_IFD: return 4;
+    case TIFF_RATIONAL: case TIFF_SRATIONAL: case TIFF_DOUBLE: case TIFF_LONG8: case TIFF_SLONG8: case TIFF_IFD8:
+        return 8;
+    default: return 0;
+    }
+}
+
+// The directories of an open TIFF as stored, to see what libtiff's fields
+// leave out: it drops a field it cannot convert, and reads IPTC stored as
+// LONGs (as Photoshop and exiftool store it) as nothing.
+class StoredFile {
+public:
+    explicit StoredFile(TIFF* tif)
+        : fd_(TIFFFileno(tif)), swapped_(TIFFIsByteSwapped(tif) != 0), big_(TIFFIsBigTIFF(tif) != 0) {
+        struct stat st {};
+        if (fd_ >= 0 && ::fstat(fd_, &st) == 0) size_ = std::uint64_t(st.st_size);
+    }
+
+    // The entries of the directory at offset; false when it cannot be read.
+    bool Directory(std::uint64_t offset, std::vector<StoredEntry>& entries) const {
+        std::uint64_t count = 0;
+        if (big_ ? !Number<std::uint64_t>(offset, count) : !Number<std::uint16_t>(offset, count)) return false;
+        const std::uint64_t entry_size = big_ ? 20 : 12, first = offset + (big_ ? 8 : 2);
+        if (count > 65535 || first + count * entry_size > size_) return false;
+        entries.resize(std::size_t(count));
+        for (std::uint64_t i = 0; i < count; ++i) {
+            const std::uint64_t at = first + i * entry_size;
+            StoredEntry& e = entries[std::size_t(i)];
+            if (!Number<std::uint16_t>(at, e.tag) || !Number<std::uint16_t>(at + 2, e.type) ||
+                (big_ ? !Number<std::uint64_t>(at + 4, e.count) : !Number<std::uint32_t>(at + 4, e.count))) {
+                return false;
+            }
+            const std::uint64_t inline_size = big_ ? 8 : 4, value = at + (big_ ? 12 : 8);
+            const std::size_t type_size = TypeSize(e.type);
+            if (type_size == 0 || e.count > size_ / type_size) return false;
+            if (e.count * type_size <= inline_size) e.at = value;
+            else if (big_ ? !Number<std::uint64_t>(value, e.at) : !Number<std::uint32_t>(value, e.at)) return false;
+        }
+        return true;
+    }
+
+    // The entry's values as the file holds them.
+    bool Bytes(const StoredEntry& e, std::vector<std::uint8_t>& bytes) const {
+        const std::uint64_t n = e.count * TypeSize(e.type);
+        if (e.at > size_ || n > size_ - e.at) return false;
+        bytes.resize(std::size_t(n));
+        return Read(e.at, bytes.data(), bytes.size());
+    }
+
+    // A whole number of size bytes as stored.
+    std::uint64_t Unsigned(const std::uint8_t* p, std::size_t size) const {
+        std::uint64_t value = 0;
+        for (std::size_t i = 0; i < size; ++i) value |= std::uint64_t(p[swapped_ ? size - 1 - i : i]) << (8 * i);
+        return value;
+    }
+
+private:
+    bool Read(std::uint64_t at, void* to, std::size_t n) const {
+        auto* p = static_cast<char*>(to);
+        while (n > 0) {
+            const ssize_t got = ::pread(fd_, p, n, off_t(at));
+            if (got <= 0) return false;
+            p += got, at += std::uint64_t(got), n -= std::size_t(got);
+        }
+        return true;
+    }
+    template <typename U, typename V>
+    bool Number(std::uint64_t at, V& value) const {
+        unsigned char b[sizeof(U)];
+        if (at > size_ || sizeof(U) > size_ - at || !Read(at, b, sizeof b)) return false;
+        if (swapped_) std::reverse(b, b + sizeof b);
+        U u;
+        std::memcpy(&u, b, sizeof u);
+        value = V(u);
+        return true;
+    }
+
+    int fd_;
+    bool swapped_, big_;
+    std::uint64_t size_ = 0;
+};
+
+// The current directory's field, as libtiff holds it; false for a field it
+// does not know (its values would not go back in) or that points elsewhere
+// in the file.
+bool TakeField(TIFF* tif, std::uint32_t tag, TiffField& field) {
+    const TIFFField* info = TIFFFieldWithTag(tif, tag);
+    if (info == nullptr || TIFFFieldIsAnonymous(info)) return false;
+    const TIFFDataType type = TIFFFieldDataType(info);
+    const int size = TIFFFieldSetGetSize(info);
+    if (size <= 0 || type == TIFF_IFD || type == TIFF_IFD8) return false;
+    const void* data = nullptr;
+    alignas(8) unsigned char one[8] = {};
+    std::uint32_t count = 0;
+    int got = 0;
+    if (TIFFFieldPassCount(info)) {
+        if (TIFFFieldSetGetCountSize(info) == 4) {
+            got = TIFFGetField(tif, tag, &count, &data);
+        } else {
+            std::uint16_t short_count = 0;
+            got = TIFFGetField(tif, tag, &short_count, &data);
+            count = short_count;
+        }
+    } else if (type == TIFF_ASCII) {
+        const char* text = nullptr;
+        got = TIFFGetField(tif, tag, &text);
+        if (text == nullptr) return false;
+        data = text;
+        count = std::uint32_t(std::strlen(text) + 1);
+    } else if (TIFFFieldReadCount(info) == 1) {
+        got = TIFFGetField(tif, tag, one);
+        data = one;
+        count = 1;
+    } else if (TIFFFieldReadCount(info) > 1) {
+        got = TIFFGetField(tif, tag, &data);
+        count = std::uint32_t(TIFFFieldReadCount(info));
+    }
+    // libtiff writes no field without values.
+    if (got != 1 || data == nullptr || count == 0) return false;
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    field.tag = tag;
+    field.count = count;
+    field.values.assign(bytes, bytes + std::size_t(count) * std::size_t(size));
+    return true;
+}
+
+// Whether field holds all the stored entry holds: as many values, and for
+// text nothing stored past what libtiff kept.
+bool AsStored(const StoredFile& file, const StoredEntry& entry, const TiffField& field, bool text) {
+    if (!text) return entry.count == field.count;
+    std::vector<std::uint8_t> stored;
+    if (!file.Bytes(entry, stored)) return false;
+    const std::size_t kept = field.count - 1;
+    return stored.size() >= kept && std::equal(field.values.begin(), field.values.begin() + kept, stored.begin()) &&
+           std::all_of(stored.begin() + kept, stored.end(), [](std::uint8_t b) { return b == 0; });
+}
+
+std::size_t UnsignedSize(int type) {
+    return type == TIFF_BYTE ? 1 : type == TIFF_SHORT ? 2 : type == TIFF_LONG ? 4 : 0;
+}
+
+// A field libtiff drops when it is stored in another type than libtiff's:
+// whole numbers stored narrower (a SHORT PixelXDimension, as cameras write
+// it) are taken widened; anything else is not taken.
+bool TakeWidened(TIFF* tif, const StoredFile& file, const StoredEntry& entry, TiffField& field) {
+    const TIFFField* info = TIFFFieldWithTag(tif, entry.tag);
+    if (info == nullptr || TIFFFieldIsAnonymous(info)) return false;
+    const std::size_t from = UnsignedSize(entry.type), to = UnsignedSize(TIFFFieldDataType(info));
+    if (from == 0 || to == 0 || from > to || TIFFFieldSetGetSize(info) != int(to)) return false;
+    const std::uint64_t most = TIFFFieldPassCount(info) ? (TIFFFieldSetGetCountSize(info) == 4 ? 0xFFFFFFFF : 0xFFFF) : 0;
+    if (entry.count == 0) return false;
+    if (TIFFFieldPassCount(info) ? entry.count > most
+                                 : TIFFFieldReadCount(info) < 1 || entry.count != std::uint64_t(TIFFFieldReadCount(info))) {
+        return false;
+    }
+    std::vector<std::uint8_t> stored;
+    if (!file.Bytes(entry, stored)) return false;
+    field.tag = entry.tag;
+    field.count = std::uint32_t(entry.count);
+    field.values.resize(std::size_t(entry.count) * to);
+    for (std::size_t i = 0; i < std::size_t(entry.count); ++i) {
+        const std::uint64_t value = file.Unsigned(stored.data() + i * from, from);
+        std::uint8_t* at = field.values.data() + i * to;
+        if (to == 1) *at = std::uint8_t(value);
+        else if (to == 2) { const auto v = std::uint16_t(value); std::memcpy(at, &v, 2); }
+        else { const auto v = std::uint32_t(value); std::memcpy(at, &v, 4); }
+    }
+    return true;
+}
+
+// Every field of the Exif or GPS directory at offset, each checked against
+// what is stored. Leaves tif in that directory.
+bool TakeDirectory(TIFF* tif, const StoredFile& file, std::uint64_t offset, bool gps,
+                   std::vector<TiffField>& fields) {
+    std::vector<StoredEntry> stored;
+    if (!file.Directory(offset, stored)) return false;
+    // A field stored twice is kept once by libtiff.
+    std::vector<std::uint32_t> tags;
+    for (const StoredEntry& entry : stored) tags.push_back(entry.tag);
+    std::sort(tags.begin(), tags.end());
+    if (std::adjacent_find(tags.begin(), tags.end()) != tags.end()) return false;
+    if ((gps ? TIFFReadGPSDirectory(tif, offset) : TIFFReadEXIFDirectory(tif, offset)) != 1) return false;
+    std::vector<std::uint32_t> kept(std::size_t(std::max(TIFFGetTagListCount(tif), 0)));
+    for (std::size_t i = 0; i < kept.size(); ++i) kept[i] = TIFFGetTagListEntry(tif, int(i));
+    for (const StoredEntry& entry : stored) {
+        TiffField field;
+        const bool taken =
+            std::find(kept.begin(), kept.end(), entry.tag) != kept.end()
+                ? TakeField(tif, entry.tag, field) &&
+                      AsStored(file, entry, field, TIFFFieldDataType(TIFFFieldWithTag(tif, entry.tag)) == TIFF_ASCII)
+                : TakeWidened(tif, file, entry, field);
+        if (!taken) return false;
+        const TIFFDataType type = TIFFFieldDataType(TIFFFieldWithTag(tif, entry.tag));
+        if ((type == TIFF_RATIONAL || type == TIFF_SRATIONAL) && entry.type == type) {
+            std::vector<std::uint8_t> stored_bytes;
+            if (!file.Bytes(entry, stored_bytes)) return false;
+            field.fractions.resize(stored_bytes.size() / 4);
+            for (std::size_t i = 0; i < field.fractions.size(); ++i) {
+                field.fractions[i] = std::uint32_t(file.Unsigned(stored_bytes.data() + 4 * i, 4));
+            }
+        }
+        fields.push_back(std::move(field));
+    }
+    return true;
+}
+
+// The camera's metadata of the main directory, current in tif, and its Exif
+// and GPS directories, into tags. False, with nothing taken, when anything
+// stored would not come through whole: the library then writes the file.
+// Leaves tif in another directory.
+bool TakeCameraMetadata(TIFF* tif, ImageTags& tags) {
+    const StoredFile file(tif);
+    std::vector<StoredEntry> stored;
+    if (!file.Directory(TIFFCurrentDirOffset(tif), stored)) return false;
+    toff_t exif = 0, gps = 0;
+    bool ok = true;
+    for (const StoredEntry& entry : stored) {
+        switch (entry.tag) {
+        case TIFFTAG_MAKE:
+        case TIFFTAG_MODEL: {
+            TiffField field;
+            ok = TakeField(tif, entry.tag, field) && AsStored(file, entry, field, true);
+            if (ok) {
+                (entry.tag == TIFFTAG_MAKE ? tags.make : tags.model) =
+                    reinterpret_cast<const char*>(field.values.data());
+            }
+            break;
+        }
+        // Blocks of bytes, whatever type they are stored as.
+        case TIFFTAG_XMLPACKET: ok = file.Bytes(entry, tags.xmp); break;
+        case TIFFTAG_RICHTIFFIPTC: ok = file.Bytes(entry, tags.iptc); break;
+        case TIFFTAG_PHOTOSHOP: ok = file.Bytes(entry, tags.photoshop); break;
+        case TIFFTAG_EXIFIFD: ok = TIFFGetField(tif, TIFFTAG_EXIFIFD, &exif) == 1 && exif != 0; break;
+        case TIFFTAG_GPSIFD: ok = TIFFGetField(tif, TIFFTAG_GPSIFD, &gps) == 1 && gps != 0; break;
+        default: break;
+        }
+        if (!ok) break;
+    }
+    ok = ok && (exif == 0 || TakeDirectory(tif, file, exif, false, tags.exif_fields)) &&
+         (gps == 0 || TakeDirectory(tif, file, gps, true, tags.gps_fields));
+    if (!ok) {
+        tags.make.clear(), tags.model.clear(), tags.xmp.clear(), tags.iptc.clear(), tags.photoshop.clear();
+        tags.exif_fields.clear(), tags.gps_fields.clear();
+    }
+    return ok;
 }
 
 std::string Kind(std::uint16_t format, std::uint16_t bits, std::uint16_t photometric) {
@@ -395,7 +654,7 @@ int CompressionCode(const std::string& name) {
     return -1;
 }
 
-bool WriteTags(TIFF* tif, const Image& image, int channels) {
+bool WriteTags(TIFF* tif, const Image& image, int channels, std::uint64_t exif, std::uint64_t gps) {
     const ImageTags& t = image.tags;
     const std::uint16_t compression =
         image.compression.empty() ? WrittenCompression(t.compression) : std::uint16_t(CompressionCode(image.compression));
@@ -440,7 +699,100 @@ bool WriteTags(TIFF* tif, const Image& image, int channels) {
     if (ok && !t.icc_profile.empty()) {
         ok = TIFFSetField(tif, TIFFTAG_ICCPROFILE, std::uint32_t(t.icc_profile.size()), t.icc_profile.data());
     }
+    const std::pair<ttag_t, const std::string*> camera[] = {{TIFFTAG_MAKE, &t.make}, {TIFFTAG_MODEL, &t.model}};
+    for (const auto& [tag, value] : camera) {
+        if (ok && !value->empty()) ok = TIFFSetField(tif, tag, value->c_str());
+    }
+    const std::pair<ttag_t, const std::vector<std::uint8_t>*> blocks[] = {
+        {TIFFTAG_XMLPACKET, &t.xmp}, {TIFFTAG_RICHTIFFIPTC, &t.iptc}, {TIFFTAG_PHOTOSHOP, &t.photoshop}};
+    for (const auto& [tag, value] : blocks) {
+        if (ok && !value->empty()) ok = TIFFSetField(tif, tag, std::uint32_t(value->size()), value->data());
+    }
+    if (ok && exif != 0) ok = TIFFSetField(tif, TIFFTAG_EXIFIFD, exif);
+    if (ok && gps != 0) ok = TIFFSetField(tif, TIFFTAG_GPSIFD, gps);
     return ok;
+}
+
+template <typename T>
+T Value(const TiffField& field) {
+    T value;
+    std::memcpy(&value, field.values.data(), sizeof value);
+    return value;
+}
+
+// Gives field back to libtiff as TakeField took it, in the current directory.
+bool SetField(TIFF* tif, const TiffField& f) {
+    const TIFFField* info = TIFFFieldWithTag(tif, f.tag);
+    if (info == nullptr) return false;
+    const int size = TIFFFieldSetGetSize(info);
+    if (size <= 0 || f.values.size() != std::size_t(size) * f.count) return false;
+    const void* data = f.values.data();
+    const TIFFDataType type = TIFFFieldDataType(info);
+    if (TIFFFieldPassCount(info)) {
+        return TIFFFieldSetGetCountSize(info) == 4 ? TIFFSetField(tif, f.tag, f.count, data)
+                                                   : f.count <= 65535 && TIFFSetField(tif, f.tag, int(f.count), data);
+    }
+    if (type == TIFF_ASCII) {
+        return !f.values.empty() && f.values.back() == 0 && TIFFSetField(tif, f.tag, static_cast<const char*>(data));
+    }
+    if (TIFFFieldWriteCount(info) != int(f.count)) return false;
+    if (f.count > 1) return TIFFSetField(tif, f.tag, data);
+    // One value goes as an argument of its own type.
+    switch (type) {
+    case TIFF_BYTE:
+    case TIFF_UNDEFINED: return TIFFSetField(tif, f.tag, Value<std::uint8_t>(f));
+    case TIFF_SBYTE: return TIFFSetField(tif, f.tag, Value<std::int8_t>(f));
+    case TIFF_SHORT: return TIFFSetField(tif, f.tag, Value<std::uint16_t>(f));
+    case TIFF_SSHORT: return TIFFSetField(tif, f.tag, Value<std::int16_t>(f));
+    case TIFF_LONG: return TIFFSetField(tif, f.tag, Value<std::uint32_t>(f));
+    case TIFF_SLONG: return TIFFSetField(tif, f.tag, Value<std::int32_t>(f));
+    case TIFF_LONG8: return TIFFSetField(tif, f.tag, Value<std::uint64_t>(f));
+    case TIFF_SLONG8: return TIFFSetField(tif, f.tag, Value<std::int64_t>(f));
+    case TIFF_RATIONAL:
+    case TIFF_SRATIONAL:
+    case TIFF_FLOAT: return TIFFSetField(tif, f.tag, size == 8 ? Value<double>(f) : double(Value<float>(f)));
+    case TIFF_DOUBLE: return TIFFSetField(tif, f.tag, Value<double>(f));
+    default: return false;
+    }
+}
+
+// libtiff holds rationals as float or double and writes back a nearby
+// fraction (1/80 goes out as 13421773/1073741824): the stored fractions are
+// put back into the directory written at offset, a classic TIFF in the
+// machine's byte order.
+void PutBackFractions(std::vector<unsigned char>& bytes, std::uint64_t offset, const std::vector<TiffField>& fields) {
+    const auto number = [&](std::uint64_t at, auto value) {
+        std::memcpy(&value, bytes.data() + at, sizeof value);
+        return value;
+    };
+    if (offset == 0 || offset + 2 > bytes.size()) return;
+    const std::size_t entries = number(offset, std::uint16_t());
+    for (std::size_t i = 0; i < entries; ++i) {
+        const std::uint64_t at = offset + 2 + 12 * i;
+        if (at + 12 > bytes.size()) return;
+        const std::uint16_t tag = number(at, std::uint16_t()), type = number(at + 2, std::uint16_t());
+        const std::uint64_t count = number(at + 4, std::uint32_t()), values = number(at + 8, std::uint32_t());
+        if (type != TIFF_RATIONAL && type != TIFF_SRATIONAL) continue;
+        const auto field = std::find_if(fields.begin(), fields.end(), [&](const TiffField& f) { return f.tag == tag; });
+        if (field == fields.end() || field->fractions.size() != 2 * count || values + 8 * count > bytes.size()) continue;
+        std::memcpy(bytes.data() + values, field->fractions.data(), 8 * count);
+    }
+}
+
+// An Exif or GPS directory, written before the image's own so that the
+// image's can point at it as it is written, once; offset 0 when there are no
+// fields. Leaves a fresh image directory current.
+bool WriteCameraDirectory(TIFF* tif, bool gps, const std::vector<TiffField>& fields, std::uint64_t& offset) {
+    offset = 0;
+    if (fields.empty()) return true;
+    if ((gps ? TIFFCreateGPSDirectory(tif) : TIFFCreateEXIFDirectory(tif)) != 0) return false;
+    for (const TiffField& field : fields) {
+        if (!SetField(tif, field)) return false;
+    }
+    if (TIFFWriteCustomDirectory(tif, &offset) != 1) return false;
+    // TIFFCreateDirectory leaves the custom directory's values allocated.
+    TIFFFreeDirectory(tif);
+    return TIFFCreateDirectory(tif) == 0;
 }
 
 // Rows per strip: about a megabyte.
@@ -649,6 +1001,8 @@ bool ReadTiff(const fs::path& path, int depth, Image& image, std::string& error,
         return Fail(path, Kind(format, bits, photometric) + " are not supported (8- and 16-bit integers only)",
                     {}, error);
     }
+    // Last: reading the Exif and GPS directories leaves the image's own.
+    if (read.tags.more_metadata) read.tags.tiff_metadata = TakeCameraMetadata(tif, read.tags);
     ChangeDepth(read, depth != 0 ? depth : read.depth);
     image = std::move(read);
     return true;
@@ -678,11 +1032,18 @@ bool EncodeTiff(const fs::path& format_path, const Image& image, const WriteSett
     if (tif == nullptr) return Fail(format_path, "", messages, error, "write");
     const std::unique_ptr<TIFF, Closer> file(tif);
     const int channels = image.has_alpha ? 4 : 3;
-    const bool ok = WriteTags(tif, image, channels) &&
+    std::uint64_t exif = 0, gps = 0;
+    const bool ok = WriteCameraDirectory(tif, false, image.tags.exif_fields, exif) &&
+                    WriteCameraDirectory(tif, true, image.tags.gps_fields, gps) &&
+                    WriteTags(tif, image, channels, exif, gps) &&
                     (image.depth == 16 ? WritePixels(tif, image, image.pixels16.data(), channels, settings)
                                        : WritePixels(tif, image, image.pixels8.data(), channels, settings)) &&
                     TIFFWriteDirectory(tif) == 1 && TIFFFlush(tif) == 1;
     if (!ok) return Fail(format_path, "", messages, error, "write");
+    if (!TIFFIsByteSwapped(tif) && !TIFFIsBigTIFF(tif)) {
+        PutBackFractions(bytes, exif, image.tags.exif_fields);
+        PutBackFractions(bytes, gps, image.tags.gps_fields);
+    }
     return true;
 }
 

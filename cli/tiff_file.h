@@ -9,7 +9,9 @@
 // and deeper CMYK samples are refused.
 // Write: RGB or RGBA at the image's depth, contiguous strips, with the
 // source's tags and compression when libtiff writes it (none, LZW, deflate,
-// PackBits); anything else is written with deflate.
+// PackBits); anything else is written with deflate. A TIFF source's camera
+// metadata (make, model, XMP, IPTC, Photoshop, Exif and GPS directories) is
+// read into the image's tags and written back whole, or not at all.
 #pragma once
 
 #include <filesystem>

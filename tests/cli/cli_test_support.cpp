@@ -59,6 +59,18 @@ RunResult RunProgram(const std::vector<std::string>& argv) {
     return result;
 }
 
+std::string TiffMetadata(const fs::path& path) {
+    const RunResult r = RunProgram({"exiftool", "-a", "-G1", "-s", "-n", "-IFD0:all", "-ExifIFD:all", "-GPS:all",
+                                    "-XMP:all", "-IPTC:all", "-InteropIFD:all", path.string()});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    std::string kept;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find("Strip") == std::string::npos) kept += line + "\n";
+    }
+    return kept;
+}
+
 RunResult RunTool(const std::vector<std::string>& args) {
     std::vector<std::string> argv = {VELVETSHADE_EXE};
     argv.insert(argv.end(), args.begin(), args.end());

@@ -36,6 +36,9 @@ struct RunResult {
 RunResult RunTool(const std::vector<std::string>& args);
 // Runs any program, for ffmpeg and ffprobe.
 RunResult RunProgram(const std::vector<std::string>& argv);
+// A TIFF's metadata as exiftool reads it, numbers as stored, without what
+// depends on how the strips are laid out.
+std::string TiffMetadata(const std::filesystem::path& path);
 
 // Channels interleaved, 0..255 or 0..65535 in uint32 for both depths.
 struct Pixels {

@@ -212,6 +212,65 @@ TEST(Render, TiffsAndPngsGoWithoutTheImageLibrary) {
     ExpectSame(ReadImage(dir.path / "out.png"), want);
 }
 
+// A photograph's TIFF with a camera's Exif, a GPS position, XMP and IPTC
+// renders through libtiff alone, little- or big-endian, and every field comes
+// out as it went in; one holding a directory libtiff does not read (Exif's
+// interoperability directory) goes through the image library instead.
+TEST(Render, CameraMetadataOfATiffGoesOutWhole) {
+    const TempDir dir("camera_tiff");
+    const std::string photo = "/usr/share/backgrounds/mate/abstract/Elephants_3840x2160.jpg";
+    ASSERT_TRUE(std::filesystem::exists(photo)) << "install mate-backgrounds (tools/install-deps)";
+    const auto run = [](const std::vector<std::string>& argv) {
+        const RunResult r = RunProgram(argv);
+        EXPECT_EQ(r.exit_code, 0) << argv[0] << ": " << r.err;
+    };
+    const std::string le8 = (dir.path / "le8.tif").string(), le16 = (dir.path / "le16.tif").string(),
+                      be16 = (dir.path / "be16.tif").string(), interop = (dir.path / "interop.tif").string();
+    // oiiotool keeps the photograph's make, model and some Exif.
+    run({"oiiotool", photo, "--cut", "64x48+1000+800", "-d", "uint8", "-o", le8});
+    run({"oiiotool", photo, "--cut", "64x48+1000+800", "-d", "uint16", "--compression", "none", "-o", le16});
+    run({"tiffcp", "-B", le16, be16});
+    std::filesystem::copy_file(le8, interop);
+    for (const std::string& path : {le8, be16}) {
+        run({"exiftool", "-q", "-overwrite_original", "-Make=SONY", "-Model=DSC-RX100M4", "-ExposureTime=1/80",
+             "-FNumber=3.5", "-FocalLength=8.8", "-DateTimeOriginal=2020:02:19 16:35:05", "-ISO=125",
+             "-ExifVersion=0230", "-UserComment=at the waterhole", "-LensInfo=8.8 25.7 1.8 2.8",
+             "-ExifImageWidth=64", "-GPSLatitude=52.52", "-GPSLatitudeRef=N", "-GPSLongitude=13.405",
+             "-GPSLongitudeRef=E", "-GPSAltitude=35.5", "-XMP-dc:Creator=Velvet Tester",
+             "-IPTC:Caption-Abstract=Two elephants", path});
+    }
+    run({"exiftool", "-q", "-overwrite_original", "-InteropIndex=R98", "-XMP-dc:Creator=Velvet Tester", interop});
+
+    std::vector<std::string> look = {"--threads", "2"};
+    look.insert(look.end(), kLook.begin(), kLook.end());
+    const auto render = [&](const std::string& from) {
+        std::vector<std::string> args = {"render", from, from + ".out.tif"};
+        args.insert(args.end(), look.begin(), look.end());
+        ::setenv("LD_DEBUG", "files", 1);
+        const RunResult r = RunTool(args);
+        ::unsetenv("LD_DEBUG");
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_NE(r.err.find("libtiff"), std::string::npos) << "no loader log";
+        return r.err.find("velvetshade-images") == std::string::npos;
+    };
+    for (const std::string& in : {le8, be16}) {
+        SCOPED_TRACE(in);
+        EXPECT_TRUE(render(in)) << "the image library was loaded";
+        const std::string metadata = TiffMetadata(in);
+        for (const char* field : {"Make                            : SONY", "Model", "ExposureTime                    : 0.0125",
+                                  "FNumber", "FocalLength", "DateTimeOriginal", "ISO", "UserComment", "LensInfo",
+                                  "ExifImageWidth", "GPSLatitude                     : 52.52", "GPSAltitude",
+                                  "Creator                         : Velvet Tester", "Caption-Abstract"}) {
+            EXPECT_NE(metadata.find(field), std::string::npos) << field << " missing from the source\n" << metadata;
+        }
+        EXPECT_EQ(TiffMetadata(in + ".out.tif"), metadata);
+        const Pixels source = ReadImage(in);
+        ExpectSame(ReadImage(in + ".out.tif"), Expected(source, Geometry(LookValues(), source.width, source.height)));
+    }
+    EXPECT_FALSE(render(interop)) << "a directory libtiff does not read went without the image library";
+    EXPECT_NE(TiffMetadata(interop + ".out.tif").find("Velvet Tester"), std::string::npos);
+}
+
 TEST(Render, ChartThroughTheLook) {
     const TempDir dir("chart");
     const auto plain = dir.path / "plain.png", look = dir.path / "look.png";

@@ -301,6 +301,77 @@ TEST(Tiff, TagsGoToTheWrittenFile) {
     }
 }
 
+// A BigTIFF holds short values inside its directory entries where a classic
+// TIFF points elsewhere: a camera's metadata in one, written by libtiff, is
+// read and carried into the classic TIFF written, every field the same to
+// exiftool.
+TEST(Tiff, CameraMetadataOfABigTiffIsCarried) {
+    const TempDir dir("tiff_camera");
+    const fs::path in = dir.path / "in.tif", out = dir.path / "out.tif";
+    const Pixels p = RandomPixels(20, 10, 3, 8, 5);
+    const std::string xmp = "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF "
+                            "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description "
+                            "xmlns:dc='http://purl.org/dc/elements/1.1/' dc:format='image/tiff'/></rdf:RDF></x:xmpmeta>";
+    {
+        TIFF* tif = TIFFOpen(in.c_str(), "w8");
+        ASSERT_NE(tif, nullptr);
+        std::uint64_t exif = 0, gps = 0;
+        const std::uint16_t iso[2] = {125, 250};
+        const double latitude[3] = {52, 31, 12.5};
+        const std::uint8_t version[4] = {2, 3, 0, 0};
+        ASSERT_EQ(TIFFCreateEXIFDirectory(tif), 0);
+        TIFFSetField(tif, EXIFTAG_EXPOSURETIME, 0.0125);
+        TIFFSetField(tif, EXIFTAG_ISOSPEEDRATINGS, 2, iso);
+        TIFFSetField(tif, EXIFTAG_DATETIMEORIGINAL, "2020:02:19 16:35:05");
+        ASSERT_EQ(TIFFWriteCustomDirectory(tif, &exif), 1);
+        ASSERT_EQ(TIFFCreateGPSDirectory(tif), 0);
+        TIFFSetField(tif, GPSTAG_VERSIONID, version);
+        TIFFSetField(tif, GPSTAG_LATITUDEREF, "N");
+        TIFFSetField(tif, GPSTAG_LATITUDE, latitude);
+        ASSERT_EQ(TIFFWriteCustomDirectory(tif, &gps), 1);
+        TIFFFreeDirectory(tif);
+        TIFFCreateDirectory(tif);
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, std::uint32_t(p.width));
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, std::uint32_t(p.height));
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, std::uint16_t(3));
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, std::uint16_t(8));
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tif, TIFFTAG_MAKE, "SONY");
+        TIFFSetField(tif, TIFFTAG_MODEL, "DSC");  // inside its entry
+        TIFFSetField(tif, TIFFTAG_XMLPACKET, std::uint32_t(xmp.size()), xmp.data());
+        TIFFSetField(tif, TIFFTAG_EXIFIFD, exif);
+        TIFFSetField(tif, TIFFTAG_GPSIFD, gps);
+        const std::vector<std::uint8_t> rows(p.data.begin(), p.data.end());
+        ASSERT_EQ(TIFFWriteEncodedStrip(tif, 0, const_cast<std::uint8_t*>(rows.data()), tmsize_t(rows.size())),
+                  tmsize_t(rows.size()));
+        TIFFClose(tif);
+    }
+    Image image;
+    std::string error;
+    std::vector<std::string> notes;
+    ASSERT_TRUE(velvetshade::ReadImage(in, 0, image, error)) << error;
+    EXPECT_TRUE(image.tags.tiff_metadata);
+    ASSERT_TRUE(EncodeToFile(out, image, notes, error)) << error;
+    // exiftool does not follow a BigTIFF's directories: the written file is
+    // looked at for what went in.
+    const std::string metadata = TiffMetadata(out);
+    for (const char* field :
+         {"[IFD0]          Make                            : SONY\n",
+          "[IFD0]          Model                           : DSC\n",
+          // As libtiff wrote it, from a float: 13421773/1073741824.
+          "[ExifIFD]       ExposureTime                    : 0.01250000019\n",
+          "[ExifIFD]       ISO                             : 125 250\n",
+          "[ExifIFD]       DateTimeOriginal                : 2020:02:19 16:35:05\n",
+          "[GPS]           GPSVersionID                    : 2 3 0 0\n",
+          "[GPS]           GPSLatitudeRef                  : N\n",
+          "[GPS]           GPSLatitude                     : 52.5201388888889\n",
+          "[XMP-dc]        Format                          : image/tiff\n"}) {
+        EXPECT_NE(metadata.find(field), std::string::npos) << field << " missing\n" << metadata;
+    }
+    EXPECT_TRUE(ReadImage(out).data == p.data);
+}
+
 TEST(Tiff, DeflateStripsCompressedSideBySideReadBackBitForBit) {
     const TempDir dir("tiff_deflate");
     vshost::WorkerPool pool;
