@@ -5,20 +5,19 @@
 #include <cstring>
 #include <system_error>
 
+#include "cli/companion_module.h"
 #include "cli/convert16.h"
 
 namespace velvetshade {
 namespace fs = std::filesystem;
 
 fs::path DefaultModulePath() {
-    std::error_code ec;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    if (ec) return "Lanthorn.so";
-    const fs::path beside = exe.parent_path() / "Lanthorn.so";
-    if (fs::exists(beside, ec)) return beside;
-    const fs::path installed = exe.parent_path().parent_path() / "lib" / "velvetshade" / "Lanthorn.so";
-    if (fs::exists(installed, ec)) return installed;
-    return beside;
+    const std::vector<fs::path> paths = CompanionPaths("Lanthorn.so");
+    for (const fs::path& path : paths) {
+        std::error_code ec;
+        if (fs::exists(path, ec)) return path;
+    }
+    return paths.front();
 }
 
 std::unique_ptr<EffectRenderer> EffectRenderer::Open(const fs::path& module_path, std::string& error) {

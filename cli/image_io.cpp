@@ -1,10 +1,9 @@
 #include "cli/image_io.h"
 
-#include <dlfcn.h>
-
 #include <cstdio>
 #include <system_error>
 
+#include "cli/companion_module.h"
 #include "cli/input_file.h"
 #include "cli/jpeg_file.h"
 #include "cli/png_file.h"
@@ -22,34 +21,13 @@ const ImageLibrary* Library(std::string& error) {
     static const ImageLibrary* library = nullptr;
     static std::string failure;
     if (library != nullptr) return library;
-    if (!failure.empty()) {
-        error = failure;
-        return nullptr;
-    }
-    // A program with the library linked in (the tests) uses its own copy.
-    if (const auto self = reinterpret_cast<decltype(&VelvetshadeImageLibrary)>(
-            ::dlsym(RTLD_DEFAULT, "VelvetshadeImageLibrary"))) {
-        return library = self();
-    }
-    std::error_code ec;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    const fs::path candidates[] = {exe.parent_path() / kLibraryFile,
-                                   exe.parent_path().parent_path() / "lib" / "velvetshade" / kLibraryFile};
-    std::string why;
-    for (const fs::path& path : candidates) {
-        if (ec || !fs::exists(path, ec)) continue;
-        void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (handle == nullptr) {
-            why = ::dlerror();
-            continue;
-        }
+    if (failure.empty()) {
+        std::string why;
         const auto entry = reinterpret_cast<decltype(&VelvetshadeImageLibrary)>(
-            ::dlsym(handle, "VelvetshadeImageLibrary"));
+            LoadCompanionEntry(kLibraryFile, "VelvetshadeImageLibrary", why));
         if (entry != nullptr && (library = entry()) != nullptr) return library;
-        why = candidates[0].string() + " lacks its entry point";
+        failure = "the image library " + std::string(kLibraryFile) + " cannot be loaded: " + why;
     }
-    failure = "the image library " + std::string(kLibraryFile) + " cannot be loaded" +
-              (why.empty() ? " (not found beside velvetshade)" : ": " + why);
     error = failure;
     return nullptr;
 }

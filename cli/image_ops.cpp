@@ -1,7 +1,8 @@
 #include "cli/image_ops.h"
 
-#include <dlfcn.h>
 #include <system_error>
+
+#include "cli/companion_module.h"
 
 namespace velvetshade {
 namespace fs = std::filesystem;
@@ -12,27 +13,10 @@ namespace {
 const ImageOps* Ops(std::string& error) {
     static const ImageOps* ops = nullptr;
     if (ops != nullptr) return ops;
-    // A program with the library linked in (the tests) uses its own copy.
-    if (const auto self = reinterpret_cast<decltype(&VelvetshadeImageOps)>(
-            ::dlsym(RTLD_DEFAULT, "VelvetshadeImageOps"))) {
-        return ops = self();
-    }
-    std::error_code ec;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    std::string why = "not found beside velvetshade";
-    for (const fs::path& path : {exe.parent_path() / "velvetshade-images.so",
-                                 exe.parent_path().parent_path() / "lib" / "velvetshade" / "velvetshade-images.so"}) {
-        if (ec || !fs::exists(path, ec)) continue;
-        void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (handle == nullptr) {
-            why = ::dlerror();
-            continue;
-        }
-        const auto entry =
-            reinterpret_cast<decltype(&VelvetshadeImageOps)>(::dlsym(handle, "VelvetshadeImageOps"));
-        if (entry != nullptr && (ops = entry()) != nullptr) return ops;
-        why = path.string() + " lacks its image operations";
-    }
+    std::string why;
+    const auto entry = reinterpret_cast<decltype(&VelvetshadeImageOps)>(
+        LoadCompanionEntry("velvetshade-images.so", "VelvetshadeImageOps", why));
+    if (entry != nullptr && (ops = entry()) != nullptr) return ops;
     error = "the image library velvetshade-images.so cannot be loaded: " + why;
     return nullptr;
 }
