@@ -18,6 +18,7 @@
 #include "cli/cube_lut.h"
 #include "cli/effect_renderer.h"
 #include "cli/image_io.h"
+#include "cli/jpeg_file.h"
 #include "cli/input_file.h"
 #include "cli/interrupt.h"
 #include "cli/look_file.h"
@@ -482,9 +483,20 @@ bool CheckOutputOptions(const Options& o, std::string& error) {
         }
     }
     const auto pattern = ParseFramePattern(o.output);
-    if (!o.compression.empty() && IsTiffName(pattern ? FramePath(*pattern, 1) : o.output) &&
-        !IsTiffCompressionName(o.compression)) {
+    const fs::path written = pattern ? FramePath(*pattern, 1) : o.output;
+    if (!o.compression.empty() && IsTiffName(written) && !IsTiffCompressionName(o.compression)) {
         error = "--compression for TIFFs is one of none, lzw, deflate, packbits; got \"" + o.compression + "\"";
+        return false;
+    }
+    // A level is a deflate level: asked of anything else it would be ignored.
+    if (o.compression_level >= 0 && IsTiffName(written) && !o.compression.empty() && o.compression != "deflate" &&
+        o.compression != "zip") {
+        error = "--compression " + o.compression + ":" + std::to_string(o.compression_level) +
+                ": a level applies to deflate (zip) compression only";
+        return false;
+    }
+    if ((!o.compression.empty() || o.compression_level >= 0) && IsJpegName(written)) {
+        error = "--compression applies to lossless outputs; for JPEGs use --quality";
         return false;
     }
     if (video && !o.codec.empty() && !KnownEncoder(o.codec, error)) {

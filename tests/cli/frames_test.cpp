@@ -189,6 +189,13 @@ TEST(OutputOptions, EachKindOfOutputTakesItsOwn) {
     EXPECT_EQ(bad.exit_code, 2);
     EXPECT_NE(bad.err.find("one of none, lzw, deflate, packbits"), std::string::npos) << bad.err;
     EXPECT_FALSE(fs::exists(dir.path / "bad.tif"));
+    // A level where nothing would take it is refused, not ignored.
+    for (const auto& [name, option] : {std::pair{"bad.tif", "lzw:6"}, std::pair{"bad.jpg", "6"}}) {
+        const RunResult r = RunTool({"render", png.string(), (dir.path / name).string(), "--compression", option});
+        EXPECT_EQ(r.exit_code, 2) << option;
+        EXPECT_NE(r.err.find("--compression"), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(dir.path / name));
+    }
 
     // Audio copied by default, re-encoded when asked.
     const auto hash = [](const fs::path& p) {
