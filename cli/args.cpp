@@ -524,7 +524,9 @@ bool ParseArgs(int argc, const char* const* argv, const std::vector<ParamInfo>& 
     Flag(*render, "--quiet", o.quiet, "no progress bar (shown only when standard error is a terminal)");
     const std::vector<std::string> param_options = AddParamOptions(*render, tool, params, o);
 
-    ModuleOption(*AddCommand(tool, o, Command::Looks, "looks", "list the named looks and their settings"), o);
+    CLI::App* looks = AddCommand(tool, o, Command::Looks, "looks", "list the named looks and their settings");
+    ModuleOption(*looks, o);
+    Flag(*looks, "--json", o.json, "as JSON: name, file, description and settings of each");
 
     CLI::App* sheet = AddCommand(tool, o, Command::Sheet, "sheet",
                                  "a contact sheet: IN under every X-Process Type and Lens Type, or the steps "

@@ -541,19 +541,29 @@ bool Settings(const Options& o, const EffectRenderer& effect, std::vector<ParamS
     return true;
 }
 
-int ListLooks(const EffectRenderer& effect) {
+int ListLooks(const EffectRenderer& effect, bool json) {
     std::string error;
     const fs::path folder = NamedLookFolder(error);
     if (folder.empty()) return Fail(error);
+    std::vector<LookEntry> entries;
     for (const fs::path& file : NamedLookFiles(folder)) {
         Look look;
         if (!ReadLookFile(file, effect.params(), look, error)) return Fail(error);
+        if (json) {
+            LookEntry& entry = entries.emplace_back();
+            entry.name = file.stem().string();
+            entry.file = file.string();
+            entry.description = look.description;
+            for (const ParamSetting& s : look.settings) entry.settings.emplace_back(s.name, s.value);
+            continue;
+        }
         std::cout << file.stem().string() << "  " << look.description << "\n    ";
         for (std::size_t i = 0; i < look.settings.size(); ++i) {
             std::cout << (i ? ", " : "") << look.settings[i].name << "=" << look.settings[i].value;
         }
         std::cout << "\n";
     }
+    if (json) std::cout << LooksJson(entries, effect.params());
     return 0;
 }
 
@@ -715,7 +725,7 @@ int Run(const Options& o, EffectRenderer* effect, const std::string& load_error)
     }
 
     if (!effect) return Fail(load_error);
-    if (o.command == Command::Looks) return ListLooks(*effect);
+    if (o.command == Command::Looks) return ListLooks(*effect, o.json);
     std::vector<ParamSetting> settings;
     if (!Settings(o, *effect, settings, error)) return Fail(error, kUsage);
     if (o.command == Command::Lut) return WriteLut(o, *effect, settings);

@@ -1,5 +1,6 @@
 #include "cli/params_json.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include <nlohmann/json.hpp>
@@ -46,6 +47,23 @@ std::string ParamsJson(const std::vector<ParamInfo>& params) {
             j["type"] = p.type;
         }
         list.push_back(std::move(j));
+    }
+    return list.dump(2) + "\n";
+}
+
+std::string LooksJson(const std::vector<LookEntry>& looks, const std::vector<ParamInfo>& params) {
+    Json list = Json::array();
+    for (const LookEntry& look : looks) {
+        Json settings = Json::object();
+        for (const auto& [name, value] : look.settings) {
+            const auto p = std::find_if(params.begin(), params.end(), [&](const ParamInfo& q) { return q.name == name; });
+            // A slider's value is the number the look file holds, digit for digit.
+            const bool number = p != params.end() && p->kind == ParamInfo::Kind::Slider;
+            const Json parsed = number ? Json::parse(value, nullptr, false) : Json();
+            settings[name] = number && parsed.is_number() ? parsed : Json(value);
+        }
+        list.push_back({{"name", look.name}, {"file", look.file}, {"description", look.description},
+                        {"parameters", std::move(settings)}});
     }
     return list.dump(2) + "\n";
 }

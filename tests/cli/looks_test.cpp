@@ -133,6 +133,23 @@ TEST(NamedLooks, EveryLookLoadsRendersAndDiffersFromTheDefaults) {
     const RunResult r = Render({"--chart", (dir.path / "x.png").string(), "--look", "no-such-look"});
     EXPECT_EQ(r.exit_code, 2);
     EXPECT_NE(r.err.find(names.front()), std::string::npos) << r.err;
+
+    // The JSON listing names the same looks, and its settings, written back
+    // as a look file, render exactly as the named look does.
+    const RunResult data = RunTool({"looks", "--json"});
+    ASSERT_EQ(data.exit_code, 0) << data.err;
+    const json looks = json::parse(data.out);
+    ASSERT_EQ(looks.size(), names.size());
+    for (std::size_t i = 0; i < looks.size(); ++i) {
+        EXPECT_EQ(looks[i]["name"], names[i]);
+        EXPECT_TRUE(fs::exists(looks[i]["file"].get<std::string>()));
+    }
+    const json& last = looks.back();
+    const auto copy = dir.path / "copy.json";
+    std::ofstream(copy) << json{{"format", "velvetshade look"}, {"version", 1}, {"parameters", last["parameters"]}};
+    const auto out = dir.path / "copy.png";
+    ASSERT_EQ(Render({"--chart", out.string(), "--size", "96x64", "--look", copy.string()}).exit_code, 0);
+    EXPECT_EQ(ReadBytes(out), ReadBytes(dir.path / (names.back() + ".png")));
 }
 
 TEST(ParamsJson, AgreesWithTheListingAndTheAboutText) {
