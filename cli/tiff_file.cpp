@@ -610,11 +610,15 @@ void TakeDirectory(TIFF* tif, const StoredFile& file, std::uint64_t offset, bool
             continue;
         }
         TiffField field;
-        const bool taken = std::find(kept.begin(), kept.end(), entry.tag) != kept.end()
-                               ? TakeField(tif, entry.tag, field) &&
-                                     AsStored(file, entry, field, TIFFFieldDataType(info) == TIFF_ASCII)
-                               : TakeWidened(tif, file, entry, field);
+        // libtiff converts what it reads to its own type for the field; only
+        // whole numbers widened come out with the values stored.
         const TIFFDataType type = TIFFFieldDataType(info);
+        const std::size_t from = UnsignedSize(entry.type), to = UnsignedSize(type);
+        const bool same_values = entry.type == type || (from != 0 && to != 0 && from <= to);
+        const bool taken = std::find(kept.begin(), kept.end(), entry.tag) != kept.end()
+                               ? same_values && TakeField(tif, entry.tag, field) &&
+                                     AsStored(file, entry, field, type == TIFF_ASCII)
+                               : TakeWidened(tif, file, entry, field);
         if (taken && (type == TIFF_RATIONAL || type == TIFF_SRATIONAL) && entry.type == type) {
             std::vector<std::uint8_t> stored_bytes;
             if (!file.Bytes(entry, stored_bytes)) {
