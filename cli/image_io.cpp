@@ -95,12 +95,19 @@ bool EncodeImage(const fs::path& format_path, const Image& image, std::vector<st
     if (IsPngName(format_path) && !library_metadata && (image.compression.empty() || image.compression == "zip")) {
         return EncodePng(format_path, image, settings.compression, settings.workers, bytes, error);
     }
-    // A camera's metadata goes out through the library, with the library's
-    // description of the source, unless a TIFF source handed it over whole
-    // to libtiff's writer. Exif of a file read without the library (PNG,
-    // JPEG) is looked at by the library first.
-    if (IsTiffName(format_path) && (image.tags.tiff_metadata ||
-                                    (!image.tags.more_metadata && !(image.tags.exif && !image.source)))) {
+    // A TIFF read by libtiff goes out through libtiff, with what of its
+    // camera's metadata libtiff carries; the rest is named in notes. The
+    // library would lose more, and crashes writing some cameras' Exif
+    // (LensSpecification) from a TIFF it read.
+    if (IsTiffName(format_path) && image.tags.tiff_metadata) {
+        if (!EncodeTiff(format_path, image, settings, bytes, error)) return false;
+        notes.insert(notes.end(), image.tags.dropped.begin(), image.tags.dropped.end());
+        return true;
+    }
+    // Any other camera's metadata goes out through the library, with the
+    // library's description of the source. Exif of a file read without the
+    // library (PNG, JPEG) is looked at by the library first.
+    if (IsTiffName(format_path) && !image.tags.more_metadata && !(image.tags.exif && !image.source)) {
         return EncodeTiff(format_path, image, settings, bytes, error);
     }
     const ImageLibrary* library = Library(error);

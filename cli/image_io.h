@@ -49,9 +49,13 @@ struct ImageTags {
     // The source holds a camera's metadata (Exif, GPS, XMP, IPTC, make and
     // model), which only the image library writes into other formats...
     bool more_metadata = false;
-    // ...and which a TIFF source handed over whole, below, for a TIFF written
-    // without the library. False when anything could not be taken over.
+    // ...and which a TIFF source read by libtiff handed over, below, for a
+    // TIFF written without the library: everything libtiff carries whole.
     bool tiff_metadata = false;
+    // What of it libtiff could not carry, each with why ("the Exif
+    // interoperability directory (InteropIndex) is dropped: libtiff cannot
+    // write it"): notes for a TIFF written from it.
+    std::vector<std::string> dropped;
     std::string make, model;
     // Blocks of the main directory as stored: XMP packet, IPTC records,
     // Photoshop resources.

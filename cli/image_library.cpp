@@ -309,6 +309,16 @@ bool EncodeSubimages(const std::filesystem::path& format_path, const std::vector
     if (has_alpha && !alpha) notes.push_back(format + " files hold no alpha; alpha dropped");
     std::vector<OIIO::ImageSpec> specs;
     for (std::size_t i = 0; i < images.size(); ++i) specs.push_back(OutputSpec(*images[i], sources[i], format, alpha));
+    // OpenImageIO 2.4's TIFF reader takes LensSpecification's four rationals
+    // for one meaningless float, and its TIFF writer crashes on that.
+    bool misread_lens = false;
+    for (OIIO::ImageSpec& spec : specs) {
+        const OIIO::ParamValue* lens = spec.find_attribute("Exif:LensSpecification");
+        if (lens == nullptr || std::size_t(lens->nvalues()) * lens->type().numelements() == 4) continue;
+        spec.erase_attribute("Exif:LensSpecification");
+        misread_lens = true;
+    }
+    if (misread_lens) notes.push_back("Exif field LensSpecification is dropped: the image library misreads it");
     const OIIO::ImageSpec* source = sources.front();
     if (format == "webp" && source != nullptr &&
         (source->get_int_attribute("Orientation", 1) != 1 || source->find_attribute("Exif:ExifVersion") != nullptr)) {

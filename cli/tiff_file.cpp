@@ -531,53 +531,128 @@ bool TakeWidened(TIFF* tif, const StoredFile& file, const StoredEntry& entry, Ti
     return true;
 }
 
-// Every field of the Exif or GPS directory at offset, each checked against
-// what is stored. Leaves tif in that directory.
-bool TakeDirectory(TIFF* tif, const StoredFile& file, std::uint64_t offset, bool gps,
-                   std::vector<TiffField>& fields) {
+// A tag's name as libtiff knows it, else its number.
+std::string TagName(TIFF* tif, std::uint32_t tag) {
+    const TIFFField* info = TIFFFieldWithTag(tif, tag);
+    if (info != nullptr && !TIFFFieldIsAnonymous(info) && TIFFFieldName(info) != nullptr) return TIFFFieldName(info);
+    return "tag " + std::to_string(tag);
+}
+
+// The fields of an Exif interoperability directory by name, as far as they
+// can be read: the note names what a reader of the file would look for.
+std::string InteropNames(const StoredFile& file, std::uint64_t offset) {
+    static constexpr std::pair<std::uint16_t, const char*> kNames[] = {
+        {0x0001, "InteropIndex"}, {0x0002, "InteropVersion"}, {0x1000, "RelatedImageFileFormat"},
+        {0x1001, "RelatedImageWidth"}, {0x1002, "RelatedImageHeight"}};
+    std::vector<StoredEntry> entries;
+    if (offset == 0 || !file.Directory(offset, entries)) return {};
+    std::string names;
+    for (const StoredEntry& entry : entries) {
+        const auto known = std::find_if(std::begin(kNames), std::end(kNames),
+                                        [&](const auto& n) { return n.first == entry.tag; });
+        names += (names.empty() ? "" : ", ") +
+                 (known != std::end(kNames) ? std::string(known->second) : "tag " + std::to_string(entry.tag));
+    }
+    return names;
+}
+
+// One note for the fields of a directory dropped for one reason, said of
+// one field (it) or of several (they).
+void NoteFields(const char* directory, const std::vector<std::string>& names, const char* why_one,
+                const char* why_many, std::vector<std::string>& notes) {
+    if (names.empty()) return;
+    std::string list;
+    for (const std::string& name : names) list += (list.empty() ? "" : ", ") + name;
+    notes.push_back(std::string(directory) + (names.size() == 1 ? " field " : " fields ") + list +
+                    (names.size() == 1 ? " is dropped: " : " are dropped: ") + (names.size() == 1 ? why_one : why_many));
+}
+
+// Every field of the Exif or GPS directory at offset that comes through whole,
+// each checked against what is stored; what would not is left out and named
+// in notes. Leaves tif in that directory.
+void TakeDirectory(TIFF* tif, const StoredFile& file, std::uint64_t offset, bool gps,
+                   std::vector<TiffField>& fields, std::vector<std::string>& notes) {
+    const char* directory = gps ? "GPS" : "Exif";
     std::vector<StoredEntry> stored;
-    if (!file.Directory(offset, stored)) return false;
-    // A field stored twice is kept once by libtiff.
-    std::vector<std::uint32_t> tags;
-    for (const StoredEntry& entry : stored) tags.push_back(entry.tag);
-    std::sort(tags.begin(), tags.end());
-    if (std::adjacent_find(tags.begin(), tags.end()) != tags.end()) return false;
-    if ((gps ? TIFFReadGPSDirectory(tif, offset) : TIFFReadEXIFDirectory(tif, offset)) != 1) return false;
+    if (!file.Directory(offset, stored) ||
+        (gps ? TIFFReadGPSDirectory(tif, offset) : TIFFReadEXIFDirectory(tif, offset)) != 1) {
+        notes.push_back(std::string("the ") + directory + " directory is dropped: it cannot be read");
+        return;
+    }
     std::vector<std::uint32_t> kept(std::size_t(std::max(TIFFGetTagListCount(tif), 0)));
     for (std::size_t i = 0; i < kept.size(); ++i) kept[i] = TIFFGetTagListEntry(tif, int(i));
+    // A field stored twice is kept once by libtiff, and which copy is not said.
+    std::vector<std::uint32_t> tags, doubled;
+    for (const StoredEntry& entry : stored) tags.push_back(entry.tag);
+    std::sort(tags.begin(), tags.end());
+    for (std::size_t i = 1; i < tags.size(); ++i) {
+        if (tags[i] == tags[i - 1] && (doubled.empty() || doubled.back() != tags[i])) doubled.push_back(tags[i]);
+    }
+    std::vector<std::string> twice, unwritable, changed;
+    for (const std::uint32_t tag : doubled) twice.push_back(TagName(tif, tag));
     for (const StoredEntry& entry : stored) {
+        if (std::binary_search(doubled.begin(), doubled.end(), entry.tag)) continue;
+        const TIFFField* info = TIFFFieldWithTag(tif, entry.tag);
+        if (!gps && entry.tag == TIFFTAG_INTEROPERABILITYIFD) {
+            std::uint64_t at = 0;
+            if (entry.count == 1) {
+                std::vector<std::uint8_t> bytes;
+                if (file.Bytes(entry, bytes)) at = file.Unsigned(bytes.data(), bytes.size());
+            }
+            const std::string names = InteropNames(file, at);
+            notes.push_back("the Exif interoperability directory" + (names.empty() ? "" : " (" + names + ")") +
+                            " is dropped: libtiff cannot write it");
+            continue;
+        }
+        if (info == nullptr || TIFFFieldIsAnonymous(info) || entry.type == TIFF_IFD || entry.type == TIFF_IFD8 ||
+            TIFFFieldDataType(info) == TIFF_IFD || TIFFFieldDataType(info) == TIFF_IFD8) {
+            unwritable.push_back(TagName(tif, entry.tag));
+            continue;
+        }
         TiffField field;
-        const bool taken =
-            std::find(kept.begin(), kept.end(), entry.tag) != kept.end()
-                ? TakeField(tif, entry.tag, field) &&
-                      AsStored(file, entry, field, TIFFFieldDataType(TIFFFieldWithTag(tif, entry.tag)) == TIFF_ASCII)
-                : TakeWidened(tif, file, entry, field);
-        if (!taken) return false;
-        const TIFFDataType type = TIFFFieldDataType(TIFFFieldWithTag(tif, entry.tag));
-        if ((type == TIFF_RATIONAL || type == TIFF_SRATIONAL) && entry.type == type) {
+        // libtiff converts what it reads to its own type for the field; only
+        // whole numbers widened come out with the values stored.
+        const TIFFDataType type = TIFFFieldDataType(info);
+        const std::size_t from = UnsignedSize(entry.type), to = UnsignedSize(type);
+        const bool same_values = entry.type == type || (from != 0 && to != 0 && from <= to);
+        const bool taken = std::find(kept.begin(), kept.end(), entry.tag) != kept.end()
+                               ? same_values && TakeField(tif, entry.tag, field) &&
+                                     AsStored(file, entry, field, type == TIFF_ASCII)
+                               : TakeWidened(tif, file, entry, field);
+        if (taken && (type == TIFF_RATIONAL || type == TIFF_SRATIONAL) && entry.type == type) {
             std::vector<std::uint8_t> stored_bytes;
-            if (!file.Bytes(entry, stored_bytes)) return false;
+            if (!file.Bytes(entry, stored_bytes)) {
+                changed.push_back(TagName(tif, entry.tag));
+                continue;
+            }
             field.fractions.resize(stored_bytes.size() / 4);
             for (std::size_t i = 0; i < field.fractions.size(); ++i) {
                 field.fractions[i] = std::uint32_t(file.Unsigned(stored_bytes.data() + 4 * i, 4));
             }
         }
-        fields.push_back(std::move(field));
+        if (taken) fields.push_back(std::move(field));
+        else changed.push_back(TagName(tif, entry.tag));
     }
-    return true;
+    NoteFields(directory, twice, "it is stored twice", "they are stored twice", notes);
+    NoteFields(directory, unwritable, "libtiff cannot write it", "libtiff cannot write them", notes);
+    NoteFields(directory, changed, "libtiff would change it", "libtiff would change them", notes);
 }
 
 // The camera's metadata of the main directory, current in tif, and its Exif
-// and GPS directories, into tags. False, with nothing taken, when anything
-// stored would not come through whole: the library then writes the file.
-// Leaves tif in another directory.
-bool TakeCameraMetadata(TIFF* tif, ImageTags& tags) {
+// and GPS directories, into tags; what would not come through whole is left
+// out and named in tags.dropped. Leaves tif in another directory.
+void TakeCameraMetadata(TIFF* tif, ImageTags& tags) {
     const StoredFile file(tif);
     std::vector<StoredEntry> stored;
-    if (!file.Directory(TIFFCurrentDirOffset(tif), stored)) return false;
+    if (!file.Directory(TIFFCurrentDirOffset(tif), stored)) {
+        tags.dropped.push_back("the camera's metadata (make, model, Exif, GPS, XMP, IPTC) is dropped: "
+                               "its directory cannot be read");
+        return;
+    }
     toff_t exif = 0, gps = 0;
-    bool ok = true;
     for (const StoredEntry& entry : stored) {
+        bool ok = true;
+        const char* what = nullptr;
         switch (entry.tag) {
         case TIFFTAG_MAKE:
         case TIFFTAG_MODEL: {
@@ -587,25 +662,42 @@ bool TakeCameraMetadata(TIFF* tif, ImageTags& tags) {
                 (entry.tag == TIFFTAG_MAKE ? tags.make : tags.model) =
                     reinterpret_cast<const char*>(field.values.data());
             }
+            what = entry.tag == TIFFTAG_MAKE ? "Make is dropped: libtiff would change it"
+                                             : "Model is dropped: libtiff would change it";
             break;
         }
         // Blocks of bytes, whatever type they are stored as.
-        case TIFFTAG_XMLPACKET: ok = file.Bytes(entry, tags.xmp); break;
-        case TIFFTAG_RICHTIFFIPTC: ok = file.Bytes(entry, tags.iptc); break;
-        case TIFFTAG_PHOTOSHOP: ok = file.Bytes(entry, tags.photoshop); break;
-        case TIFFTAG_EXIFIFD: ok = TIFFGetField(tif, TIFFTAG_EXIFIFD, &exif) == 1 && exif != 0; break;
-        case TIFFTAG_GPSIFD: ok = TIFFGetField(tif, TIFFTAG_GPSIFD, &gps) == 1 && gps != 0; break;
+        case TIFFTAG_XMLPACKET:
+            ok = file.Bytes(entry, tags.xmp);
+            what = "the XMP packet is dropped: it cannot be read";
+            break;
+        case TIFFTAG_RICHTIFFIPTC:
+            ok = file.Bytes(entry, tags.iptc);
+            what = "the IPTC block is dropped: it cannot be read";
+            break;
+        case TIFFTAG_PHOTOSHOP:
+            ok = file.Bytes(entry, tags.photoshop);
+            what = "the Photoshop block is dropped: it cannot be read";
+            break;
+        case TIFFTAG_EXIFIFD:
+            ok = TIFFGetField(tif, TIFFTAG_EXIFIFD, &exif) == 1 && exif != 0;
+            what = "the Exif directory is dropped: it cannot be read";
+            break;
+        case TIFFTAG_GPSIFD:
+            ok = TIFFGetField(tif, TIFFTAG_GPSIFD, &gps) == 1 && gps != 0;
+            what = "the GPS directory is dropped: it cannot be read";
+            break;
         default: break;
         }
-        if (!ok) break;
+        if (!ok) {
+            tags.dropped.push_back(what);
+            if (entry.tag == TIFFTAG_XMLPACKET) tags.xmp.clear();
+            if (entry.tag == TIFFTAG_RICHTIFFIPTC) tags.iptc.clear();
+            if (entry.tag == TIFFTAG_PHOTOSHOP) tags.photoshop.clear();
+        }
     }
-    ok = ok && (exif == 0 || TakeDirectory(tif, file, exif, false, tags.exif_fields)) &&
-         (gps == 0 || TakeDirectory(tif, file, gps, true, tags.gps_fields));
-    if (!ok) {
-        tags.make.clear(), tags.model.clear(), tags.xmp.clear(), tags.iptc.clear(), tags.photoshop.clear();
-        tags.exif_fields.clear(), tags.gps_fields.clear();
-    }
-    return ok;
+    if (exif != 0) TakeDirectory(tif, file, exif, false, tags.exif_fields, tags.dropped);
+    if (gps != 0) TakeDirectory(tif, file, gps, true, tags.gps_fields, tags.dropped);
 }
 
 std::string Kind(std::uint16_t format, std::uint16_t bits, std::uint16_t photometric) {
@@ -1002,7 +1094,10 @@ bool ReadTiff(const fs::path& path, int depth, Image& image, std::string& error,
                     {}, error);
     }
     // Last: reading the Exif and GPS directories leaves the image's own.
-    if (read.tags.more_metadata) read.tags.tiff_metadata = TakeCameraMetadata(tif, read.tags);
+    if (read.tags.more_metadata) {
+        TakeCameraMetadata(tif, read.tags);
+        read.tags.tiff_metadata = true;
+    }
     ChangeDepth(read, depth != 0 ? depth : read.depth);
     image = std::move(read);
     return true;

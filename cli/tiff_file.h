@@ -11,7 +11,9 @@
 // source's tags and compression when libtiff writes it (none, LZW, deflate,
 // PackBits); anything else is written with deflate. A TIFF source's camera
 // metadata (make, model, XMP, IPTC, Photoshop, Exif and GPS directories) is
-// read into the image's tags and written back whole, or not at all.
+// read into the image's tags and written back field by field; what libtiff
+// cannot carry whole (the Exif interoperability directory, a field it would
+// change, a directory it cannot read) is left out and named in the tags.
 #pragma once
 
 #include <filesystem>
