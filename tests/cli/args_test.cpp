@@ -103,7 +103,7 @@ TEST(Args, RefusesMalformedCommandLinesSayingWhy) {
         {{"render", "a", "b", "-x"}, "unknown option -x; options are spelled --name"},
         {{"render", "a", "b", "--sharpness", "3"},
          "unknown option --sharpness; the effect's parameters are --vignetting-radius, --vignetting-amount"},
-        {{"looks", "--json"}, "--json is an option of params, not of looks"},
+        {{"lut", "x.cube", "--json"}, "--json is an option of looks, not of lut"},
         {{"params", "--overwrite"}, "--overwrite is an option of render, not of params"},
         {{"about", "--color", "3"}, "--color is an option of render, not of about"},
         {{"--overwrite", "render", "a", "b"}, "--overwrite is an option of render; write it after the command"},
