@@ -87,11 +87,6 @@ bool EffectRenderer::Render(Image& image, std::string& error) {
         error = "the effect renders 8 bits only; use --depth 8";
         return false;
     }
-    if (!output_ || output_->width() != image.width || output_->height() != image.height ||
-        output_->deep() != deep) {
-        output_.reset();
-        output_ = std::make_unique<vshost::World>(image.width, image.height, deep);
-    }
     // The image's own buffer becomes the input world: a file pixel and a host
     // pixel have the same size, so each is converted where it lies, and a
     // frame needs one buffer fewer.
@@ -99,6 +94,16 @@ bool EffectRenderer::Render(Image& image, std::string& error) {
     // 16-bit alpha the effect leaves alone keeps the file's exact value, which
     // the coarser host scale cannot carry: it is kept aside meanwhile.
     const bool keep_alpha = deep && image.has_alpha;
+    // The look reads each pixel whole before it writes it, so it renders in
+    // place: no output world to fault in (33 MB for an 8-bit 4K frame, 5% of
+    // a whole run on one thread). The file's alpha is told apart by comparing
+    // with the input, which needs the input kept.
+    const bool in_place = !keep_alpha;
+    if (!in_place && (!output_ || output_->width() != image.width || output_->height() != image.height ||
+                      output_->deep() != deep)) {
+        output_.reset();
+        output_ = std::make_unique<vshost::World>(image.width, image.height, deep);
+    }
     if (keep_alpha) file_alpha_.resize(width * std::size_t(image.height));
     ForEachBand(image.height, [&](int first, int last) {
         for (int y = first; y < last; ++y) {
@@ -126,7 +131,7 @@ bool EffectRenderer::Render(Image& image, std::string& error) {
     vshost::World input = vshost::World::Over(
         deep ? static_cast<void*>(image.pixels16.data()) : static_cast<void*>(image.pixels8.data()),
         image.width, image.height, deep);
-    const PF_Err err = host_->Render(values_, input, *output_, scale_);
+    const PF_Err err = host_->Render(values_, input, in_place ? input : *output_, scale_);
     if (err != PF_Err_NONE) {
         error = "the effect failed to render (error " + std::to_string(err) + ")";
         return false;
@@ -136,7 +141,7 @@ bool EffectRenderer::Render(Image& image, std::string& error) {
             const std::size_t at = std::size_t(y) * width;
             if (deep) {
                 std::uint16_t* d = &image.pixels16[at * 4];
-                const PF_Pixel16* s = output_->row16(y);
+                const PF_Pixel16* s = in_place ? input.row16(y) : output_->row16(y);
                 for (std::size_t x = 0; x < width; ++x, d += 4) {
                     std::uint64_t argb;
                     std::memcpy(&argb, s + x, sizeof argb);
@@ -149,7 +154,7 @@ bool EffectRenderer::Render(Image& image, std::string& error) {
                 }
             } else {
                 std::uint8_t* d = &image.pixels8[at * 4];
-                const PF_Pixel8* s = output_->row8(y);
+                const PF_Pixel8* s = input.row8(y);
                 for (std::size_t x = 0; x < width; ++x) {
                     std::uint32_t argb;
                     std::memcpy(&argb, s + x, sizeof argb);
@@ -164,10 +169,6 @@ bool EffectRenderer::Render(Image& image, std::string& error) {
 
 const std::uint8_t* EffectRenderer::RenderRgba8ToHostOrder(const std::uint8_t* rgba, int width, int height,
                                                            std::string& error) {
-    if (!output_ || output_->width() != width || output_->height() != height || output_->deep()) {
-        output_.reset();
-        output_ = std::make_unique<vshost::World>(width, height, false);
-    }
     const std::size_t row = std::size_t(width) * 4;
     input8_.resize(row * std::size_t(height));
     ForEachBand(height, [&](int first, int last) {
@@ -180,14 +181,14 @@ const std::uint8_t* EffectRenderer::RenderRgba8ToHostOrder(const std::uint8_t* r
             std::memcpy(d, &pixel, sizeof pixel);
         }
     });
-    vshost::World input = vshost::World::Over(input8_.data(), width, height, false);
-    const PF_Err err = host_->Render(values_, input, *output_, scale_);
+    // Rendered in place, as Render does.
+    vshost::World frame = vshost::World::Over(input8_.data(), width, height, false);
+    const PF_Err err = host_->Render(values_, frame, frame, scale_);
     if (err != PF_Err_NONE) {
         error = "the effect failed to render (error " + std::to_string(err) + ")";
         return nullptr;
     }
-    // An unpadded world: its rows follow each other.
-    return reinterpret_cast<const std::uint8_t*>(output_->row8(0));
+    return input8_.data();
 }
 
 void EffectRenderer::ForEachBand(int height, const std::function<void(int, int)>& rows) {

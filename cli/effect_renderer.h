@@ -56,7 +56,7 @@ private:
     bool deep_aware_ = false;
     std::unique_ptr<vshost::World> output_;
     PixelVector<std::uint16_t> file_alpha_;
-    PixelVector<std::uint8_t> input8_;  // the input world of RenderRgba8ToHostOrder
+    PixelVector<std::uint8_t> input8_;  // the frame RenderRgba8ToHostOrder renders in place
     // Runs rows(first, last) over bands of rows of an image height rows tall,
     // on the host's own pool: the conversions to and from the host's pixels
     // cost up to a tenth of a 4K frame, and the render's threads are idle
