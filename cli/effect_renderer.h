@@ -54,7 +54,6 @@ private:
     std::vector<PF_ParamDef> values_;
     vshost::RenderScale scale_;
     bool deep_aware_ = false;
-    std::unique_ptr<vshost::World> output_;
     PixelVector<std::uint16_t> file_alpha_;
     PixelVector<std::uint8_t> input8_;  // the frame RenderRgba8ToHostOrder renders in place
     // Runs rows(first, last) over bands of rows of an image height rows tall,
