@@ -55,7 +55,9 @@ std::string LooksJson(const std::vector<LookEntry>& looks, const std::vector<Par
     Json list = Json::array();
     for (const LookEntry& look : looks) {
         Json settings = Json::object();
-        for (const auto& [name, value] : look.settings) {
+        for (const auto& setting : look.settings) {
+            const std::string& name = setting.first;
+            const std::string& value = setting.second;
             const auto p = std::find_if(params.begin(), params.end(), [&](const ParamInfo& q) { return q.name == name; });
             // A slider's value is the number the look file holds, digit for digit.
             const bool number = p != params.end() && p->kind == ParamInfo::Kind::Slider;
