@@ -30,6 +30,10 @@ bool Reap(pid_t pid, int& status) {
 
 }  // namespace
 
+namespace {
+constexpr int kPipeBytes = 1 << 20;  // the usual limit for users (/proc/sys/fs/pipe-max-size)
+}  // namespace
+
 Subprocess::~Subprocess() {
     ClosePipe();
     if (pid_ > 0) {
@@ -47,6 +51,10 @@ bool Subprocess::Start(const std::vector<std::string>& argv, Pipe pipe, std::str
         error = "cannot start " + program_ + ": " + std::strerror(errno);
         return false;
     }
+    // Frames go through the pipe: at the default 64 KiB a 1080p frame wakes
+    // the other side 127 times. A larger buffer is only asked for; the
+    // system may cap it.
+    if (pipe != Pipe::None) ::fcntl(ends[0], F_SETPIPE_SZ, kPipeBytes);
     err_fd_ = ::memfd_create("velvetshade-child-errors", MFD_CLOEXEC);
 
     posix_spawn_file_actions_t actions;

@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -55,6 +56,22 @@ TIFF* Open(const fs::path& path, int fd, const char* mode, Messages& messages) {
 struct InMemory {
     std::vector<unsigned char>& bytes;
     std::size_t at;
+    std::size_t populated = 0;  // bytes of the buffer whose pages are in place
+
+    // Faults the buffer's pages in ahead of the writes, a few megabytes per
+    // call: one call maps them where a fault per page would (a 4K 16-bit
+    // frame is 12,000 pages; 30 of its 385 ms on one thread went to them).
+    void Populate(std::size_t end) {
+        if (end <= populated) return;
+        constexpr std::size_t kAhead = std::size_t(4) << 20;
+        const std::size_t page = std::size_t(sysconf(_SC_PAGESIZE));
+        const auto base = reinterpret_cast<std::uintptr_t>(bytes.data());
+        const std::uintptr_t from = (base + populated + page - 1) / page * page;
+        const std::uintptr_t to = (base + std::min(bytes.capacity(), end + kAhead)) / page * page;
+        // Only a hint: pages it leaves out are faulted in as they are written.
+        if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+        populated = std::min(bytes.capacity(), end + kAhead);
+    }
 
     static InMemory& Of(thandle_t h) { return *static_cast<InMemory*>(h); }
     static tmsize_t Read(thandle_t h, void* data, tmsize_t size) {
@@ -66,9 +83,21 @@ struct InMemory {
     }
     static tmsize_t Write(thandle_t h, void* data, tmsize_t size) {
         InMemory& m = Of(h);
-        if (m.bytes.size() < m.at + std::size_t(size)) m.bytes.resize(m.at + std::size_t(size));
-        std::memcpy(m.bytes.data() + m.at, data, std::size_t(size));
-        m.at += std::size_t(size);
+        const std::size_t n = std::size_t(size);
+        const std::size_t end = m.at + n;
+        if (end > m.bytes.capacity()) {
+            m.bytes.reserve(std::max(end, 2 * m.bytes.capacity()));
+            m.populated = 0;
+        }
+        m.Populate(end);
+        if (m.at > m.bytes.size()) m.bytes.resize(m.at);  // a gap left by a seek reads as zeros
+        // Bytes over old ones are copied in place, the rest appended without
+        // clearing them first.
+        const auto* in = static_cast<const unsigned char*>(data);
+        const std::size_t over = std::min(n, m.bytes.size() - m.at);
+        std::memcpy(m.bytes.data() + m.at, in, over);
+        m.bytes.insert(m.bytes.end(), in + over, in + n);
+        m.at = end;
         return size;
     }
     static toff_t Seek(thandle_t h, toff_t offset, int whence) {
