@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstring>
 #include <system_error>
+#include <thread>
 
 #include "cli/companion_module.h"
 #include "cli/convert16.h"
@@ -81,80 +82,177 @@ bool EffectRenderer::Configure(const std::vector<ParamSetting>& settings, int th
     return true;
 }
 
-bool EffectRenderer::Render(Image& image, std::string& error) {
-    const bool deep = image.depth == 16;
-    if (deep && !deep_aware_) {
+bool EffectRenderer::Prepare(const Frame& frame, std::string& error) {
+    if (frame.depth == 16 && !deep_aware_) {
         error = "the effect renders 8 bits only; use --depth 8";
         return false;
     }
-    // The image's own buffer becomes the input world: a file pixel and a host
-    // pixel have the same size, so each is converted where it lies, and a
-    // frame needs one buffer fewer.
-    const std::size_t width = std::size_t(image.width);
     // 16-bit alpha the effect leaves alone keeps the file's exact value, which
     // the coarser host scale cannot carry: it is kept aside meanwhile.
-    const bool keep_alpha = deep && image.has_alpha;
-    // The look reads each pixel whole before it writes it, so it renders in
-    // place: no output world to fault in (33 MB for an 8-bit 4K frame, 5% of
-    // a whole run on one thread).
-    if (keep_alpha) file_alpha_.resize(width * std::size_t(image.height));
-    ForEachBand(image.height, [&](int first, int last) {
-        for (int y = first; y < last; ++y) {
-            const std::size_t at = std::size_t(y) * width;
-            if (deep) {
-                std::uint16_t* p = &image.pixels16[at * 4];
-                for (std::size_t x = 0; x < width; ++x, p += 4) {
-                    std::uint64_t rgba;
-                    std::memcpy(&rgba, p, sizeof rgba);
-                    if (keep_alpha) file_alpha_[at + x] = std::uint16_t(rgba >> 48);
-                    const std::uint64_t argb = FileToHostPixel16(rgba);
-                    std::memcpy(p, &argb, sizeof argb);
-                }
-            } else {
-                std::uint8_t* p = &image.pixels8[at * 4];
-                for (std::size_t x = 0; x < width; ++x, p += 4) {
-                    std::uint32_t rgba;
-                    std::memcpy(&rgba, p, sizeof rgba);
-                    const std::uint32_t argb = rgba << 8 | rgba >> 24;
-                    std::memcpy(p, &argb, sizeof argb);
-                }
+    if (frame.depth == 16 && frame.has_alpha) file_alpha_.resize(std::size_t(frame.width) * std::size_t(frame.height));
+    return true;
+}
+
+// The image's own buffer becomes the input world: a file pixel and a host
+// pixel have the same size, so each is converted where it lies, and a frame
+// needs one buffer fewer.
+void EffectRenderer::ToHost(const Frame& frame, int first, int last) {
+    const std::size_t width = std::size_t(frame.width);
+    const bool keep_alpha = frame.depth == 16 && frame.has_alpha;
+    for (int y = first; y < last; ++y) {
+        const std::size_t at = std::size_t(y) * width;
+        if (frame.depth == 16) {
+            std::uint16_t* p = &frame.pixels16[at * 4];
+            for (std::size_t x = 0; x < width; ++x, p += 4) {
+                std::uint64_t rgba;
+                std::memcpy(&rgba, p, sizeof rgba);
+                if (keep_alpha) file_alpha_[at + x] = std::uint16_t(rgba >> 48);
+                const std::uint64_t argb = FileToHostPixel16(rgba);
+                std::memcpy(p, &argb, sizeof argb);
+            }
+        } else {
+            std::uint8_t* p = &frame.pixels8[at * 4];
+            for (std::size_t x = 0; x < width; ++x, p += 4) {
+                std::uint32_t rgba;
+                std::memcpy(&rgba, p, sizeof rgba);
+                const std::uint32_t argb = rgba << 8 | rgba >> 24;
+                std::memcpy(p, &argb, sizeof argb);
             }
         }
-    });
-    vshost::World frame = vshost::World::Over(
-        deep ? static_cast<void*>(image.pixels16.data()) : static_cast<void*>(image.pixels8.data()),
-        image.width, image.height, deep);
-    const PF_Err err = host_->Render(values_, frame, frame, scale_);
+    }
+}
+
+void EffectRenderer::ToFile(const Frame& frame, int first, int last) {
+    const std::size_t width = std::size_t(frame.width);
+    const bool keep_alpha = frame.depth == 16 && frame.has_alpha;
+    for (int y = first; y < last; ++y) {
+        const std::size_t at = std::size_t(y) * width;
+        if (frame.depth == 16) {
+            std::uint16_t* d = &frame.pixels16[at * 4];
+            for (std::size_t x = 0; x < width; ++x, d += 4) {
+                std::uint64_t argb;
+                std::memcpy(&argb, d, sizeof argb);
+                std::uint64_t rgba = HostToFilePixel16(argb);
+                // Alpha as the effect was given it: the file's, on the host's scale.
+                if (keep_alpha && std::uint16_t(argb) == FileToHost16(file_alpha_[at + x])) {
+                    rgba = (rgba & 0x0000FFFFFFFFFFFFu) | std::uint64_t{file_alpha_[at + x]} << 48;
+                }
+                std::memcpy(d, &rgba, sizeof rgba);
+            }
+        } else {
+            std::uint8_t* d = &frame.pixels8[at * 4];
+            for (std::size_t x = 0; x < width; ++x) {
+                std::uint32_t argb;
+                std::memcpy(&argb, d + 4 * x, sizeof argb);
+                const std::uint32_t rgba = argb >> 8 | argb << 24;
+                std::memcpy(d + 4 * x, &rgba, sizeof rgba);
+            }
+        }
+    }
+}
+
+// The look reads each pixel whole before it writes it, so it renders in
+// place: no output world to fault in (33 MB for an 8-bit 4K frame, 5% of a
+// whole run on one thread).
+bool EffectRenderer::RenderRows(const Frame& frame, int first, int last, int threads, std::string& error) {
+    vshost::World world = vshost::World::Over(
+        frame.depth == 16 ? static_cast<void*>(frame.pixels16) : static_cast<void*>(frame.pixels8), frame.width,
+        frame.height, frame.depth == 16);
+    const PF_Err err = host_->RenderRows(values_, world, world, {first, last, threads}, scale_);
     if (err != PF_Err_NONE) {
         error = "the effect failed to render (error " + std::to_string(err) + ")";
         return false;
     }
-    ForEachBand(image.height, [&](int first, int last) {
-        for (int y = first; y < last; ++y) {
-            const std::size_t at = std::size_t(y) * width;
-            if (deep) {
-                std::uint16_t* d = &image.pixels16[at * 4];
-                for (std::size_t x = 0; x < width; ++x, d += 4) {
-                    std::uint64_t argb;
-                    std::memcpy(&argb, d, sizeof argb);
-                    std::uint64_t rgba = HostToFilePixel16(argb);
-                    // Alpha as the effect was given it: the file's, on the host's scale.
-                    if (keep_alpha && std::uint16_t(argb) == FileToHost16(file_alpha_[at + x])) {
-                        rgba = (rgba & 0x0000FFFFFFFFFFFFu) | std::uint64_t{file_alpha_[at + x]} << 48;
-                    }
-                    std::memcpy(d, &rgba, sizeof rgba);
-                }
-            } else {
-                std::uint8_t* d = &image.pixels8[at * 4];
-                for (std::size_t x = 0; x < width; ++x) {
-                    std::uint32_t argb;
-                    std::memcpy(&argb, d + 4 * x, sizeof argb);
-                    const std::uint32_t rgba = argb >> 8 | argb << 24;
-                    std::memcpy(d + 4 * x, &rgba, sizeof rgba);
-                }
-            }
+    return true;
+}
+
+bool EffectRenderer::Render(Image& image, std::string& error) {
+    const Frame frame = Frame::Of(image);
+    if (!Prepare(frame, error)) return false;
+    ForEachBand(image.height, [&](int first, int last) { ToHost(frame, first, last); });
+    if (!RenderRows(frame, 0, image.height, 0, error)) return false;
+    ForEachBand(image.height, [&](int first, int last) { ToFile(frame, first, last); });
+    return true;
+}
+
+RenderWhileReading::RenderWhileReading(EffectRenderer& effect, int depth) : effect_(effect), depth_(depth) {}
+
+RenderWhileReading::~RenderWhileReading() {
+    Stop();
+}
+
+// The thread renders no further band once told; the caller takes the rest.
+void RenderWhileReading::Stop() {
+    {
+        std::lock_guard lock(mutex_);
+        read_all_ = true;
+    }
+    wake_.notify_one();
+    if (thread_.joinable()) thread_.join();
+}
+
+void RenderWhileReading::RowsRead(const Image& image, int first, int last) {
+    if (last <= first) {
+        // The read failed and its image is about to go.
+        Stop();
+        return;
+    }
+    if (first == 0) {
+        // Only worth a thread of its own while another is reading; an image
+        // that changes depth after reading is rendered after it.
+        if (effect_.threads() < 2 || (depth_ != 0 && depth_ != image.depth)) return;
+        frame_ = EffectRenderer::Frame::Of(const_cast<Image&>(image));
+        if (!effect_.Prepare(frame_, error_)) return;
+        try {
+            thread_ = std::thread([this] { RenderAsRead(); });
+        } catch (const std::system_error&) {
+            return;
         }
-    });
+    }
+    if (!thread_.joinable()) return;
+    {
+        std::lock_guard lock(mutex_);
+        read_ = last;
+    }
+    wake_.notify_one();
+}
+
+void RenderWhileReading::RenderAsRead() {
+    // Bands large enough that a render's own setup is lost in its rows.
+    constexpr int kBand = 32;
+    for (;;) {
+        int upto;
+        {
+            std::unique_lock lock(mutex_);
+            wake_.wait(lock, [&] { return read_all_ || read_ - rendered_ >= kBand; });
+            if (read_all_) return;
+            upto = read_;
+        }
+        effect_.ToHost(frame_, rendered_, upto);
+        if (!effect_.RenderRows(frame_, rendered_, upto, 1, error_)) {
+            failed_ = true;
+            return;
+        }
+        effect_.ToFile(frame_, rendered_, upto);
+        rendered_ = upto;
+    }
+}
+
+bool RenderWhileReading::Finish(Image& image, std::string& error) {
+    const bool streamed = thread_.joinable();
+    Stop();
+    if (!streamed || frame_.pixels8 != image.pixels8.data() || frame_.pixels16 != image.pixels16.data()) {
+        return effect_.Render(image, error);
+    }
+    if (failed_) {
+        error = error_;
+        return false;
+    }
+    // The rows read last, on every thread.
+    const int first = rendered_, last = image.height;
+    effect_.ForEachBand(last - first, [&](int a, int b) { effect_.ToHost(frame_, first + a, first + b); });
+    if (!effect_.RenderRows(frame_, first, last, 0, error)) return false;
+    effect_.ForEachBand(last - first, [&](int a, int b) { effect_.ToFile(frame_, first + a, first + b); });
     return true;
 }
 

@@ -3,7 +3,10 @@
 #pragma once
 
 #include <filesystem>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -46,7 +49,30 @@ public:
     // The render's threads, for the tool's own work between renders.
     Workers workers() { return Workers(host_->pool(), host_->threads()); }
 
+    int threads() const { return host_->threads(); }
+
 private:
+    friend class RenderWhileReading;
+    // An image's pixels as the render works on them, apart from the Image
+    // that owns them (a reader moves it; its buffer stays where it is).
+    struct Frame {
+        std::uint8_t* pixels8 = nullptr;
+        std::uint16_t* pixels16 = nullptr;
+        int width = 0, height = 0, depth = 8;
+        bool has_alpha = false;
+        static Frame Of(Image& image) {
+            return {image.depth == 8 ? image.pixels8.data() : nullptr,
+                    image.depth == 16 ? image.pixels16.data() : nullptr,
+                    image.width, image.height, image.depth, image.has_alpha};
+        }
+    };
+    bool Prepare(const Frame& frame, std::string& error);
+    // Rows [first, last) to the host's pixels and back, where they lie.
+    void ToHost(const Frame& frame, int first, int last);
+    void ToFile(const Frame& frame, int first, int last);
+    // threads 0: the host's own count.
+    bool RenderRows(const Frame& frame, int first, int last, int threads, std::string& error);
+
     EffectRenderer() = default;
     std::unique_ptr<vshost::Module> module_;
     std::unique_ptr<vshost::Host> host_;
@@ -61,6 +87,43 @@ private:
     // cost up to a tenth of a 4K frame, and the render's threads are idle
     // meanwhile.
     void ForEachBand(int height, const std::function<void(int, int)>& rows);
+};
+
+// Renders an image's rows on a thread of its own while the reader decodes
+// the rows below them: a PNG is one compressed stream that one thread
+// inflates, a third of a whole run, and the look no longer waits for it.
+// The result is the image rendered whole, since the module computes each
+// pixel from the frame and the pixel alone.
+class RenderWhileReading {
+public:
+    // depth: the depth asked for (0: the file's), as given to the reader.
+    RenderWhileReading(EffectRenderer& effect, int depth);
+    ~RenderWhileReading();
+    RenderWhileReading(const RenderWhileReading&) = delete;
+    RenderWhileReading& operator=(const RenderWhileReading&) = delete;
+
+    // The reader's RowsRead.
+    void RowsRead(const Image& image, int first, int last);
+    // After a successful read: renders what is left on all threads (the
+    // whole image if the reader told nothing), as EffectRenderer::Render.
+    bool Finish(Image& image, std::string& error);
+
+private:
+    void RenderAsRead();
+    void Stop();
+
+    EffectRenderer& effect_;
+    const int depth_;
+    EffectRenderer::Frame frame_;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    int read_ = 0;      // rows read, guarded by mutex_
+    bool read_all_ = false;
+    // The thread's own until it is joined:
+    int rendered_ = 0;
+    bool failed_ = false;
+    std::string error_;
 };
 
 }  // namespace velvetshade

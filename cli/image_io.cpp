@@ -58,10 +58,11 @@ void ChangeDepth(Image& image, int depth) {
     image.depth = depth;
 }
 
-bool ReadImage(const fs::path& path, int depth, Image& image, std::string& error, const Workers& workers) {
+bool ReadImage(const fs::path& path, int depth, Image& image, std::string& error, const Workers& workers,
+               const RowsRead& rows_read) {
     if (!CheckInputFile(path, error)) return false;
     if (IsTiffFile(path)) return ReadTiff(path, depth, image, error, workers);
-    if (IsDirectPng(path)) return ReadPng(path, depth, image, error);
+    if (IsDirectPng(path)) return ReadPng(path, depth, image, error, rows_read);
     bool handled = false;
     if (const bool read = ReadJpeg(path, depth, image, handled, error); handled) return read;
     const ImageLibrary* library = Library(error);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -129,10 +130,17 @@ constexpr std::int64_t kMaxPixels = std::int64_t(1) << 28;
 // To depth bits as the image library converts: v * 257, and round(v / 257).
 void ChangeDepth(Image& image, int depth);
 
+// Told on the reading thread, in order from the top, that rows [first, last)
+// of the image being read hold their final pixels (before any change of
+// depth). Readers that decode a file whole never tell. A read that fails
+// after telling rows tells (image, 0, 0) before it lets the image go: from
+// then on no row may be touched.
+using RowsRead = std::function<void(const Image& image, int first, int last)>;
+
 // depth: 8 or 16 to force, 0 to choose from the file (8-bit files at 8,
 // anything deeper or float at 16). workers decode parts of a file side by side.
 bool ReadImage(const std::filesystem::path& path, int depth, Image& image, std::string& error,
-               const Workers& workers = {});
+               const Workers& workers = {}, const RowsRead& rows_read = {});
 
 // Whether there is a writer for the file name's extension.
 bool CanWriteImage(const std::filesystem::path& path, std::string& error);

@@ -198,12 +198,21 @@ int RenderStill(const Options& o, EffectRenderer& effect) {
     Image image;
     if (o.chart) {
         image = MakeChart(o.chart_width, o.chart_height, o.depth ? o.depth : 8);
-    } else if (!ReadImage(o.input, o.depth, image, error, effect.workers())) {
-        return Fail(error);
+        if (!RenderFrame(o, effect, image, error)) return Fail(error);
+    } else if (ParseCompareMode(o.compare)) {
+        if (!ReadImage(o.input, o.depth, image, error, effect.workers())) return Fail(error);
+        if (!RenderFrame(o, effect, image, error)) return Fail(error);
+    } else {
+        // Rows are rendered as they are read, where the reader tells them.
+        RenderWhileReading render(effect, o.depth);
+        const RowsRead rows_read = [&](const Image& read, int first, int last) {
+            render.RowsRead(read, first, last);
+        };
+        if (!ReadImage(o.input, o.depth, image, error, effect.workers(), rows_read)) return Fail(error);
+        if (!render.Finish(image, error)) return Fail(error);
     }
     g_tally.clipped += image.clipped;
     ApplyImageSettings(o, image);
-    if (!RenderFrame(o, effect, image, error)) return Fail(error);
     if (!WriteAtomically(o.output, image, o.overwrite, ImageWriteSettings(o, effect), error)) {
         return Fail(error);
     }

@@ -108,14 +108,27 @@ bool ReadHeader(PngReader& r, std::FILE* file) {
     return true;
 }
 
-bool ReadRows(PngReader& r, png_bytepp rows) {
+// Rows of a file stored top to bottom are told in batches as they are read;
+// an interlaced one is final only after its last pass.
+bool ReadRows(PngReader& r, png_bytepp rows, const Image& image, const RowsRead& rows_read) {
     if (setjmp(png_jmpbuf(r.png))) return false;
-    png_read_image(r.png, rows);
+    const int height = image.height;
+    if (rows_read && png_get_interlace_type(r.png, r.info) == PNG_INTERLACE_NONE) {
+        constexpr int kBatch = 16;
+        for (int y = 0; y < height; y += kBatch) {
+            const int n = std::min(kBatch, height - y);
+            png_read_rows(r.png, rows + y, nullptr, png_uint_32(n));
+            rows_read(image, y, y + n);
+        }
+    } else {
+        png_read_image(r.png, rows);
+        if (rows_read) rows_read(image, 0, height);
+    }
     png_read_end(r.png, nullptr);
     return true;
 }
 
-bool ReadPixels(std::FILE* file, Image& image, Messages& messages) {
+bool ReadPixels(std::FILE* file, Image& image, Messages& messages, const RowsRead& rows_read) {
     PngReader r;
     r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &messages, OnError, OnWarning);
     r.info = r.png != nullptr ? png_create_info_struct(r.png) : nullptr;
@@ -140,7 +153,7 @@ bool ReadPixels(std::FILE* file, Image& image, Messages& messages) {
     auto* base = bits == 16 ? reinterpret_cast<png_bytep>(image.pixels16.data()) : image.pixels8.data();
     const std::size_t stride = std::size_t(width) * 4 * std::size_t(bits / 8);
     for (std::uint32_t y = 0; y < height; ++y) rows[y] = base + y * stride;
-    return ReadRows(r, rows.data());
+    return ReadRows(r, rows.data(), image, rows_read);
 }
 
 // ---- writing ----
@@ -428,13 +441,16 @@ bool IsDirectPng(const fs::path& path) {
     return direct;
 }
 
-bool ReadPng(const fs::path& path, int depth, Image& image, std::string& error) {
+bool ReadPng(const fs::path& path, int depth, Image& image, std::string& error, const RowsRead& rows_read) {
     ReadFile in;
     in.file = std::fopen(path.c_str(), "rbe");
     if (in.file == nullptr) return Fail(path, "read", std::strerror(errno), error);
     Messages messages;
     Image read;
-    if (!ReadPixels(in.file, read, messages)) return Fail(path, "read", messages.first, error);
+    if (!ReadPixels(in.file, read, messages, rows_read)) {
+        if (rows_read) rows_read(read, 0, 0);
+        return Fail(path, "read", messages.first, error);
+    }
     if (depth != 0) ChangeDepth(read, depth);
     read.source_path = path;
     image = std::move(read);
@@ -455,7 +471,9 @@ bool EncodePng(const fs::path& format_path, const Image& image, int compression,
         groups[g].first = g * group_rows;
         groups[g].rows = std::min(group_rows, height - groups[g].first);
     }
-    std::vector<std::uint8_t> filtered(row_bytes * height);
+    // Written whole by the filters (on the workers, which fault its pages in
+    // side by side): not cleared first.
+    PixelVector<std::uint8_t> filtered(row_bytes * height);
     workers.ForEach(groups.size(), [&](std::size_t g) {
         FilterRows(image, channels, groups[g].first, groups[g].rows, level >= kPngAdaptiveFilters,
                    &filtered[groups[g].first * row_bytes]);

@@ -34,7 +34,8 @@ bool IsPngName(const std::filesystem::path& path);
 bool IsDirectPng(const std::filesystem::path& path);
 
 // depth: 8 or 16 to force, 0 for the file's own.
-bool ReadPng(const std::filesystem::path& path, int depth, Image& image, std::string& error);
+bool ReadPng(const std::filesystem::path& path, int depth, Image& image, std::string& error,
+             const RowsRead& rows_read = {});
 
 // Encodes image into bytes, in memory. compression: zlib's level 0..9, or -1
 // for kPngDefaultCompression. Messages name format_path, the file the user

@@ -213,4 +213,17 @@ PF_Err Host::Render(std::vector<PF_ParamDef>& values, World& input, World& outpu
     return Send(PF_Cmd_RENDER, out, pointers.data(), &output.def(), scale);
 }
 
+PF_Err Host::RenderRows(std::vector<PF_ParamDef>& values, World& input, World& output, const Rows& rows,
+                        const RenderScale& scale) {
+    if (rows.last <= rows.first) return PF_Err_NONE;
+    impl_->rows_first = rows.first;
+    impl_->rows_last = rows.last;
+    impl_->rows_threads = rows.threads;
+    const PF_Err err = Render(values, input, output, scale);
+    impl_->rows_first = 0;
+    impl_->rows_last = INT32_MAX;
+    impl_->rows_threads = 0;
+    return err;
+}
+
 }  // namespace vshost

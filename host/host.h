@@ -181,6 +181,19 @@ public:
     PF_Err Render(std::vector<PF_ParamDef>& values, World& input, World& output,
                   const RenderScale& scale = {});
 
+    // Rows of the output a render visits, and at most how many threads it
+    // uses (0: the host's own count). The module is sent the same command as
+    // for the whole frame and computes what it does from the frame, so a
+    // frame rendered band by band is the frame rendered whole: a caller can
+    // render the rows it has while it reads the rest.
+    struct Rows {
+        std::int32_t first = 0;
+        std::int32_t last = 0;
+        int threads = 0;
+    };
+    PF_Err RenderRows(std::vector<PF_ParamDef>& values, World& input, World& output, const Rows& rows,
+                      const RenderScale& scale = {});
+
     struct Impl;
 
 protected:

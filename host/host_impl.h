@@ -50,6 +50,12 @@ struct Host::Impl {
     std::int32_t layer_width = 0;
     std::int32_t layer_height = 0;
 
+    // The rows the running render visits, and its thread cap (0: none); set
+    // only for the duration of a RenderRows.
+    std::int32_t rows_first = 0;
+    std::int32_t rows_last = INT32_MAX;
+    int rows_threads = 0;
+
     PF_ProgPtr effect_ref() { return reinterpret_cast<PF_ProgPtr>(this); }
     int EffectiveThreads() const;
     // The basic suite as registration and commands hand it out.

@@ -81,10 +81,15 @@ PF_Err Iterate(int depth, PF_InData* in_data, std::int32_t progress_base,
         right = std::min(right, area->right);
         bottom = std::min(bottom, area->bottom);
     }
+    if (host != nullptr) {
+        top = std::max(top, host->rows_first);
+        bottom = std::min(bottom, host->rows_last);
+    }
     if (right <= left || bottom <= top) return finish(PF_Err_NONE);
 
     const std::int32_t rows = bottom - top;
-    const int threads = host != nullptr ? host->EffectiveThreads() : 1;
+    int threads = host != nullptr ? host->EffectiveThreads() : 1;
+    if (host != nullptr && host->rows_threads > 0) threads = std::min(threads, host->rows_threads);
     const std::int32_t chunk = std::clamp<std::int32_t>(rows / (threads * 8), 1, 32);
     // Always the whole pool, so its size never changes with the image; a
     // worker that finds no rows left simply returns.
@@ -136,7 +141,10 @@ PF_Err Iterate(int depth, PF_InData* in_data, std::int32_t progress_base,
             stop.store(true);
         }
     };
-    threads_used = host != nullptr ? host->pool.Run(workers, job) : (job(0), 1);
+    // A capped render on one thread leaves the pool as it is, sized for the
+    // host's own count.
+    threads_used = host != nullptr && (workers > 0 || host->rows_threads == 0) ? host->pool.Run(workers, job)
+                                                                             : (job(0), 1);
     return finish(first_error.load());
 }
 
