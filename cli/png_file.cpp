@@ -87,13 +87,28 @@ void ReadTags(png_structp png, png_infop info, ImageTags& tags) {
     }
 }
 
-// The libpng calls of a read, each in a function of its own with nothing
-// but plain values between its setjmp and the jumps libpng makes back to it.
-struct PngReader {
+// libpng's structs of one read or write, made with our handlers; without
+// them (made() false) messages say "out of memory".
+template <bool kWrite>
+struct Libpng {
     png_structp png = nullptr;
     png_infop info = nullptr;
-    ~PngReader() { png_destroy_read_struct(&png, &info, nullptr); }
+    explicit Libpng(Messages& messages) {
+        png = (kWrite ? png_create_write_struct : png_create_read_struct)(PNG_LIBPNG_VER_STRING, &messages, OnError,
+                                                                           OnWarning);
+        info = png != nullptr ? png_create_info_struct(png) : nullptr;
+        if (info == nullptr) messages.first = "out of memory";
+    }
+    ~Libpng() {
+        if constexpr (kWrite) png_destroy_write_struct(&png, &info);
+        else png_destroy_read_struct(&png, &info, nullptr);
+    }
+    bool made() const { return info != nullptr; }
 };
+
+// The libpng calls of a read, each in a function of its own with nothing
+// but plain values between its setjmp and the jumps libpng makes back to it.
+using PngReader = Libpng<false>;
 
 bool ReadHeader(PngReader& r, std::FILE* file) {
     if (setjmp(png_jmpbuf(r.png))) return false;
@@ -116,14 +131,8 @@ bool ReadRows(PngReader& r, png_bytepp rows) {
 }
 
 bool ReadPixels(std::FILE* file, Image& image, Messages& messages) {
-    PngReader r;
-    r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &messages, OnError, OnWarning);
-    r.info = r.png != nullptr ? png_create_info_struct(r.png) : nullptr;
-    if (r.info == nullptr) {
-        messages.first = "out of memory";
-        return false;
-    }
-    if (!ReadHeader(r, file)) return false;
+    PngReader r(messages);
+    if (!r.made() || !ReadHeader(r, file)) return false;
     const std::uint32_t width = png_get_image_width(r.png, r.info), height = png_get_image_height(r.png, r.info);
     const int bits = png_get_bit_depth(r.png, r.info), type = png_get_color_type(r.png, r.info);
     if (std::int64_t(width) * std::int64_t(height) > kMaxPixels || (bits != 8 && bits != 16) ||
@@ -328,11 +337,7 @@ PngPlan Plan(const Image& image, int channels, int level, const std::vector<Grou
     return plan;
 }
 
-struct PngWriter {
-    png_structp png = nullptr;
-    png_infop info = nullptr;
-    ~PngWriter() { png_destroy_write_struct(&png, &info); }
-};
+using PngWriter = Libpng<true>;
 
 // The libpng calls of a write: the header chunks, the deflated groups as
 // IDAT chunks, the end; nothing but plain values after the setjmp.
@@ -384,14 +389,8 @@ bool Emit(PngWriter& w, std::vector<unsigned char>& bytes, const PngPlan& plan) 
 }
 
 bool WriteFile(std::vector<unsigned char>& bytes, const PngPlan& plan, Messages& messages) {
-    PngWriter w;
-    w.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &messages, OnError, OnWarning);
-    w.info = w.png != nullptr ? png_create_info_struct(w.png) : nullptr;
-    if (w.info == nullptr) {
-        messages.first = "out of memory";
-        return false;
-    }
-    return Emit(w, bytes, plan);
+    PngWriter w(messages);
+    return w.made() && Emit(w, bytes, plan);
 }
 
 bool Fail(const fs::path& path, const char* verb, const std::string& why, std::string& error) {
