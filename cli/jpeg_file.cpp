@@ -10,6 +10,7 @@
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 namespace velvetshade {
 namespace fs = std::filesystem;
@@ -54,18 +55,25 @@ bool Carried(int code) {
     return code == JPEG_APP0 + 1 || code == JPEG_APP0 + 2 || code == JPEG_APP0 + 13 || code == JPEG_COM;
 }
 
-struct Decompressor {
-    jpeg_decompress_struct info{};
+// A libjpeg decompress or compress struct with our error handling, destroyed
+// if it was created.
+template <typename Info>
+struct Libjpeg {
+    Info info{};
     JpegError error{};
     bool created = false;
-    Decompressor() {
+    Libjpeg() {
         Route(error);
         info.err = &error.manager;
     }
-    ~Decompressor() {
-        if (created) jpeg_destroy_decompress(&info);
+    ~Libjpeg() {
+        if (!created) return;
+        if constexpr (std::is_same_v<Info, jpeg_compress_struct>) jpeg_destroy_compress(&info);
+        else jpeg_destroy_decompress(&info);
     }
 };
+using Decompressor = Libjpeg<jpeg_decompress_struct>;
+using Compressor = Libjpeg<jpeg_compress_struct>;
 
 // Each libjpeg call sequence in a function of its own, with nothing but plain
 // values between its setjmp and the jumps libjpeg makes back to it.
@@ -100,19 +108,6 @@ bool ReadRows(Decompressor& d, std::uint8_t* pixels, std::size_t stride) {
     jpeg_finish_decompress(&d.info);
     return true;
 }
-
-struct Compressor {
-    jpeg_compress_struct info{};
-    JpegError error{};
-    bool created = false;
-    Compressor() {
-        Route(error);
-        info.err = &error.manager;
-    }
-    ~Compressor() {
-        if (created) jpeg_destroy_compress(&info);
-    }
-};
 
 bool Encode(Compressor& c, unsigned char** out, unsigned long* size, const Image& image) {
     if (setjmp(c.error.jump)) return false;
