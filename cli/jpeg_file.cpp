@@ -12,6 +12,8 @@
 #include <cstring>
 #include <type_traits>
 
+#include "cli/format_file.h"
+
 namespace velvetshade {
 namespace fs = std::filesystem;
 namespace {
@@ -150,11 +152,6 @@ bool Encode(Compressor& c, unsigned char** out, unsigned long* size, const Image
     return true;
 }
 
-bool Fail(const fs::path& path, const char* verb, const std::string& why, std::string& error) {
-    error = std::string("cannot ") + verb + " " + path.string() + ": " + (why.empty() ? "not a readable JPEG" : why);
-    return false;
-}
-
 }  // namespace
 
 bool IsJpegName(const fs::path& path) {
@@ -179,8 +176,8 @@ bool ReadJpeg(const fs::path& path, int depth, Image& image, bool& handled, std:
     }
     handled = true;
     if (std::int64_t(d.info.image_width) * std::int64_t(d.info.image_height) > kMaxPixels) {
-        return Fail(path, "read", std::to_string(d.info.image_width) + "x" + std::to_string(d.info.image_height) +
-                                      " is larger than velvetshade handles", error);
+        return FailFile(path, "read", std::to_string(d.info.image_width) + "x" + std::to_string(d.info.image_height) +
+                                          " is larger than velvetshade handles", "JPEG", error);
     }
     Image read;
     read.Allocate(int(d.info.image_width), int(d.info.image_height), 8);
@@ -205,7 +202,9 @@ bool ReadJpeg(const fs::path& path, int depth, Image& image, bool& handled, std:
     unsigned icc_size = 0;
     if (ReadIcc(d, &icc, &icc_size) && icc != nullptr) read.tags.icc_profile.assign(icc, icc + icc_size);
     std::free(icc);
-    if (!ReadRows(d, read.pixels8.data(), std::size_t(read.width) * 4)) return Fail(path, "read", d.error.message, error);
+    if (!ReadRows(d, read.pixels8.data(), std::size_t(read.width) * 4)) {
+        return FailFile(path, "read", d.error.message, "JPEG", error);
+    }
     if (depth != 0) ChangeDepth(read, depth);
     image = std::move(read);
     return true;
@@ -229,7 +228,9 @@ bool EncodeJpeg(const fs::path& format_path, const Image& image, std::vector<uns
     } out;
     {
         Compressor c;
-        if (!Encode(c, &out.data, &out.size, image)) return Fail(format_path, "write", c.error.message, error);
+        if (!Encode(c, &out.data, &out.size, image)) {
+            return FailFile(format_path, "write", c.error.message, "JPEG", error);
+        }
     }
     bytes.assign(out.data, out.data + out.size);
     return true;

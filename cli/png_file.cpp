@@ -14,6 +14,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "cli/format_file.h"
+
 namespace velvetshade {
 namespace fs = std::filesystem;
 namespace {
@@ -393,11 +395,6 @@ bool WriteFile(std::vector<unsigned char>& bytes, const PngPlan& plan, Messages&
     return w.made() && Emit(w, bytes, plan);
 }
 
-bool Fail(const fs::path& path, const char* verb, const std::string& why, std::string& error) {
-    error = std::string("cannot ") + verb + " " + path.string() + ": " + (why.empty() ? "not a readable PNG" : why);
-    return false;
-}
-
 }  // namespace
 
 bool IsPngName(const fs::path& path) {
@@ -430,10 +427,10 @@ bool IsDirectPng(const fs::path& path) {
 bool ReadPng(const fs::path& path, int depth, Image& image, std::string& error) {
     ReadFile in;
     in.file = std::fopen(path.c_str(), "rbe");
-    if (in.file == nullptr) return Fail(path, "read", std::strerror(errno), error);
+    if (in.file == nullptr) return FailFile(path, "read", std::strerror(errno), "PNG", error);
     Messages messages;
     Image read;
-    if (!ReadPixels(in.file, read, messages)) return Fail(path, "read", messages.first, error);
+    if (!ReadPixels(in.file, read, messages)) return FailFile(path, "read", messages.first, "PNG", error);
     if (depth != 0) ChangeDepth(read, depth);
     read.source_path = path;
     image = std::move(read);
@@ -469,7 +466,7 @@ bool EncodePng(const fs::path& format_path, const Image& image, int compression,
             failed = true;
         }
     });
-    if (failed) return Fail(format_path, "write", "out of memory", error);
+    if (failed) return FailFile(format_path, "write", "out of memory", "PNG", error);
     uLong adler = groups[0].adler;
     for (std::size_t g = 1; g < groups.size(); ++g) {
         adler = adler32_combine(adler, groups[g].adler, z_off_t(groups[g].rows * row_bytes));
@@ -482,7 +479,8 @@ bool EncodePng(const fs::path& format_path, const Image& image, int compression,
     bytes.reserve(total + image.tags.icc_profile.size());
     Messages messages;
     if (!WriteFile(bytes, Plan(image, channels, level, groups, adler), messages)) {
-        return Fail(format_path, "write", messages.first.empty() ? "libpng failed" : messages.first, error);
+        return FailFile(format_path, "write", messages.first.empty() ? "libpng failed" : messages.first, "PNG",
+                        error);
     }
     return true;
 }

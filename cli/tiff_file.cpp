@@ -17,6 +17,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "cli/format_file.h"
+
 namespace velvetshade {
 namespace fs = std::filesystem;
 namespace {
@@ -741,10 +743,7 @@ std::string Kind(std::uint16_t format, std::uint16_t bits, std::uint16_t photome
 
 bool Fail(const fs::path& path, const std::string& why, const Messages& messages, std::string& error,
           const char* verb = "read") {
-    std::string text = !messages.first.empty() ? messages.first : why;
-    if (text.empty()) text = "not a readable TIFF";
-    error = std::string("cannot ") + verb + " " + path.string() + ": " + text;
-    return false;
+    return FailFile(path, verb, !messages.first.empty() ? messages.first : why, "TIFF", error);
 }
 
 // The compression written for a source's: kept where libtiff writes it.
