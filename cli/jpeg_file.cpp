@@ -5,7 +5,6 @@
 #include <jpeglib.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdlib>
@@ -155,9 +154,7 @@ bool Encode(Compressor& c, unsigned char** out, unsigned long* size, const Image
 }  // namespace
 
 bool IsJpegName(const fs::path& path) {
-    std::string ext = path.extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return ext == ".jpg" || ext == ".jpeg";
+    return HasExtension(path, {".jpg", ".jpeg"});
 }
 
 bool ReadJpeg(const fs::path& path, int depth, Image& image, bool& handled, std::string& error) {

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <csetjmp>
@@ -398,9 +397,7 @@ bool WriteFile(std::vector<unsigned char>& bytes, const PngPlan& plan, Messages&
 }  // namespace
 
 bool IsPngName(const fs::path& path) {
-    std::string ext = path.extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return ext == ".png";
+    return HasExtension(path, {".png"});
 }
 
 bool IsDirectPng(const fs::path& path) {

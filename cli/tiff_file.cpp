@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
-#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
@@ -1019,9 +1018,7 @@ bool WritePixels(TIFF* tif, const Image& image, const T* pixels, int channels, c
 }  // namespace
 
 bool IsTiffName(const fs::path& path) {
-    std::string ext = path.extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return ext == ".tif" || ext == ".tiff";
+    return HasExtension(path, {".tif", ".tiff"});
 }
 
 bool IsTiffFile(const fs::path& path) {
