@@ -5,11 +5,13 @@
 #include <jpeglib.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
+
+#include "cli/format_file.h"
 
 namespace velvetshade {
 namespace fs = std::filesystem;
@@ -54,18 +56,25 @@ bool Carried(int code) {
     return code == JPEG_APP0 + 1 || code == JPEG_APP0 + 2 || code == JPEG_APP0 + 13 || code == JPEG_COM;
 }
 
-struct Decompressor {
-    jpeg_decompress_struct info{};
+// A libjpeg decompress or compress struct with our error handling, destroyed
+// if it was created.
+template <typename Info>
+struct Libjpeg {
+    Info info{};
     JpegError error{};
     bool created = false;
-    Decompressor() {
+    Libjpeg() {
         Route(error);
         info.err = &error.manager;
     }
-    ~Decompressor() {
-        if (created) jpeg_destroy_decompress(&info);
+    ~Libjpeg() {
+        if (!created) return;
+        if constexpr (std::is_same_v<Info, jpeg_compress_struct>) jpeg_destroy_compress(&info);
+        else jpeg_destroy_decompress(&info);
     }
 };
+using Decompressor = Libjpeg<jpeg_decompress_struct>;
+using Compressor = Libjpeg<jpeg_compress_struct>;
 
 // Each libjpeg call sequence in a function of its own, with nothing but plain
 // values between its setjmp and the jumps libjpeg makes back to it.
@@ -100,19 +109,6 @@ bool ReadRows(Decompressor& d, std::uint8_t* pixels, std::size_t stride) {
     jpeg_finish_decompress(&d.info);
     return true;
 }
-
-struct Compressor {
-    jpeg_compress_struct info{};
-    JpegError error{};
-    bool created = false;
-    Compressor() {
-        Route(error);
-        info.err = &error.manager;
-    }
-    ~Compressor() {
-        if (created) jpeg_destroy_compress(&info);
-    }
-};
 
 bool Encode(Compressor& c, unsigned char** out, unsigned long* size, const Image& image) {
     if (setjmp(c.error.jump)) return false;
@@ -155,17 +151,10 @@ bool Encode(Compressor& c, unsigned char** out, unsigned long* size, const Image
     return true;
 }
 
-bool Fail(const fs::path& path, const char* verb, const std::string& why, std::string& error) {
-    error = std::string("cannot ") + verb + " " + path.string() + ": " + (why.empty() ? "not a readable JPEG" : why);
-    return false;
-}
-
 }  // namespace
 
 bool IsJpegName(const fs::path& path) {
-    std::string ext = path.extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return ext == ".jpg" || ext == ".jpeg";
+    return HasExtension(path, {".jpg", ".jpeg"});
 }
 
 bool ReadJpeg(const fs::path& path, int depth, Image& image, bool& handled, std::string& error) {
@@ -184,8 +173,8 @@ bool ReadJpeg(const fs::path& path, int depth, Image& image, bool& handled, std:
     }
     handled = true;
     if (std::int64_t(d.info.image_width) * std::int64_t(d.info.image_height) > kMaxPixels) {
-        return Fail(path, "read", std::to_string(d.info.image_width) + "x" + std::to_string(d.info.image_height) +
-                                      " is larger than velvetshade handles", error);
+        return FailFile(path, "read", std::to_string(d.info.image_width) + "x" + std::to_string(d.info.image_height) +
+                                          " is larger than velvetshade handles", "JPEG", error);
     }
     Image read;
     read.Allocate(int(d.info.image_width), int(d.info.image_height), 8);
@@ -210,7 +199,9 @@ bool ReadJpeg(const fs::path& path, int depth, Image& image, bool& handled, std:
     unsigned icc_size = 0;
     if (ReadIcc(d, &icc, &icc_size) && icc != nullptr) read.tags.icc_profile.assign(icc, icc + icc_size);
     std::free(icc);
-    if (!ReadRows(d, read.pixels8.data(), std::size_t(read.width) * 4)) return Fail(path, "read", d.error.message, error);
+    if (!ReadRows(d, read.pixels8.data(), std::size_t(read.width) * 4)) {
+        return FailFile(path, "read", d.error.message, "JPEG", error);
+    }
     if (depth != 0) ChangeDepth(read, depth);
     image = std::move(read);
     return true;
@@ -234,7 +225,9 @@ bool EncodeJpeg(const fs::path& format_path, const Image& image, std::vector<uns
     } out;
     {
         Compressor c;
-        if (!Encode(c, &out.data, &out.size, image)) return Fail(format_path, "write", c.error.message, error);
+        if (!Encode(c, &out.data, &out.size, image)) {
+            return FailFile(format_path, "write", c.error.message, "JPEG", error);
+        }
     }
     bytes.assign(out.data, out.data + out.size);
     return true;

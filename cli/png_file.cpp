@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <csetjmp>
@@ -13,6 +12,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
+
+#include "cli/format_file.h"
 
 namespace velvetshade {
 namespace fs = std::filesystem;
@@ -87,13 +88,28 @@ void ReadTags(png_structp png, png_infop info, ImageTags& tags) {
     }
 }
 
-// The libpng calls of a read, each in a function of its own with nothing
-// but plain values between its setjmp and the jumps libpng makes back to it.
-struct PngReader {
+// libpng's structs of one read or write, made with our handlers; without
+// them (made() false) messages say "out of memory".
+template <bool kWrite>
+struct Libpng {
     png_structp png = nullptr;
     png_infop info = nullptr;
-    ~PngReader() { png_destroy_read_struct(&png, &info, nullptr); }
+    explicit Libpng(Messages& messages) {
+        png = (kWrite ? png_create_write_struct : png_create_read_struct)(PNG_LIBPNG_VER_STRING, &messages, OnError,
+                                                                           OnWarning);
+        info = png != nullptr ? png_create_info_struct(png) : nullptr;
+        if (info == nullptr) messages.first = "out of memory";
+    }
+    ~Libpng() {
+        if constexpr (kWrite) png_destroy_write_struct(&png, &info);
+        else png_destroy_read_struct(&png, &info, nullptr);
+    }
+    bool made() const { return info != nullptr; }
 };
+
+// The libpng calls of a read, each in a function of its own with nothing
+// but plain values between its setjmp and the jumps libpng makes back to it.
+using PngReader = Libpng<false>;
 
 bool ReadHeader(PngReader& r, std::FILE* file) {
     if (setjmp(png_jmpbuf(r.png))) return false;
@@ -129,14 +145,8 @@ bool ReadRows(PngReader& r, png_bytepp rows, const Image& image, const RowsRead&
 }
 
 bool ReadPixels(std::FILE* file, Image& image, Messages& messages, const RowsRead& rows_read) {
-    PngReader r;
-    r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &messages, OnError, OnWarning);
-    r.info = r.png != nullptr ? png_create_info_struct(r.png) : nullptr;
-    if (r.info == nullptr) {
-        messages.first = "out of memory";
-        return false;
-    }
-    if (!ReadHeader(r, file)) return false;
+    PngReader r(messages);
+    if (!r.made() || !ReadHeader(r, file)) return false;
     const std::uint32_t width = png_get_image_width(r.png, r.info), height = png_get_image_height(r.png, r.info);
     const int bits = png_get_bit_depth(r.png, r.info), type = png_get_color_type(r.png, r.info);
     if (std::int64_t(width) * std::int64_t(height) > kMaxPixels || (bits != 8 && bits != 16) ||
@@ -341,11 +351,7 @@ PngPlan Plan(const Image& image, int channels, int level, const std::vector<Grou
     return plan;
 }
 
-struct PngWriter {
-    png_structp png = nullptr;
-    png_infop info = nullptr;
-    ~PngWriter() { png_destroy_write_struct(&png, &info); }
-};
+using PngWriter = Libpng<true>;
 
 // The libpng calls of a write: the header chunks, the deflated groups as
 // IDAT chunks, the end; nothing but plain values after the setjmp.
@@ -397,27 +403,14 @@ bool Emit(PngWriter& w, std::vector<unsigned char>& bytes, const PngPlan& plan) 
 }
 
 bool WriteFile(std::vector<unsigned char>& bytes, const PngPlan& plan, Messages& messages) {
-    PngWriter w;
-    w.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &messages, OnError, OnWarning);
-    w.info = w.png != nullptr ? png_create_info_struct(w.png) : nullptr;
-    if (w.info == nullptr) {
-        messages.first = "out of memory";
-        return false;
-    }
-    return Emit(w, bytes, plan);
-}
-
-bool Fail(const fs::path& path, const char* verb, const std::string& why, std::string& error) {
-    error = std::string("cannot ") + verb + " " + path.string() + ": " + (why.empty() ? "not a readable PNG" : why);
-    return false;
+    PngWriter w(messages);
+    return w.made() && Emit(w, bytes, plan);
 }
 
 }  // namespace
 
 bool IsPngName(const fs::path& path) {
-    std::string ext = path.extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return ext == ".png";
+    return HasExtension(path, {".png"});
 }
 
 bool IsDirectPng(const fs::path& path) {
@@ -444,12 +437,12 @@ bool IsDirectPng(const fs::path& path) {
 bool ReadPng(const fs::path& path, int depth, Image& image, std::string& error, const RowsRead& rows_read) {
     ReadFile in;
     in.file = std::fopen(path.c_str(), "rbe");
-    if (in.file == nullptr) return Fail(path, "read", std::strerror(errno), error);
+    if (in.file == nullptr) return FailFile(path, "read", std::strerror(errno), "PNG", error);
     Messages messages;
     Image read;
     if (!ReadPixels(in.file, read, messages, rows_read)) {
         if (rows_read) rows_read(read, 0, 0);
-        return Fail(path, "read", messages.first, error);
+        return FailFile(path, "read", messages.first, "PNG", error);
     }
     if (depth != 0) ChangeDepth(read, depth);
     read.source_path = path;
@@ -488,7 +481,7 @@ bool EncodePng(const fs::path& format_path, const Image& image, int compression,
             failed = true;
         }
     });
-    if (failed) return Fail(format_path, "write", "out of memory", error);
+    if (failed) return FailFile(format_path, "write", "out of memory", "PNG", error);
     uLong adler = groups[0].adler;
     for (std::size_t g = 1; g < groups.size(); ++g) {
         adler = adler32_combine(adler, groups[g].adler, z_off_t(groups[g].rows * row_bytes));
@@ -501,7 +494,8 @@ bool EncodePng(const fs::path& format_path, const Image& image, int compression,
     bytes.reserve(total + image.tags.icc_profile.size());
     Messages messages;
     if (!WriteFile(bytes, Plan(image, channels, level, groups, adler), messages)) {
-        return Fail(format_path, "write", messages.first.empty() ? "libpng failed" : messages.first, error);
+        return FailFile(format_path, "write", messages.first.empty() ? "libpng failed" : messages.first, "PNG",
+                        error);
     }
     return true;
 }

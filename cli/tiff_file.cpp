@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
-#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
@@ -16,6 +15,8 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "cli/format_file.h"
 
 namespace velvetshade {
 namespace fs = std::filesystem;
@@ -695,19 +696,20 @@ void TakeCameraMetadata(TIFF* tif, ImageTags& tags) {
                                              : "Model is dropped: libtiff would change it";
             break;
         }
-        // Blocks of bytes, whatever type they are stored as.
+        // Blocks of bytes, whatever type they are stored as; one that cannot
+        // be read is left out whole.
         case TIFFTAG_XMLPACKET:
-            ok = file.Bytes(entry, tags.xmp);
-            what = "the XMP packet is dropped: it cannot be read";
-            break;
         case TIFFTAG_RICHTIFFIPTC:
-            ok = file.Bytes(entry, tags.iptc);
-            what = "the IPTC block is dropped: it cannot be read";
+        case TIFFTAG_PHOTOSHOP: {
+            const bool xmp = entry.tag == TIFFTAG_XMLPACKET, iptc = entry.tag == TIFFTAG_RICHTIFFIPTC;
+            std::vector<std::uint8_t>& block = xmp ? tags.xmp : iptc ? tags.iptc : tags.photoshop;
+            ok = file.Bytes(entry, block);
+            if (!ok) block.clear();
+            what = xmp    ? "the XMP packet is dropped: it cannot be read"
+                   : iptc ? "the IPTC block is dropped: it cannot be read"
+                          : "the Photoshop block is dropped: it cannot be read";
             break;
-        case TIFFTAG_PHOTOSHOP:
-            ok = file.Bytes(entry, tags.photoshop);
-            what = "the Photoshop block is dropped: it cannot be read";
-            break;
+        }
         case TIFFTAG_EXIFIFD:
             ok = TIFFGetField(tif, TIFFTAG_EXIFIFD, &exif) == 1 && exif != 0;
             what = "the Exif directory is dropped: it cannot be read";
@@ -718,12 +720,7 @@ void TakeCameraMetadata(TIFF* tif, ImageTags& tags) {
             break;
         default: break;
         }
-        if (!ok) {
-            tags.dropped.push_back(what);
-            if (entry.tag == TIFFTAG_XMLPACKET) tags.xmp.clear();
-            if (entry.tag == TIFFTAG_RICHTIFFIPTC) tags.iptc.clear();
-            if (entry.tag == TIFFTAG_PHOTOSHOP) tags.photoshop.clear();
-        }
+        if (!ok) tags.dropped.push_back(what);
     }
     if (exif != 0) TakeDirectory(tif, file, exif, false, tags.exif_fields, tags.dropped);
     if (gps != 0) TakeDirectory(tif, file, gps, true, tags.gps_fields, tags.dropped);
@@ -741,10 +738,7 @@ std::string Kind(std::uint16_t format, std::uint16_t bits, std::uint16_t photome
 
 bool Fail(const fs::path& path, const std::string& why, const Messages& messages, std::string& error,
           const char* verb = "read") {
-    std::string text = !messages.first.empty() ? messages.first : why;
-    if (text.empty()) text = "not a readable TIFF";
-    error = std::string("cannot ") + verb + " " + path.string() + ": " + text;
-    return false;
+    return FailFile(path, verb, !messages.first.empty() ? messages.first : why, "TIFF", error);
 }
 
 // The compression written for a source's: kept where libtiff writes it.
@@ -1020,9 +1014,7 @@ bool WritePixels(TIFF* tif, const Image& image, const T* pixels, int channels, c
 }  // namespace
 
 bool IsTiffName(const fs::path& path) {
-    std::string ext = path.extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return ext == ".tif" || ext == ".tiff";
+    return HasExtension(path, {".tif", ".tiff"});
 }
 
 bool IsTiffFile(const fs::path& path) {

@@ -153,6 +153,21 @@ std::string ReadBytes(const fs::path& path) {
     return s.str();
 }
 
+Image ToImage(const Pixels& p) {
+    Image image;
+    image.Allocate(p.width, p.height, p.bits);
+    image.has_alpha = p.channels == 4;
+    for (std::size_t i = 0; i < std::size_t(p.width) * std::size_t(p.height); ++i) {
+        for (int c = 0; c < 4; ++c) {
+            const std::uint32_t v = c < p.channels ? p.data[i * std::size_t(p.channels) + std::size_t(c)]
+                                                   : (p.bits == 8 ? 255u : 65535u);
+            if (p.bits == 8) image.pixels8[i * 4 + std::size_t(c)] = std::uint8_t(v);
+            else image.pixels16[i * 4 + std::size_t(c)] = std::uint16_t(v);
+        }
+    }
+    return image;
+}
+
 LookParams Geometry(LookParams params, int width, int height, int num, int den) {
     // The host reports the layer's full size, image size / scale rounded;
     // the module scales it back by num/den without rounding.

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/image_io.h"
 #include "look/look_params.h"
 
 namespace velvetshade::test {
@@ -59,6 +60,9 @@ void WriteImage(const std::filesystem::path& path, const Pixels& p,
 Pixels ReadImage(const std::filesystem::path& path, OIIO::ImageSpec* spec = nullptr);
 
 std::string ReadBytes(const std::filesystem::path& path);
+
+// p (RGB or RGBA) as the tool holds it: RGBA, opaque alpha for three channels.
+Image ToImage(const Pixels& p);
 
 // The look parameters as velvetshade sets them through the host, with the
 // frame geometry of an image w x h rendered at scale num/den.

@@ -195,21 +195,6 @@ TEST(ParamsJson, AgreesWithTheListingAndTheAboutText) {
     EXPECT_FALSE(a["velvetshade_version"].get<std::string>().empty());
 }
 
-// The pixels of an RGB or RGBA file as an Image of the tool's own kind.
-Image ToImage(const Pixels& p) {
-    Image image;
-    image.Allocate(p.width, p.height, p.bits);
-    for (std::size_t i = 0; i < std::size_t(p.width) * std::size_t(p.height); ++i) {
-        for (int c = 0; c < 4; ++c) {
-            const std::uint32_t v = c < p.channels ? p.data[i * std::size_t(p.channels) + std::size_t(c)]
-                                                   : (p.bits == 8 ? 255u : 65535u);
-            if (p.bits == 8) image.pixels8[i * 4 + std::size_t(c)] = std::uint8_t(v);
-            else image.pixels16[i * 4 + std::size_t(c)] = std::uint16_t(v);
-        }
-    }
-    return image;
-}
-
 Pixels ToPixels(const Image& image) {
     Pixels p;
     p.width = image.width;

@@ -18,22 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// p as the tool holds it: RGBA, opaque alpha for three channels.
-Image ToImage(const Pixels& p) {
-    Image image;
-    image.Allocate(p.width, p.height, p.bits);
-    image.has_alpha = p.channels == 4;
-    for (std::size_t i = 0; i < std::size_t(p.width) * std::size_t(p.height); ++i) {
-        for (int c = 0; c < 4; ++c) {
-            const std::uint32_t v = c < p.channels ? p.data[i * std::size_t(p.channels) + std::size_t(c)]
-                                                   : (p.bits == 8 ? 255u : 65535u);
-            if (p.bits == 8) image.pixels8[i * 4 + std::size_t(c)] = std::uint8_t(v);
-            else image.pixels16[i * 4 + std::size_t(c)] = std::uint16_t(v);
-        }
-    }
-    return image;
-}
-
 // Our encoder, its bytes put in a file for the readers.
 bool WritePng(const fs::path& path, const Image& image, int level, const Workers& workers, std::string& error) {
     std::vector<unsigned char> bytes;

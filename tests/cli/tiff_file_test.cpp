@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <functional>
+#include <tuple>
 
 #include "cli/image_io.h"
 #include "cli/tiff_file.h"
@@ -372,6 +373,51 @@ TEST(Tiff, CameraMetadataOfABigTiffIsCarried) {
         EXPECT_NE(metadata.find(field), std::string::npos) << field << " missing\n" << metadata;
     }
     EXPECT_TRUE(ReadImage(out).data == p.data);
+}
+
+// A block of the camera's metadata stored outside the file is left out whole
+// and named; the blocks beside it are carried as stored.
+TEST(Tiff, ABlockThatCannotBeReadIsDroppedAndTheOthersCarried) {
+    const TempDir dir("tiff_blocks");
+    const fs::path in = dir.path / "in.tif";
+    const std::vector<std::uint8_t> xmp(64, 'x'), iptc(40, 0x1C), photoshop(48, '8');
+    const std::tuple<std::uint16_t, const std::vector<std::uint8_t>*, const char*> blocks[] = {
+        {TIFFTAG_XMLPACKET, &xmp, "the XMP packet is dropped: it cannot be read"},
+        {TIFFTAG_RICHTIFFIPTC, &iptc, "the IPTC block is dropped: it cannot be read"},
+        {TIFFTAG_PHOTOSHOP, &photoshop, "the Photoshop block is dropped: it cannot be read"}};
+    for (const auto& [damaged, _, dropped] : blocks) {
+        SCOPED_TRACE(dropped);
+        WriteWithLibtiff(in, RandomPixels(8, 6, 3, 8, 4), Layout{"blocks", 8, 6}, [&](TIFF* tif) {
+            for (const auto& [tag, bytes, what] : blocks) {
+                TIFFSetField(tif, tag, std::uint32_t(bytes->size()), bytes->data());
+            }
+        });
+        // Its entry in the first directory of this little-endian classic TIFF
+        // points past the end of the file.
+        std::string file = ReadBytes(in);
+        ASSERT_EQ(file.substr(0, 4), std::string("II*\0", 4));
+        const auto number = [&](std::size_t at, int size) {
+            std::uint32_t v = 0;
+            for (int i = size - 1; i >= 0; --i) v = v << 8 | std::uint8_t(file[at + std::size_t(i)]);
+            return v;
+        };
+        const std::size_t directory = number(4, 4);
+        for (std::uint32_t e = 0; e < number(directory, 2); ++e) {
+            const std::size_t entry = directory + 2 + 12 * e;
+            if (number(entry, 2) == damaged) file.replace(entry + 8, 4, "\xF0\xFF\xFF\x7F", 4);
+        }
+        ASSERT_NE(file, ReadBytes(in));
+        std::ofstream(in, std::ios::binary | std::ios::trunc) << file;
+
+        Image image;
+        std::string error;
+        ASSERT_TRUE(velvetshade::ReadImage(in, 0, image, error)) << error;
+        EXPECT_EQ(image.tags.dropped, std::vector<std::string>{dropped});
+        const std::vector<std::uint8_t> none;
+        EXPECT_EQ(image.tags.xmp, damaged == TIFFTAG_XMLPACKET ? none : xmp);
+        EXPECT_EQ(image.tags.iptc, damaged == TIFFTAG_RICHTIFFIPTC ? none : iptc);
+        EXPECT_EQ(image.tags.photoshop, damaged == TIFFTAG_PHOTOSHOP ? none : photoshop);
+    }
 }
 
 TEST(Tiff, DeflateStripsCompressedSideBySideReadBackBitForBit) {
