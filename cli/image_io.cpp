@@ -64,7 +64,7 @@ bool ReadImage(const fs::path& path, int depth, Image& image, std::string& error
     if (IsTiffFile(path)) return ReadTiff(path, depth, image, error, workers);
     if (IsDirectPng(path)) return ReadPng(path, depth, image, error, rows_read);
     bool handled = false;
-    if (const bool read = ReadJpeg(path, depth, image, handled, error); handled) return read;
+    if (const bool read = ReadJpeg(path, depth, image, handled, error, rows_read); handled) return read;
     const ImageLibrary* library = Library(error);
     if (library == nullptr) {
         error = "cannot read " + path.string() + ": " + error;

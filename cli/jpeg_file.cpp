@@ -95,16 +95,26 @@ bool ReadIcc(Decompressor& d, JOCTET** data, unsigned* size) {
     return jpeg_read_icc_profile(&d.info, data, size) != 0;
 }
 
-bool ReadRows(Decompressor& d, std::uint8_t* pixels, std::size_t stride) {
+// Rows are told in batches as they come out: final, also from a progressive
+// file, whose scans libjpeg gathers before the first row.
+bool ReadRows(Decompressor& d, const Image& image, const RowsRead& rows_read) {
     if (setjmp(d.error.jump)) return false;
     d.info.out_color_space = JCS_EXT_RGBA;  // alpha comes out opaque
     jpeg_start_decompress(&d.info);
+    std::uint8_t* const pixels = const_cast<std::uint8_t*>(image.pixels8.data());
+    const std::size_t stride = std::size_t(image.width) * 4;
+    JDIMENSION told = 0;
     while (d.info.output_scanline < d.info.output_height) {
         JSAMPROW rows[8];
         const JDIMENSION first = d.info.output_scanline;
         const JDIMENSION count = std::min<JDIMENSION>(8, d.info.output_height - first);
         for (JDIMENSION i = 0; i < count; ++i) rows[i] = pixels + (first + i) * stride;
         jpeg_read_scanlines(&d.info, rows, count);
+        const JDIMENSION done = d.info.output_scanline;
+        if (rows_read && (done - told >= 16 || done == d.info.output_height)) {
+            rows_read(image, int(told), int(done));
+            told = done;
+        }
     }
     jpeg_finish_decompress(&d.info);
     return true;
@@ -157,7 +167,8 @@ bool IsJpegName(const fs::path& path) {
     return HasExtension(path, {".jpg", ".jpeg"});
 }
 
-bool ReadJpeg(const fs::path& path, int depth, Image& image, bool& handled, std::string& error) {
+bool ReadJpeg(const fs::path& path, int depth, Image& image, bool& handled, std::string& error,
+              const RowsRead& rows_read) {
     handled = false;
     File in;
     in.file = std::fopen(path.c_str(), "rbe");
@@ -199,7 +210,8 @@ bool ReadJpeg(const fs::path& path, int depth, Image& image, bool& handled, std:
     unsigned icc_size = 0;
     if (ReadIcc(d, &icc, &icc_size) && icc != nullptr) read.tags.icc_profile.assign(icc, icc + icc_size);
     std::free(icc);
-    if (!ReadRows(d, read.pixels8.data(), std::size_t(read.width) * 4)) {
+    if (!ReadRows(d, read, rows_read)) {
+        if (rows_read) rows_read(read, 0, 0);
         return FailFile(path, "read", d.error.message, "JPEG", error);
     }
     if (depth != 0) ChangeDepth(read, depth);

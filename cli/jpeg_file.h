@@ -23,7 +23,8 @@ constexpr int kJpegQuality = 98;
 bool IsJpegName(const std::filesystem::path& path);
 
 // handled false (and nothing reported): not a JPEG this reader takes.
-bool ReadJpeg(const std::filesystem::path& path, int depth, Image& image, bool& handled, std::string& error);
+bool ReadJpeg(const std::filesystem::path& path, int depth, Image& image, bool& handled, std::string& error,
+              const RowsRead& rows_read = {});
 
 // Whether EncodeJpeg encodes image: a JPEG read by ReadJpeg, at 8 bits.
 bool CanWriteJpegDirectly(const Image& image);

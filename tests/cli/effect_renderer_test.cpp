@@ -154,14 +154,45 @@ TEST(RenderWhileReading, MakesTheWholeRender) {
             }
         }
     }
+    // A JPEG tells its rows as libjpeg hands them out.
+    const std::filesystem::path jpeg = dir.path / "in.jpg";
+    {
+        Image source = RandomImage(8, 7, 150);
+        source.has_alpha = false;
+        std::vector<std::string> notes;
+        std::vector<unsigned char> bytes;
+        std::string error;
+        ASSERT_TRUE(EncodeImage(jpeg, source, notes, bytes, error)) << error;
+        std::ofstream(jpeg, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                    std::streamsize(bytes.size()));
+        Image want, got;
+        ASSERT_TRUE(ReadImage(jpeg, 0, want, error)) << error;
+        ASSERT_TRUE(alone->Render(want, error)) << error;
+        int told = 0;
+        RenderWhileReading render(*shared, 0);
+        ASSERT_TRUE(ReadImage(jpeg, 0, got, error, shared->workers(), [&](const Image& read, int first, int last) {
+            ++told;
+            render.RowsRead(read, first, last);
+        })) << error;
+        ASSERT_TRUE(render.Finish(got, error)) << error;
+        EXPECT_GT(told, 1);
+        EXPECT_TRUE(got.pixels8 == want.pixels8);
+    }
+    // Files cut short, after rows were told.
     WritePng(path, RandomImage(8, 9, 150), false);
-    const std::string whole = test::ReadBytes(path);
-    std::ofstream(path, std::ios::binary) << whole.substr(0, whole.size() * 2 / 3);
-    std::string error;
-    Image cut;
-    RenderWhileReading render(*shared, 0);
-    EXPECT_FALSE(ReadImage(path, 0, cut, error, shared->workers(),
-                           [&](const Image& read, int first, int last) { render.RowsRead(read, first, last); }));
+    for (const auto& file : {path, jpeg}) {
+        const std::string whole = test::ReadBytes(file);
+        std::ofstream(file, std::ios::binary) << whole.substr(0, whole.size() * 2 / 3);
+        std::string error;
+        Image cut;
+        int told = 0;
+        RenderWhileReading render(*shared, 0);
+        EXPECT_FALSE(ReadImage(file, 0, cut, error, shared->workers(), [&](const Image& read, int first, int last) {
+            told += last > first;
+            render.RowsRead(read, first, last);
+        })) << file;
+        EXPECT_GT(told, 0) << file;
+    }
 }
 
 }  // namespace
