@@ -93,8 +93,13 @@ bool EncodeImage(const fs::path& format_path, const Image& image, std::vector<st
     // Our own PNG writer carries neither Exif nor the rest of a camera's
     // metadata, and knows no compression but zip.
     const bool library_metadata = image.tags.exif || image.tags.more_metadata;
+    // Our own writers carry none of a TIFF source's other fields.
+    const auto note_others = [&] {
+        if (!image.tags.other_fields.empty()) notes.push_back(OtherFieldsNote(image.tags.other_fields));
+        return true;
+    };
     if (IsPngName(format_path) && !library_metadata && (image.compression.empty() || image.compression == "zip")) {
-        return EncodePng(format_path, image, settings.compression, settings.workers, bytes, error);
+        return EncodePng(format_path, image, settings.compression, settings.workers, bytes, error) && note_others();
     }
     // A TIFF read by libtiff goes out through libtiff, with what of its
     // camera's metadata libtiff carries; the rest is named in notes. The
@@ -103,13 +108,13 @@ bool EncodeImage(const fs::path& format_path, const Image& image, std::vector<st
     if (IsTiffName(format_path) && image.tags.tiff_metadata) {
         if (!EncodeTiff(format_path, image, settings, bytes, error)) return false;
         notes.insert(notes.end(), image.tags.dropped.begin(), image.tags.dropped.end());
-        return true;
+        return note_others();
     }
     // Any other camera's metadata goes out through the library, with the
     // library's description of the source. Exif of a file read without the
     // library (PNG, JPEG) is looked at by the library first.
     if (IsTiffName(format_path) && !image.tags.more_metadata && !(image.tags.exif && !image.source)) {
-        return EncodeTiff(format_path, image, settings, bytes, error);
+        return EncodeTiff(format_path, image, settings, bytes, error) && note_others();
     }
     const ImageLibrary* library = Library(error);
     if (library == nullptr) {
@@ -127,7 +132,7 @@ bool EncodeImage(const fs::path& format_path, const Image& image, std::vector<st
         // artist...) needs no library writer.
         Image tagged = image;
         tagged.tags = library->tags(*described, image.has_alpha);
-        if (!tagged.tags.more_metadata) return EncodeTiff(format_path, tagged, settings, bytes, error);
+        if (!tagged.tags.more_metadata) return EncodeTiff(format_path, tagged, settings, bytes, error) && note_others();
     }
     return library->encode(format_path, image, described ? described.get() : image.source.get(), notes, bytes,
                            error);
@@ -153,7 +158,10 @@ bool ReadPage(const fs::path& path, int depth, int page, Image& image, std::stri
         error = "cannot read " + path.string() + ": " + error;
         return false;
     }
-    return library->read_page(path, depth, page, image, error);
+    if (!library->read_page(path, depth, page, image, error)) return false;
+    // The library does not say which of a page's fields it left unread.
+    if (IsTiffFile(path)) image.tags.other_fields = OtherTiffFields(path, page);
+    return true;
 }
 
 bool CanWritePages(const fs::path& path) {

@@ -57,12 +57,25 @@ struct ImageTags {
     // interoperability directory (InteropIndex) is dropped: libtiff cannot
     // write it"): notes for a TIFF written from it.
     std::vector<std::string> dropped;
+    // Fields of a TIFF source's image directory that no writer of ours
+    // carries (DocumentName, a camera's PrintIM...), by libtiff's name or as
+    // "tag 50341" where it knows none; the image library carries those of
+    // them it read under the same name.
+    std::vector<std::string> other_fields;
     std::string make, model;
     // Blocks of the main directory as stored: XMP packet, IPTC records,
     // Photoshop resources.
     std::vector<std::uint8_t> xmp, iptc, photoshop;
     std::vector<TiffField> exif_fields, gps_fields;
 };
+
+// The note for fields of a TIFF source a writer leaves out.
+inline std::string OtherFieldsNote(const std::vector<std::string>& names) {
+    std::string list;
+    for (const std::string& name : names) list += (list.empty() ? "" : ", ") + name;
+    return names.size() == 1 ? "TIFF field " + list + " is dropped: velvetshade does not carry it"
+                             : "TIFF fields " + list + " are dropped: velvetshade does not carry them";
+}
 
 // A marker of a JPEG source (Exif, XMP, ICC profile, IPTC, comment), written
 // again as it was into a JPEG made from it.

@@ -319,6 +319,20 @@ bool EncodeSubimages(const std::filesystem::path& format_path, const std::vector
         misread_lens = true;
     }
     if (misread_lens) notes.push_back("Exif field LensSpecification is dropped: the image library misreads it");
+    // Fields of a TIFF source the library did not read are not in its
+    // description, and go nowhere; one note for all pages.
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        std::vector<std::string> unread;
+        for (const std::string& name : images[i]->tags.other_fields) {
+            if (sources[i] == nullptr || (sources[i]->find_attribute(name) == nullptr &&
+                                          sources[i]->find_attribute("tiff:" + name) == nullptr)) {
+                unread.push_back(name);
+            }
+        }
+        if (unread.empty()) continue;
+        std::string note = OtherFieldsNote(unread);
+        if (std::find(notes.begin(), notes.end(), note) == notes.end()) notes.push_back(std::move(note));
+    }
     const OIIO::ImageSpec* source = sources.front();
     if (format == "webp" && source != nullptr &&
         (source->get_int_attribute("Orientation", 1) != 1 || source->find_attribute("Exif:ExifVersion") != nullptr)) {

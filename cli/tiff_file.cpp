@@ -568,6 +568,42 @@ std::string TagName(TIFF* tif, std::uint32_t tag) {
     return "tag " + std::to_string(tag);
 }
 
+// The image directory's fields, current in tif, that no writer of ours
+// carries, by name: neither the metadata read into ImageTags nor the layout of
+// the stored pixels, which are written anew.
+std::vector<std::string> OtherFields(TIFF* tif) {
+    static constexpr std::uint16_t kCarried[] = {
+        TIFFTAG_IMAGEDESCRIPTION, TIFFTAG_DATETIME,    TIFFTAG_ARTIST,        TIFFTAG_COPYRIGHT,   TIFFTAG_SOFTWARE,
+        TIFFTAG_XRESOLUTION,      TIFFTAG_YRESOLUTION, TIFFTAG_RESOLUTIONUNIT, TIFFTAG_ORIENTATION, TIFFTAG_ICCPROFILE,
+        TIFFTAG_MAKE,             TIFFTAG_MODEL,       TIFFTAG_XMLPACKET,     TIFFTAG_RICHTIFFIPTC, TIFFTAG_PHOTOSHOP,
+        TIFFTAG_EXIFIFD,          TIFFTAG_GPSIFD};
+    static constexpr std::uint16_t kLayout[] = {
+        TIFFTAG_SUBFILETYPE,  TIFFTAG_OSUBFILETYPE,     TIFFTAG_IMAGEWIDTH,      TIFFTAG_IMAGELENGTH,
+        TIFFTAG_BITSPERSAMPLE, TIFFTAG_COMPRESSION,     TIFFTAG_PHOTOMETRIC,     TIFFTAG_FILLORDER,
+        TIFFTAG_STRIPOFFSETS, TIFFTAG_SAMPLESPERPIXEL,  TIFFTAG_ROWSPERSTRIP,    TIFFTAG_STRIPBYTECOUNTS,
+        TIFFTAG_MINSAMPLEVALUE, TIFFTAG_MAXSAMPLEVALUE, TIFFTAG_PLANARCONFIG,    TIFFTAG_PREDICTOR,
+        TIFFTAG_COLORMAP,     TIFFTAG_TILEWIDTH,        TIFFTAG_TILELENGTH,      TIFFTAG_TILEOFFSETS,
+        TIFFTAG_TILEBYTECOUNTS, TIFFTAG_INKSET,         TIFFTAG_NUMBEROFINKS,    TIFFTAG_EXTRASAMPLES,
+        TIFFTAG_SAMPLEFORMAT, TIFFTAG_SMINSAMPLEVALUE,  TIFFTAG_SMAXSAMPLEVALUE, TIFFTAG_JPEGTABLES,
+        TIFFTAG_JPEGPROC,     TIFFTAG_JPEGIFOFFSET,     TIFFTAG_JPEGIFBYTECOUNT, TIFFTAG_JPEGRESTARTINTERVAL,
+        TIFFTAG_JPEGLOSSLESSPREDICTORS, TIFFTAG_JPEGPOINTTRANSFORM, TIFFTAG_JPEGQTABLES, TIFFTAG_JPEGDCTABLES,
+        TIFFTAG_JPEGACTABLES, TIFFTAG_YCBCRCOEFFICIENTS, TIFFTAG_YCBCRSUBSAMPLING, TIFFTAG_YCBCRPOSITIONING,
+        TIFFTAG_REFERENCEBLACKWHITE};
+    const StoredFile file(tif);
+    std::vector<StoredEntry> stored;
+    std::vector<std::string> names;
+    if (!file.Directory(TIFFCurrentDirOffset(tif), stored)) return names;
+    for (const StoredEntry& entry : stored) {
+        if (std::find(std::begin(kCarried), std::end(kCarried), entry.tag) != std::end(kCarried) ||
+            std::find(std::begin(kLayout), std::end(kLayout), entry.tag) != std::end(kLayout)) {
+            continue;
+        }
+        std::string name = TagName(tif, entry.tag);
+        if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(std::move(name));
+    }
+    return names;
+}
+
 // The fields of an Exif interoperability directory by name, as far as they
 // can be read: the note names what a reader of the file would look for.
 std::string InteropNames(const StoredFile& file, std::uint64_t offset) {
@@ -1037,6 +1073,13 @@ int CountTiffPages(const fs::path& path) {
     return tif ? int(TIFFNumberOfDirectories(tif.get())) : 0;
 }
 
+std::vector<std::string> OtherTiffFields(const fs::path& path, int page) {
+    Messages messages;
+    const std::unique_ptr<TIFF, Closer> tif(Open(path, -1, "r", messages));
+    if (!tif || TIFFSetDirectory(tif.get(), tdir_t(page)) != 1) return {};
+    return OtherFields(tif.get());
+}
+
 bool ReadTiff(const fs::path& path, int depth, Image& image, std::string& error, const Workers& workers) {
     Messages messages;
     const std::unique_ptr<TIFF, Closer> file(Open(path, -1, "r", messages));
@@ -1067,6 +1110,7 @@ bool ReadTiff(const fs::path& path, int depth, Image& image, std::string& error,
     read.source_format = "tiff";
     read.source_path = path;
     ReadTags(tif, read.tags);
+    read.tags.other_fields = OtherFields(tif);
     const int colour = photometric == PHOTOMETRIC_RGB ? 3 : 1;
     const bool direct = format == SAMPLEFORMAT_UINT && (bits == 8 || bits == 16) && samples >= colour &&
                         (photometric == PHOTOMETRIC_RGB || photometric == PHOTOMETRIC_MINISBLACK);

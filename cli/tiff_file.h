@@ -42,6 +42,10 @@ bool IsTiffCompressionName(const std::string& name);
 // Pages (directories) in the file; 0 when it cannot be read.
 int CountTiffPages(const std::filesystem::path& path);
 
+// The fields of page's directory that no writer of ours carries, as
+// ImageTags::other_fields names them.
+std::vector<std::string> OtherTiffFields(const std::filesystem::path& path, int page);
+
 // depth: 8 or 16 to force, 0 for the file's own (8 up to 8 bits, 16 above).
 // Uncompressed and deflate strips are decoded side by side on the workers.
 bool ReadTiff(const std::filesystem::path& path, int depth, Image& image, std::string& error,

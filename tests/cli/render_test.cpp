@@ -2,6 +2,9 @@
 // pixel functions on the same data.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <tuple>
+
 #include "cli_test_support.h"
 #include "tests/support/look_records.h"
 
@@ -298,6 +301,56 @@ TEST(Render, CameraMetadataOfATiffGoesOutWhole) {
     EXPECT_NE(r.err.find("velvetshade: note: Exif field LensSpecification is dropped: the image library misreads it\n"),
               std::string::npos)
         << r.err;
+}
+
+// Fields of a TIFF's image directory that no writer carries (a camera's
+// PrintIM block, which libtiff knows no name for; DocumentName) are named in
+// one note on every route: libtiff's writer, our PNG writer, the image
+// library (which reads and keeps DocumentName), and a later page the library
+// reads.
+TEST(Render, TiffFieldsNotCarriedAreNamed) {
+    const TempDir dir("other_fields");
+    const auto run = [](const std::vector<std::string>& argv) {
+        const RunResult r = RunProgram(argv);
+        ASSERT_EQ(r.exit_code, 0) << argv[0] << ": " << r.err;
+    };
+    const std::string config = (dir.path / "printim.cfg").string(), block = (dir.path / "printim.bin").string();
+    std::ofstream(config) << "%Image::ExifTool::UserDefined = ('Image::ExifTool::Exif::Main' => {\n"
+                             "    0xc4a5 => { Name => 'PrintIMBlock', Writable => 'undef', WriteGroup => 'IFD0' },\n"
+                             "    0xc4a6 => { Name => 'LaterBlock', Writable => 'undef', WriteGroup => 'IFD1' } });\n1;\n";
+    std::ofstream(block, std::ios::binary) << std::string("PrintIM\0" "0300\0\0\0\0", 16);
+    const std::string plain = (dir.path / "plain.tif").string(), in = (dir.path / "in.tif").string(),
+                      pages = (dir.path / "pages.tif").string();
+    run({"oiiotool", "--pattern", "checker", "32x24", "3", "-d", "uint8", "-o", plain});
+    run({"tiffcp", plain, in});
+    run({"tiffset", "-s", "DocumentName", "roll 12", in});
+    run({"exiftool", "-config", config, "-q", "-overwrite_original", "-PrintIMBlock<=" + block, in});
+    // tiffcp leaves out the fields it does not know: page 2 alone has one.
+    run({"tiffcp", plain, plain, pages});
+    run({"exiftool", "-config", config, "-q", "-overwrite_original", "-LaterBlock=later", pages});
+
+    const std::string both = "velvetshade: note: TIFF fields DocumentName, tag 50341 are dropped: "
+                             "velvetshade does not carry them\n";
+    const std::string print_im = "velvetshade: note: TIFF field tag 50341 is dropped: velvetshade does not carry it\n";
+    const std::string later = "velvetshade: note: TIFF field tag 50342 is dropped: velvetshade does not carry it\n";
+    for (const auto& [from, out, note] : {std::tuple{in, "out.tif", both}, std::tuple{in, "out.png", both},
+                                          std::tuple{in, "out.exr", print_im}, std::tuple{pages, "out-pages.tif", later},
+                                          std::tuple{plain, "out-plain.tif", std::string()}}) {
+        SCOPED_TRACE(out);
+        const RunResult r = RunTool({"render", from, (dir.path / out).string()});
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        const std::size_t first = r.err.find("velvetshade: note:");
+        EXPECT_EQ(first == std::string::npos ? std::string() : r.err.substr(first, r.err.find('\n', first) + 1 - first),
+                  note);
+        EXPECT_EQ(r.err.find("velvetshade: note:", first + 1), std::string::npos) << r.err;
+    }
+    // The notes are true: nothing of the fields named comes out; the library
+    // keeps the name of the document.
+    const std::string tiff = TiffMetadata(dir.path / "out.tif");
+    EXPECT_EQ(tiff.find("DocumentName"), std::string::npos) << tiff;
+    EXPECT_EQ(tiff.find("PrintIM"), std::string::npos) << tiff;
+    const RunResult exr = RunProgram({"exiftool", "-s", "-DocumentName", (dir.path / "out.exr").string()});
+    EXPECT_EQ(exr.out, "DocumentName                    : roll 12\n");
 }
 
 TEST(Render, ChartThroughTheLook) {
