@@ -1,6 +1,8 @@
 #include "cli/image_io.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <system_error>
 
 #include "cli/companion_module.h"
@@ -39,6 +41,41 @@ bool StartsLikeJpeg(const fs::path& path) {
     const bool jpeg = std::fread(head, 1, 3, f) == 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF;
     std::fclose(f);
     return jpeg;
+}
+
+// What our own PNG or TIFF writer leaves out of a JPEG source's markers: it
+// carries the ICC profile and the XMP packet, and a TIFF also Photoshop's
+// resources with their IPTC.
+void NoteJpegMarkers(const Image& image, bool png, std::vector<std::string>& notes) {
+    if (image.source || image.source_format != "jpeg") return;
+    const auto starts = [](const JpegMarker& m, const char* signature, std::size_t size) {
+        return m.data.size() >= size && std::memcmp(m.data.data(), signature, size) == 0;
+    };
+    bool xmp = false, photoshop = false;
+    std::vector<std::string> dropped;
+    const auto drop = [&](std::string what) {
+        if (std::find(dropped.begin(), dropped.end(), what) == dropped.end()) dropped.push_back(std::move(what));
+    };
+    for (const JpegMarker& m : image.jpeg.markers) {
+        if (m.code == 0xE1 && starts(m, "http://ns.adobe.com/xap/1.0/", 29) && !xmp) {
+            xmp = true;
+            if (png && !PngCarriesXmp(image.tags.xmp)) drop("the XMP packet is dropped: it holds a zero byte, which PNG text cannot");
+        } else if (m.code == 0xE1 && starts(m, "http://ns.adobe.com/xmp/extension/", 35)) {
+            drop("the extended XMP is dropped: velvetshade carries the main XMP packet only");
+        } else if (m.code == 0xED && starts(m, "Photoshop 3.0", 14) && !photoshop) {
+            photoshop = true;
+            if (png) {
+                drop(image.tags.iptc.empty() ? "the Photoshop block is dropped: PNG files hold none"
+                                             : "the IPTC block is dropped: PNG files hold none");
+            }
+        } else if (m.code == 0xE2 && starts(m, "ICC_PROFILE", 12)) {
+        } else if (m.code == 0xFE) {
+            drop("the JPEG comment is dropped: velvetshade does not carry it into other formats");
+        } else {
+            drop("the JPEG's APP" + std::to_string(m.code - 0xE0) + " block is dropped: velvetshade does not know it");
+        }
+    }
+    notes.insert(notes.end(), dropped.begin(), dropped.end());
 }
 
 }  // namespace
@@ -93,9 +130,10 @@ bool EncodeImage(const fs::path& format_path, const Image& image, std::vector<st
     // Our own PNG writer carries neither Exif nor the rest of a camera's
     // metadata, and knows no compression but zip.
     const bool library_metadata = image.tags.exif || image.tags.more_metadata;
-    // Our own writers carry none of a TIFF source's other fields.
+    // Our own writers carry none of a TIFF source's other fields, nor all of a JPEG's markers.
     const auto note_others = [&] {
         if (!image.tags.other_fields.empty()) notes.push_back(OtherFieldsNote(image.tags.other_fields));
+        NoteJpegMarkers(image, IsPngName(format_path), notes);
         return true;
     };
     if (IsPngName(format_path) && !library_metadata && (image.compression.empty() || image.compression == "zip")) {
@@ -132,6 +170,10 @@ bool EncodeImage(const fs::path& format_path, const Image& image, std::vector<st
         // artist...) needs no library writer.
         Image tagged = image;
         tagged.tags = library->tags(*described, image.has_alpha);
+        // A JPEG's blocks as stored, which the library's names do not hold.
+        tagged.tags.xmp = image.tags.xmp;
+        tagged.tags.iptc = image.tags.iptc;
+        tagged.tags.photoshop = image.tags.photoshop;
         if (!tagged.tags.more_metadata) return EncodeTiff(format_path, tagged, settings, bytes, error) && note_others();
     }
     return library->encode(format_path, image, described ? described.get() : image.source.get(), notes, bytes,

@@ -56,6 +56,31 @@ bool Carried(int code) {
     return code == JPEG_APP0 + 1 || code == JPEG_APP0 + 2 || code == JPEG_APP0 + 13 || code == JPEG_COM;
 }
 
+constexpr char kXmpSignature[] = "http://ns.adobe.com/xap/1.0/";  // and its zero: 29 bytes
+constexpr char kPhotoshopSignature[] = "Photoshop 3.0";             // and its zero: 14 bytes
+
+// The IPTC records among Photoshop resources ("8BIM", id, padded name, size,
+// padded data), empty when there are none.
+std::vector<std::uint8_t> IptcOf(const std::vector<std::uint8_t>& resources) {
+    std::size_t at = 0;
+    const auto be = [&](std::size_t p, int n) {
+        std::uint32_t v = 0;
+        for (int i = 0; i < n; ++i) v = v << 8 | resources[p + std::size_t(i)];
+        return v;
+    };
+    while (at + 7 <= resources.size() && std::memcmp(&resources[at], "8BIM", 4) == 0) {
+        const std::uint32_t id = be(at + 4, 2);
+        const std::size_t name = std::size_t(resources[at + 6]) + 1;
+        const std::size_t size_at = at + 6 + name + name % 2;
+        if (size_at + 4 > resources.size()) break;
+        const std::size_t size = be(size_at, 4), data = size_at + 4;
+        if (size > resources.size() - data) break;
+        if (id == 0x0404) return {resources.begin() + std::ptrdiff_t(data), resources.begin() + std::ptrdiff_t(data + size)};
+        at = data + size + size % 2;
+    }
+    return {};
+}
+
 // A libjpeg decompress or compress struct with our error handling, destroyed
 // if it was created.
 template <typename Info>
@@ -196,6 +221,16 @@ bool ReadJpeg(const fs::path& path, int depth, Image& image, bool& handled, std:
         if (Carried(m->marker)) read.jpeg.markers.push_back({int(m->marker), {m->data, m->data + m->data_length}});
         read.tags.exif = read.tags.exif || (m->marker == JPEG_APP0 + 1 && m->data_length >= 6 &&
                                             std::memcmp(m->data, "Exif\0\0", 6) == 0);
+        // XMP and Photoshop's IPTC, as stored, for writers of other formats.
+        if (m->marker == JPEG_APP0 + 1 && m->data_length >= sizeof kXmpSignature &&
+            std::memcmp(m->data, kXmpSignature, sizeof kXmpSignature) == 0 && read.tags.xmp.empty()) {
+            read.tags.xmp.assign(m->data + sizeof kXmpSignature, m->data + m->data_length);
+        }
+        if (m->marker == JPEG_APP0 + 13 && m->data_length >= sizeof kPhotoshopSignature &&
+            std::memcmp(m->data, kPhotoshopSignature, sizeof kPhotoshopSignature) == 0 && read.tags.photoshop.empty()) {
+            read.tags.photoshop.assign(m->data + sizeof kPhotoshopSignature, m->data + m->data_length);
+            read.tags.iptc = IptcOf(read.tags.photoshop);
+        }
     }
     for (int c = 0; c < 3; ++c) {
         read.jpeg.sampling[c][0] = d.info.comp_info[c].h_samp_factor;

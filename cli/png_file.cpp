@@ -317,6 +317,7 @@ struct PngPlan {
     int channels = 3;
     std::vector<std::pair<std::string, std::string>> texts;
     std::vector<png_text> text_chunks;
+    std::string xmp;
     png_time time{};
     bool has_time = false;
     std::uint8_t header[2] = {};
@@ -336,6 +337,19 @@ PngPlan Plan(const Image& image, int channels, int level, const std::vector<Grou
         plan.text_chunks[i].key = const_cast<char*>(plan.texts[i].first.c_str());
         plan.text_chunks[i].text = const_cast<char*>(plan.texts[i].second.c_str());
         plan.text_chunks[i].text_length = plan.texts[i].second.size();
+    }
+    // XMP goes as stored into its own international text chunk, which holds
+    // no zero byte.
+    if (PngCarriesXmp(image.tags.xmp)) {
+        plan.xmp.assign(image.tags.xmp.begin(), image.tags.xmp.end());
+        png_text xmp{};
+        xmp.compression = PNG_ITXT_COMPRESSION_NONE;
+        xmp.key = const_cast<char*>("XML:com.adobe.xmp");
+        xmp.text = plan.xmp.data();
+        xmp.itxt_length = plan.xmp.size();
+        xmp.lang = const_cast<char*>("");
+        xmp.lang_key = const_cast<char*>("");
+        plan.text_chunks.push_back(xmp);
     }
     png_time& t = plan.time;
     plan.has_time = std::sscanf(image.tags.date_time.c_str(), "%hu:%hhu:%hhu %hhu:%hhu:%hhu", &t.year, &t.month,
@@ -408,6 +422,10 @@ bool WriteFile(std::vector<unsigned char>& bytes, const PngPlan& plan, Messages&
 }
 
 }  // namespace
+
+bool PngCarriesXmp(const std::vector<std::uint8_t>& xmp) {
+    return !xmp.empty() && std::find(xmp.begin(), xmp.end(), std::uint8_t(0)) == xmp.end();
+}
 
 bool IsPngName(const fs::path& path) {
     return HasExtension(path, {".png"});

@@ -29,6 +29,10 @@ constexpr int kPngAdaptiveFilters = 3;
 
 bool IsPngName(const std::filesystem::path& path);
 
+// Whether the PNG writer carries the XMP packet: as stored, in the standard
+// international text chunk, which holds no zero byte.
+bool PngCarriesXmp(const std::vector<std::uint8_t>& xmp);
+
 // Whether the file is a PNG this reader takes (see above); false leaves it to
 // the image library, which reads every other kind or names what is wrong.
 bool IsDirectPng(const std::filesystem::path& path);

@@ -353,6 +353,41 @@ TEST(Render, TiffFieldsNotCarriedAreNamed) {
     EXPECT_EQ(exr.out, "DocumentName                    : roll 12\n");
 }
 
+// A JPEG with XMP and IPTC but no Exif goes out through our own writers: the
+// XMP packet byte for byte (a PNG's "XML:com.adobe.xmp" text chunk, a
+// TIFF's XMP field), IPTC into a TIFF; what a format cannot hold is named.
+TEST(Render, XmpAndIptcOfAJpegGoOut) {
+    const TempDir dir("jpeg_xmp");
+    const std::string in = (dir.path / "in.jpg").string();
+    RunResult r = RunProgram({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc=size=64x48", "-frames:v", "1", in});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    r = RunProgram({"exiftool", "-q", "-overwrite_original", "-XMP-dc:Creator=Velvet Tester",
+                    "-IPTC:Caption-Abstract=Two elephants", "-Comment=roll 12", in});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const auto field = [](const std::string& path, const char* name) {
+        return RunProgram({"exiftool", "-b", std::string("-") + name, path}).out;
+    };
+    const std::string xmp = field(in, "XMP");
+    ASSERT_NE(xmp.find("Velvet Tester"), std::string::npos) << xmp;
+    const std::string comment = "velvetshade: note: the JPEG comment is dropped: velvetshade does not carry it into "
+                                "other formats\n";
+    for (const std::string out : {"out.png", "out.tif"}) {
+        SCOPED_TRACE(out);
+        const std::string path = (dir.path / out).string();
+        r = RunTool({"render", in, path});
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_TRUE(field(path, "XMP") == xmp) << "XMP changed or lost:\n" << field(path, "XMP");
+        if (out == "out.png") {
+            EXPECT_NE(r.err.find("velvetshade: note: the IPTC block is dropped: PNG files hold none\n" + comment),
+                      std::string::npos) << r.err;
+        } else {
+            EXPECT_EQ(field(path, "IPTC:Caption-Abstract"), "Two elephants");
+            EXPECT_NE(r.err.find(comment), std::string::npos) << r.err;
+            EXPECT_EQ(r.err.find("IPTC"), std::string::npos) << r.err;
+        }
+    }
+}
+
 TEST(Render, ChartThroughTheLook) {
     const TempDir dir("chart");
     const auto plain = dir.path / "plain.png", look = dir.path / "look.png";
