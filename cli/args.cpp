@@ -233,11 +233,11 @@ std::string UnknownOption(const std::string& arg, const CLI::App& tool, const CL
         return message + "; did you mean " + near + "?";
     }
     if (command) {
+        std::vector<std::string> owners;
         for (const CLI::App* other : tool.get_subcommands([](const CLI::App*) { return true; })) {
-            if (other != command && other->get_option_no_throw(typed)) {
-                return typed + " is an option of " + other->get_name() + ", not of " + command->get_name();
-            }
+            if (other != command && other->get_option_no_throw(typed)) owners.push_back(other->get_name());
         }
+        if (!owners.empty()) return typed + " is an option of " + Join(owners) + ", not of " + command->get_name();
     }
     const std::string listing = std::string(" (") + kTool + (command ? " " + command->get_name() : "") +
                                 " --help lists the options)";

@@ -103,9 +103,12 @@ TEST(Args, RefusesMalformedCommandLinesSayingWhy) {
         {{"render", "a", "b", "-x"}, "unknown option -x; options are spelled --name"},
         {{"render", "a", "b", "--sharpness", "3"},
          "unknown option --sharpness; the effect's parameters are --vignetting-radius, --vignetting-amount"},
-        {{"lut", "x.cube", "--json"}, "--json is an option of looks, not of lut"},
-        {{"params", "--overwrite"}, "--overwrite is an option of render, not of params"},
-        {{"about", "--color", "3"}, "--color is an option of render, not of about"},
+        // Every command that has the option is named.
+        {{"lut", "x.cube", "--json"}, "--json is an option of looks, params and about, not of lut"},
+        {{"params", "--overwrite"}, "--overwrite is an option of render, sheet and lut, not of params"},
+        {{"about", "--color", "3"}, "--color is an option of render, sheet and lut, not of about"},
+        {{"lut", "x.cube", "--codec", "ffv1"}, "--codec is an option of render, not of lut"},
+        {{"render", "a", "b", "--vary", "dodge"}, "--vary is an option of sheet, not of render"},
         {{"--overwrite", "render", "a", "b"}, "--overwrite is an option of render; write it after the command"},
         // Found by the command-line fuzz target: a known option after "--" and no command.
         {{"--", "--module", "m.so"}, "unexpected --module"},
