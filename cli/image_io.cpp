@@ -130,9 +130,16 @@ bool EncodeImage(const fs::path& format_path, const Image& image, std::vector<st
     // Our own PNG writer carries neither Exif nor the rest of a camera's
     // metadata, and knows no compression but zip.
     const bool library_metadata = image.tags.exif || image.tags.more_metadata;
-    // Our own writers carry none of a TIFF source's other fields, nor all of a JPEG's markers.
+    // Our own writers carry none of a TIFF source's other fields, but for
+    // those libtiff's keeps, nor all of a JPEG's markers.
     const auto note_others = [&] {
-        if (!image.tags.other_fields.empty()) notes.push_back(OtherFieldsNote(image.tags.other_fields));
+        std::vector<std::string> others;
+        for (const std::string& name : image.tags.other_fields) {
+            const auto same = [&](const TiffField& f) { return name == KeptTiffFieldName(f.tag); };
+            const auto& kept = image.tags.kept_fields;
+            if (!IsTiffName(format_path) || std::none_of(kept.begin(), kept.end(), same)) others.push_back(name);
+        }
+        if (!others.empty()) notes.push_back(OtherFieldsNote(others));
         NoteJpegMarkers(image, IsPngName(format_path), notes);
         return true;
     };
@@ -174,6 +181,7 @@ bool EncodeImage(const fs::path& format_path, const Image& image, std::vector<st
         tagged.tags.xmp = image.tags.xmp;
         tagged.tags.iptc = image.tags.iptc;
         tagged.tags.photoshop = image.tags.photoshop;
+        tagged.tags.kept_fields = image.tags.kept_fields;
         if (!tagged.tags.more_metadata) return EncodeTiff(format_path, tagged, settings, bytes, error) && note_others();
     }
     return library->encode(format_path, image, described ? described.get() : image.source.get(), notes, bytes,

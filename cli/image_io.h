@@ -33,6 +33,23 @@ struct TiffField {
     std::vector<std::uint32_t> fractions;
 };
 
+// Fields of a TIFF's image directory that a TIFF written through libtiff
+// carries as stored: texts, and a camera's PrintIM block when its numbers are
+// in the byte order of the file written (the machine's).
+struct KeptTiffField {
+    std::uint16_t tag;
+    const char* name;
+};
+inline constexpr KeptTiffField kKeptTiffFields[] = {
+    {269, "DocumentName"}, {285, "PageName"}, {316, "HostComputer"}, {337, "TargetPrinter"}, {50341, "PrintIM"}};
+
+inline std::string KeptTiffFieldName(std::uint32_t tag) {
+    for (const KeptTiffField& field : kKeptTiffFields) {
+        if (field.tag == tag) return field.name;
+    }
+    return {};
+}
+
 // What a TIFF written from an image carries over from its source, whichever
 // reader filled it. Codes are TIFF's own; 0 or empty means absent.
 struct ImageTags {
@@ -57,11 +74,14 @@ struct ImageTags {
     // interoperability directory (InteropIndex) is dropped: libtiff cannot
     // write it"): notes for a TIFF written from it.
     std::vector<std::string> dropped;
-    // Fields of a TIFF source's image directory that no writer of ours
-    // carries (DocumentName, a camera's PrintIM...), by libtiff's name or as
-    // "tag 50341" where it knows none; the image library carries those of
-    // them it read under the same name.
+    // Fields of a TIFF source's image directory beyond those above, by
+    // libtiff's name or as "tag 50342" where it knows none (PrintIM excepted):
+    // what our own writers leave out, but for the kept fields below in a TIFF;
+    // the image library carries those of them it read under the same name.
     std::vector<std::string> other_fields;
+    // Of them, those a TIFF written through libtiff carries as stored (see
+    // kKeptTiffFields).
+    std::vector<TiffField> kept_fields;
     std::string make, model;
     // Blocks of the main directory as stored: XMP packet, IPTC records,
     // Photoshop resources.

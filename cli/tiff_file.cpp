@@ -380,6 +380,9 @@ void ReadTags(TIFF* tif, ImageTags& tags) {
     }
 }
 
+// A camera's print settings, a block unknown to libtiff.
+constexpr std::uint16_t kPrintIm = 50341;
+
 // A directory entry as the file stores it.
 struct StoredEntry {
     std::uint16_t tag = 0, type = 0;
@@ -568,10 +571,10 @@ std::string TagName(TIFF* tif, std::uint32_t tag) {
     return "tag " + std::to_string(tag);
 }
 
-// The image directory's fields, current in tif, that no writer of ours
-// carries, by name: neither the metadata read into ImageTags nor the layout of
-// the stored pixels, which are written anew.
-std::vector<std::string> OtherFields(TIFF* tif) {
+// The image directory's fields, current in tif, beyond the metadata read
+// into ImageTags and the layout of the stored pixels (written anew), by name;
+// into kept, when asked for, those libtiff's writer carries as stored.
+std::vector<std::string> OtherFields(TIFF* tif, std::vector<TiffField>* kept) {
     static constexpr std::uint16_t kCarried[] = {
         TIFFTAG_IMAGEDESCRIPTION, TIFFTAG_DATETIME,    TIFFTAG_ARTIST,        TIFFTAG_COPYRIGHT,   TIFFTAG_SOFTWARE,
         TIFFTAG_XRESOLUTION,      TIFFTAG_YRESOLUTION, TIFFTAG_RESOLUTIONUNIT, TIFFTAG_ORIENTATION, TIFFTAG_ICCPROFILE,
@@ -598,8 +601,24 @@ std::vector<std::string> OtherFields(TIFF* tif) {
             std::find(std::begin(kLayout), std::end(kLayout), entry.tag) != std::end(kLayout)) {
             continue;
         }
-        std::string name = TagName(tif, entry.tag);
-        if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(std::move(name));
+        std::string name = KeptTiffFieldName(entry.tag);
+        if (name.empty()) name = TagName(tif, entry.tag);
+        if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+        if (kept == nullptr || KeptTiffFieldName(entry.tag).empty()) continue;
+        TiffField field;
+        if (entry.tag == kPrintIm) {
+            // Its numbers are in the file's byte order, which a file written
+            // in another would contradict.
+            if (entry.type != TIFF_UNDEFINED || TIFFIsByteSwapped(tif) || !file.Bytes(entry, field.values) ||
+                field.values.empty()) {
+                continue;
+            }
+            field.tag = entry.tag;
+            field.count = std::uint32_t(field.values.size());
+        } else if (entry.type != TIFF_ASCII || !TakeField(tif, entry.tag, field) || !AsStored(file, entry, field, true)) {
+            continue;
+        }
+        kept->push_back(std::move(field));
     }
     return names;
 }
@@ -805,6 +824,8 @@ int CompressionCode(const std::string& name) {
     return -1;
 }
 
+bool SetField(TIFF* tif, const TiffField& f);
+
 bool WriteTags(TIFF* tif, const Image& image, int channels, std::uint64_t exif, std::uint64_t gps) {
     const ImageTags& t = image.tags;
     const std::uint16_t compression =
@@ -858,6 +879,16 @@ bool WriteTags(TIFF* tif, const Image& image, int channels, std::uint64_t exif, 
         {TIFFTAG_XMLPACKET, &t.xmp}, {TIFFTAG_RICHTIFFIPTC, &t.iptc}, {TIFFTAG_PHOTOSHOP, &t.photoshop}};
     for (const auto& [tag, value] : blocks) {
         if (ok && !value->empty()) ok = TIFFSetField(tif, tag, std::uint32_t(value->size()), value->data());
+    }
+    for (const TiffField& field : t.kept_fields) {
+        if (ok && field.tag == kPrintIm) {
+            // Unknown to libtiff: described for this file, after the Exif and
+            // GPS directories, whose setup forgets such descriptions.
+            static const TIFFFieldInfo kInfo = {
+                kPrintIm, TIFF_VARIABLE2, TIFF_VARIABLE2, TIFF_UNDEFINED, FIELD_CUSTOM, 1, 1, const_cast<char*>("PrintIM")};
+            ok = TIFFMergeFieldInfo(tif, &kInfo, 1) == 0;
+        }
+        ok = ok && SetField(tif, field);
     }
     if (ok && exif != 0) ok = TIFFSetField(tif, TIFFTAG_EXIFIFD, exif);
     if (ok && gps != 0) ok = TIFFSetField(tif, TIFFTAG_GPSIFD, gps);
@@ -1077,7 +1108,7 @@ std::vector<std::string> OtherTiffFields(const fs::path& path, int page) {
     Messages messages;
     const std::unique_ptr<TIFF, Closer> tif(Open(path, -1, "r", messages));
     if (!tif || TIFFSetDirectory(tif.get(), tdir_t(page)) != 1) return {};
-    return OtherFields(tif.get());
+    return OtherFields(tif.get(), nullptr);
 }
 
 bool ReadTiff(const fs::path& path, int depth, Image& image, std::string& error, const Workers& workers) {
@@ -1110,7 +1141,7 @@ bool ReadTiff(const fs::path& path, int depth, Image& image, std::string& error,
     read.source_format = "tiff";
     read.source_path = path;
     ReadTags(tif, read.tags);
-    read.tags.other_fields = OtherFields(tif);
+    read.tags.other_fields = OtherFields(tif, &read.tags.kept_fields);
     const int colour = photometric == PHOTOMETRIC_RGB ? 3 : 1;
     const bool direct = format == SAMPLEFORMAT_UINT && (bits == 8 || bits == 16) && samples >= colour &&
                         (photometric == PHOTOMETRIC_RGB || photometric == PHOTOMETRIC_MINISBLACK);

@@ -14,6 +14,8 @@
 // read into the image's tags and written back field by field; what libtiff
 // cannot carry whole (the Exif interoperability directory, a field it would
 // change, a directory it cannot read) is left out and named in the tags.
+// Other fields of the image directory are named too, but for a few kept as
+// stored (kKeptTiffFields).
 #pragma once
 
 #include <filesystem>
