@@ -8,6 +8,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <set>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -46,7 +47,11 @@ int Fail(const std::string& message, int code = kFailed) {
     return code;
 }
 
-void Note(const std::string& message) { std::cerr << "velvetshade: note: " << message << "\n"; }
+// Each note once a run: the frames of a sequence mostly share what they lose.
+void Note(const std::string& message) {
+    static std::set<std::string> said;
+    if (said.insert(message).second) std::cerr << "velvetshade: note: " << message << "\n";
+}
 
 // A progress line on stderr, only when stderr is a terminal.
 class ProgressDisplay {

@@ -330,6 +330,9 @@ TEST(Render, TiffFieldsBeyondTheUsualAreKeptOrNamed) {
     run({"tiffset", "-s", "DocumentName", "roll 12", in});
     run({"exiftool", "-config", config, "-q", "-overwrite_original", "-PrintIMBlock<=" + block,
          "-PrivateBlock=ours", in});
+    // A sequence's frames say what they lose once for all.
+    std::filesystem::copy_file(in, dir.path / "seq.1.tif");
+    std::filesystem::copy_file(in, dir.path / "seq.2.tif");
     run({"tiffcp", "-B", plain, big});
     run({"exiftool", "-config", config, "-q", "-overwrite_original", "-PrintIMBlock<=" + block, big});
     // tiffcp leaves out the fields it does not know: page 2 alone has one.
@@ -345,6 +348,7 @@ TEST(Render, TiffFieldsBeyondTheUsualAreKeptOrNamed) {
           std::tuple{in, "out.png", note("DocumentName, PrintIM, tag 50342", false)},
           std::tuple{in, "out.exr", note("PrintIM, tag 50342", false)},
           std::tuple{big, "out-big.tif", note("PrintIM", true)},
+          std::tuple{(dir.path / "seq.%d.tif").string(), "out-seq.%d.tif", note("tag 50342", true)},
           std::tuple{pages, "out-pages.tif", note("tag 50343", true)},
           std::tuple{plain, "out-plain.tif", std::string()}}) {
         SCOPED_TRACE(out);
