@@ -141,6 +141,13 @@ bool EncodeImage(const fs::path& format_path, const Image& image, std::vector<st
         }
         if (!others.empty()) notes.push_back(OtherFieldsNote(others));
         NoteJpegMarkers(image, IsPngName(format_path), notes);
+        if (!IsPngName(format_path) && !image.tags.png_texts.empty()) {
+            std::string keys;
+            for (const PngText& text : image.tags.png_texts) keys += (keys.empty() ? "" : ", ") + text.key;
+            notes.push_back(image.tags.png_texts.size() == 1
+                                ? "PNG text " + keys + " is dropped: velvetshade carries it into PNG files only"
+                                : "PNG texts " + keys + " are dropped: velvetshade carries them into PNG files only");
+        }
         return true;
     };
     if (IsPngName(format_path) && !library_metadata && (image.compression.empty() || image.compression == "zip")) {

@@ -50,6 +50,13 @@ inline std::string KeptTiffFieldName(std::uint32_t tag) {
     return {};
 }
 
+// A text chunk of a PNG source beyond those ImageTags names, written again as
+// it was into a PNG made from it.
+struct PngText {
+    int compression = -1;  // libpng's: -1 tEXt, 0 zTXt, 1 iTXt, 2 compressed iTXt
+    std::string key, text, lang, lang_key;
+};
+
 // What a TIFF written from an image carries over from its source, whichever
 // reader filled it. Codes are TIFF's own; 0 or empty means absent.
 struct ImageTags {
@@ -87,6 +94,7 @@ struct ImageTags {
     // Photoshop resources.
     std::vector<std::uint8_t> xmp, iptc, photoshop;
     std::vector<TiffField> exif_fields, gps_fields;
+    std::vector<PngText> png_texts;
 };
 
 // The note for fields of a TIFF source a writer leaves out.

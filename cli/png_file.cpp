@@ -62,12 +62,18 @@ void ReadTags(png_structp png, png_infop info, ImageTags& tags) {
     png_textp texts = nullptr;
     const int count = png_get_text(png, info, &texts, nullptr);
     for (int i = 0; i < count; ++i) {
-        const std::string key = texts[i].key != nullptr ? texts[i].key : "";
-        const std::string value = texts[i].text != nullptr ? std::string(texts[i].text, texts[i].text_length) : "";
+        const png_text& t = texts[i];
+        const std::string key = t.key != nullptr ? t.key : "";
+        // International text keeps its length apart.
+        const std::size_t length = t.compression >= PNG_ITXT_COMPRESSION_NONE ? t.itxt_length : t.text_length;
+        const std::string value = t.text != nullptr ? std::string(t.text, length) : "";
         if (key == "Description") tags.description = value;
         else if (key == "Author") tags.artist = value;
         else if (key == "Copyright") tags.copyright = value;
         else if (key == "Software") tags.software = value;
+        else if (key == "XML:com.adobe.xmp") tags.xmp.assign(value.begin(), value.end());
+        else tags.png_texts.push_back({t.compression, key, value, t.lang != nullptr ? t.lang : "",
+                                       t.lang_key != nullptr ? t.lang_key : ""});
     }
     png_timep time = nullptr;
     if (png_get_tIME(png, info, &time) != 0 && time != nullptr) {
@@ -140,7 +146,7 @@ bool ReadRows(PngReader& r, png_bytepp rows, const Image& image, const RowsRead&
         png_read_image(r.png, rows);
         if (rows_read) rows_read(image, 0, height);
     }
-    png_read_end(r.png, nullptr);
+    png_read_end(r.png, r.info);
     return true;
 }
 
@@ -158,12 +164,14 @@ bool ReadPixels(std::FILE* file, Image& image, Messages& messages, const RowsRea
     image.Allocate(int(width), int(height), bits);
     image.has_alpha = type == PNG_COLOR_TYPE_RGB_ALPHA;
     image.source_format = "png";
-    ReadTags(r.png, r.info, image.tags);
     std::vector<png_bytep> rows(height);
     auto* base = bits == 16 ? reinterpret_cast<png_bytep>(image.pixels16.data()) : image.pixels8.data();
     const std::size_t stride = std::size_t(width) * 4 * std::size_t(bits / 8);
     for (std::uint32_t y = 0; y < height; ++y) rows[y] = base + y * stride;
-    return ReadRows(r, rows.data(), image, rows_read);
+    if (!ReadRows(r, rows.data(), image, rows_read)) return false;
+    // After the rows: texts may follow the image data.
+    ReadTags(r.png, r.info, image.tags);
+    return true;
 }
 
 // ---- writing ----
@@ -337,6 +345,16 @@ PngPlan Plan(const Image& image, int channels, int level, const std::vector<Grou
         plan.text_chunks[i].key = const_cast<char*>(plan.texts[i].first.c_str());
         plan.text_chunks[i].text = const_cast<char*>(plan.texts[i].second.c_str());
         plan.text_chunks[i].text_length = plan.texts[i].second.size();
+    }
+    for (const PngText& text : image.tags.png_texts) {
+        png_text chunk{};
+        chunk.compression = text.compression;
+        chunk.key = const_cast<char*>(text.key.c_str());
+        chunk.text = const_cast<char*>(text.text.c_str());
+        (text.compression >= PNG_ITXT_COMPRESSION_NONE ? chunk.itxt_length : chunk.text_length) = text.text.size();
+        chunk.lang = const_cast<char*>(text.lang.c_str());
+        chunk.lang_key = const_cast<char*>(text.lang_key.c_str());
+        plan.text_chunks.push_back(chunk);
     }
     // XMP goes as stored into its own international text chunk, which holds
     // no zero byte.
