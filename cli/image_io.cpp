@@ -45,8 +45,9 @@ bool StartsLikeJpeg(const fs::path& path) {
 
 // What our own PNG or TIFF writer leaves out of a JPEG source's markers: it
 // carries the ICC profile and the XMP packet, and a TIFF also Photoshop's
-// resources with their IPTC.
-void NoteJpegMarkers(const Image& image, bool png, std::vector<std::string>& notes) {
+// resources with their IPTC. written: the tags that go out (a comment may
+// have become the description).
+void NoteJpegMarkers(const Image& image, const ImageTags& written, bool png, std::vector<std::string>& notes) {
     if (image.source || image.source_format != "jpeg") return;
     const auto starts = [](const JpegMarker& m, const char* signature, std::size_t size) {
         return m.data.size() >= size && std::memcmp(m.data.data(), signature, size) == 0;
@@ -59,7 +60,9 @@ void NoteJpegMarkers(const Image& image, bool png, std::vector<std::string>& not
     for (const JpegMarker& m : image.jpeg.markers) {
         if (m.code == 0xE1 && starts(m, "http://ns.adobe.com/xap/1.0/", 29) && !xmp) {
             xmp = true;
-            if (png && !PngCarriesXmp(image.tags.xmp)) drop("the XMP packet is dropped: it holds a zero byte, which PNG text cannot");
+            if (png && !PngCarriesXmp(image.tags.xmp)) {
+                drop("the XMP packet is dropped: it holds a zero byte, which PNG text cannot");
+            }
         } else if (m.code == 0xE1 && starts(m, "http://ns.adobe.com/xmp/extension/", 35)) {
             drop("the extended XMP is dropped: velvetshade carries the main XMP packet only");
         } else if (m.code == 0xED && starts(m, "Photoshop 3.0", 14) && !photoshop) {
@@ -68,8 +71,12 @@ void NoteJpegMarkers(const Image& image, bool png, std::vector<std::string>& not
                 drop(image.tags.iptc.empty() ? "the Photoshop block is dropped: PNG files hold none"
                                              : "the IPTC block is dropped: PNG files hold none");
             }
-        } else if (m.code == 0xE2 && starts(m, "ICC_PROFILE", 12)) {
+        } else if ((m.code == 0xE2 && starts(m, "ICC_PROFILE", 12)) || (m.code == 0xE1 && starts(m, "Exif\0\0", 6))) {
+            continue;  // the profile goes as it was; Exif as the image library describes it
         } else if (m.code == 0xFE) {
+            std::string text(m.data.begin(), m.data.end());
+            while (!text.empty() && text.back() == '\0') text.pop_back();
+            if (text == written.description) continue;
             drop("the JPEG comment is dropped: velvetshade does not carry it into other formats");
         } else {
             drop("the JPEG's APP" + std::to_string(m.code - 0xE0) + " block is dropped: velvetshade does not know it");
@@ -132,7 +139,7 @@ bool EncodeImage(const fs::path& format_path, const Image& image, std::vector<st
     const bool library_metadata = image.tags.exif || image.tags.more_metadata;
     // Our own writers carry none of a TIFF source's other fields, but for
     // those libtiff's keeps, nor all of a JPEG's markers.
-    const auto note_others = [&] {
+    const auto note_others = [&](const ImageTags& written) {
         std::vector<std::string> others;
         for (const std::string& name : image.tags.other_fields) {
             const auto same = [&](const TiffField& f) { return name == KeptTiffFieldName(f.tag); };
@@ -140,7 +147,7 @@ bool EncodeImage(const fs::path& format_path, const Image& image, std::vector<st
             if (!IsTiffName(format_path) || std::none_of(kept.begin(), kept.end(), same)) others.push_back(name);
         }
         if (!others.empty()) notes.push_back(OtherFieldsNote(others));
-        NoteJpegMarkers(image, IsPngName(format_path), notes);
+        NoteJpegMarkers(image, written, IsPngName(format_path), notes);
         if (!IsPngName(format_path) && !image.tags.png_texts.empty()) {
             std::string keys;
             for (const PngText& text : image.tags.png_texts) keys += (keys.empty() ? "" : ", ") + text.key;
@@ -151,7 +158,8 @@ bool EncodeImage(const fs::path& format_path, const Image& image, std::vector<st
         return true;
     };
     if (IsPngName(format_path) && !library_metadata && (image.compression.empty() || image.compression == "zip")) {
-        return EncodePng(format_path, image, settings.compression, settings.workers, bytes, error) && note_others();
+        return EncodePng(format_path, image, settings.compression, settings.workers, bytes, error) &&
+               note_others(image.tags);
     }
     // A TIFF read by libtiff goes out through libtiff, with what of its
     // camera's metadata libtiff carries; the rest is named in notes. The
@@ -160,13 +168,13 @@ bool EncodeImage(const fs::path& format_path, const Image& image, std::vector<st
     if (IsTiffName(format_path) && image.tags.tiff_metadata) {
         if (!EncodeTiff(format_path, image, settings, bytes, error)) return false;
         notes.insert(notes.end(), image.tags.dropped.begin(), image.tags.dropped.end());
-        return note_others();
+        return note_others(image.tags);
     }
     // Any other camera's metadata goes out through the library, with the
     // library's description of the source. Exif of a file read without the
     // library (PNG, JPEG) is looked at by the library first.
     if (IsTiffName(format_path) && !image.tags.more_metadata && !(image.tags.exif && !image.source)) {
-        return EncodeTiff(format_path, image, settings, bytes, error) && note_others();
+        return EncodeTiff(format_path, image, settings, bytes, error) && note_others(image.tags);
     }
     const ImageLibrary* library = Library(error);
     if (library == nullptr) {
@@ -189,7 +197,9 @@ bool EncodeImage(const fs::path& format_path, const Image& image, std::vector<st
         tagged.tags.iptc = image.tags.iptc;
         tagged.tags.photoshop = image.tags.photoshop;
         tagged.tags.kept_fields = image.tags.kept_fields;
-        if (!tagged.tags.more_metadata) return EncodeTiff(format_path, tagged, settings, bytes, error) && note_others();
+        if (!tagged.tags.more_metadata) {
+            return EncodeTiff(format_path, tagged, settings, bytes, error) && note_others(tagged.tags);
+        }
     }
     return library->encode(format_path, image, described ? described.get() : image.source.get(), notes, bytes,
                            error);

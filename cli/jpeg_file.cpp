@@ -75,7 +75,9 @@ std::vector<std::uint8_t> IptcOf(const std::vector<std::uint8_t>& resources) {
         if (size_at + 4 > resources.size()) break;
         const std::size_t size = be(size_at, 4), data = size_at + 4;
         if (size > resources.size() - data) break;
-        if (id == 0x0404) return {resources.begin() + std::ptrdiff_t(data), resources.begin() + std::ptrdiff_t(data + size)};
+        if (id == 0x0404) {
+            return {resources.begin() + std::ptrdiff_t(data), resources.begin() + std::ptrdiff_t(data + size)};
+        }
         at = data + size + size % 2;
     }
     return {};

@@ -615,7 +615,8 @@ std::vector<std::string> OtherFields(TIFF* tif, std::vector<TiffField>* kept) {
             }
             field.tag = entry.tag;
             field.count = std::uint32_t(field.values.size());
-        } else if (entry.type != TIFF_ASCII || !TakeField(tif, entry.tag, field) || !AsStored(file, entry, field, true)) {
+        } else if (entry.type != TIFF_ASCII || !TakeField(tif, entry.tag, field) ||
+                   !AsStored(file, entry, field, true)) {
             continue;
         }
         kept->push_back(std::move(field));
@@ -884,8 +885,8 @@ bool WriteTags(TIFF* tif, const Image& image, int channels, std::uint64_t exif, 
         if (ok && field.tag == kPrintIm) {
             // Unknown to libtiff: described for this file, after the Exif and
             // GPS directories, whose setup forgets such descriptions.
-            static const TIFFFieldInfo kInfo = {
-                kPrintIm, TIFF_VARIABLE2, TIFF_VARIABLE2, TIFF_UNDEFINED, FIELD_CUSTOM, 1, 1, const_cast<char*>("PrintIM")};
+            static const TIFFFieldInfo kInfo = {kPrintIm, TIFF_VARIABLE2, TIFF_VARIABLE2, TIFF_UNDEFINED,
+                                                FIELD_CUSTOM, 1, 1, const_cast<char*>("PrintIM")};
             ok = TIFFMergeFieldInfo(tif, &kInfo, 1) == 0;
         }
         ok = ok && SetField(tif, field);

@@ -320,7 +320,8 @@ TEST(Render, TiffFieldsBeyondTheUsualAreKeptOrNamed) {
     std::ofstream(config) << "%Image::ExifTool::UserDefined = ('Image::ExifTool::Exif::Main' => {\n"
                              "    0xc4a5 => { Name => 'PrintIMBlock', Writable => 'undef', WriteGroup => 'IFD0' },\n"
                              "    0xc4a6 => { Name => 'PrivateBlock', Writable => 'undef', WriteGroup => 'IFD0' },\n"
-                             "    0xc4a7 => { Name => 'LaterBlock', Writable => 'undef', WriteGroup => 'IFD1' } });\n1;\n";
+                             "    0xc4a7 => { Name => 'LaterBlock', Writable => 'undef', WriteGroup => 'IFD1' } "
+                             "});\n1;\n";
     // Version 0300, one entry (tag 1, value 0x00160016), in Intel order.
     std::ofstream(block, std::ios::binary) << std::string("PrintIM\0" "0300\0\0\1\0\1\0\x16\0\x16\0", 22);
     const std::string plain = (dir.path / "plain.tif").string(), in = (dir.path / "in.tif").string(),
@@ -341,7 +342,8 @@ TEST(Render, TiffFieldsBeyondTheUsualAreKeptOrNamed) {
 
     const auto note = [](const std::string& fields, bool one) {
         return "velvetshade: note: TIFF field" + std::string(one ? " " : "s ") + fields +
-               (one ? " is dropped: velvetshade does not carry it\n" : " are dropped: velvetshade does not carry them\n");
+               (one ? " is dropped: velvetshade does not carry it\n"
+                    : " are dropped: velvetshade does not carry them\n");
     };
     for (const auto& [from, out, want] :
          {std::tuple{in, "out.tif", note("tag 50342", true)},
