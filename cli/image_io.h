@@ -94,6 +94,8 @@ struct ImageTags {
     // Photoshop resources.
     std::vector<std::uint8_t> xmp, iptc, photoshop;
     std::vector<TiffField> exif_fields, gps_fields;
+    // A PNG source's texts beyond description, author, copyright, software
+    // and XMP, which only a PNG written from it holds.
     std::vector<PngText> png_texts;
 };
 
