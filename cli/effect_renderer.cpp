@@ -175,7 +175,8 @@ bool EffectRenderer::Render(Image& image, std::string& error) {
     return true;
 }
 
-RenderWhileReading::RenderWhileReading(EffectRenderer& effect, int depth) : effect_(effect), depth_(depth) {}
+RenderWhileReading::RenderWhileReading(EffectRenderer& effect, int depth, RowsRendered rendered)
+    : effect_(effect), depth_(depth), rendered_rows_(std::move(rendered)) {}
 
 RenderWhileReading::~RenderWhileReading() {
     Stop();
@@ -235,6 +236,10 @@ void RenderWhileReading::RenderAsRead() {
         }
         effect_.ToFile(frame_, rendered_, upto);
         rendered_ = upto;
+        if (rendered_rows_) {
+            rendered_rows_({frame_.pixels8, frame_.pixels16, frame_.width, frame_.height, frame_.depth, frame_.has_alpha},
+                           upto);
+        }
     }
 }
 

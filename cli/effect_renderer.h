@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -97,7 +98,10 @@ private:
 class RenderWhileReading {
 public:
     // depth: the depth asked for (0: the file's), as given to the reader.
-    RenderWhileReading(EffectRenderer& effect, int depth);
+    // rendered, if given, is told on the render's thread each time more rows
+    // hold their final pixels (rows [0, n), in the file's order).
+    using RowsRendered = std::function<void(const PixelRows& image, int rows)>;
+    RenderWhileReading(EffectRenderer& effect, int depth, RowsRendered rendered = {});
     ~RenderWhileReading();
     RenderWhileReading(const RenderWhileReading&) = delete;
     RenderWhileReading& operator=(const RenderWhileReading&) = delete;
@@ -114,6 +118,7 @@ private:
 
     EffectRenderer& effect_;
     const int depth_;
+    const RowsRendered rendered_rows_;
     EffectRenderer::Frame frame_;
     std::thread thread_;
     std::mutex mutex_;

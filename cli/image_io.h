@@ -173,6 +173,15 @@ constexpr std::int64_t kMaxPixels = std::int64_t(1) << 28;
 // To depth bits as the image library converts: v * 257, and round(v / 257).
 void ChangeDepth(Image& image, int depth);
 
+// An image's rows where they lie, without the Image that owns them (whose
+// reader may move it meanwhile; the buffer stays where it is).
+struct PixelRows {
+    const std::uint8_t* pixels8 = nullptr;    // RGBA rows when depth is 8
+    const std::uint16_t* pixels16 = nullptr;  // RGBA rows when depth is 16
+    int width = 0, height = 0, depth = 8;
+    bool has_alpha = false;
+};
+
 // Told on the reading thread, in order from the top, that rows [first, last)
 // of the image being read hold their final pixels (before any change of
 // depth). Readers that decode a file whole never tell. A read that fails
@@ -189,9 +198,11 @@ bool ReadImage(const std::filesystem::path& path, int depth, Image& image, std::
 bool CanWriteImage(const std::filesystem::path& path, std::string& error);
 
 // How images are written by the writers of our own (PNG, TIFF).
+class PngAhead;
 struct WriteSettings {
     int compression = -1;  // deflate level 0..9 for PNG and deflate TIFF; -1: the format's default
     Workers workers;       // for compressing parts of the file side by side
+    PngAhead* png_ahead = nullptr;  // a PNG's rows compressed while the image was still being read
 };
 
 // Encodes image into bytes, in memory, in the format named by path's

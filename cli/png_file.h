@@ -11,6 +11,7 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -44,7 +45,32 @@ bool ReadPng(const std::filesystem::path& path, int depth, Image& image, std::st
 // Encodes image into bytes, in memory. compression: zlib's level 0..9, or -1
 // for kPngDefaultCompression. Messages name format_path, the file the user
 // asked for.
+// A PNG's rows filtered and compressed as they become final, while the rest
+// of the image is still being read and rendered: on 2 threads the thread
+// rendering beside the reader is half idle, and compressing is the largest
+// part of a PNG run. EncodePng takes the groups done, if they are of the
+// same image and level, and makes the rest, into the same file.
+class PngAhead {
+public:
+    explicit PngAhead(int compression);  // as EncodePng takes it
+    ~PngAhead();
+    PngAhead(const PngAhead&) = delete;
+    PngAhead& operator=(const PngAhead&) = delete;
+    // Rows [0, rows) of image hold what is to be written: the groups wholly
+    // among them are compressed, on the calling thread.
+    void RowsFinal(const PixelRows& image, int rows);
+
+    struct State;
+
+private:
+    friend bool EncodePng(const std::filesystem::path&, const Image&, int, const Workers&,
+                          std::vector<unsigned char>&, std::string&, PngAhead*);
+    const int compression_;
+    std::unique_ptr<State> state_;
+};
+
 bool EncodePng(const std::filesystem::path& format_path, const Image& image, int compression,
-               const Workers& workers, std::vector<unsigned char>& bytes, std::string& error);
+               const Workers& workers, std::vector<unsigned char>& bytes, std::string& error,
+               PngAhead* ahead = nullptr);
 
 }  // namespace velvetshade

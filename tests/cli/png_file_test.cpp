@@ -73,6 +73,29 @@ TEST(Png, WrittenSideBySideAsOneValidStreamThatReadsBackBitForBit) {
             ASSERT_TRUE(WritePng(shared, image, level, three, error)) << error;
             const std::string bytes = ReadBytes(alone);
             EXPECT_EQ(bytes, ReadBytes(shared)) << "the file depends on the number of workers";
+            // Rows compressed ahead, as they become final, in uneven steps;
+            // ahead at another level, or of rows elsewhere, is not taken.
+            const PixelRows rows{image.pixels8.data(), image.pixels16.data(), image.width, image.height, image.depth,
+                                 image.has_alpha};
+            for (const int ahead_level : {level, level + 1}) {
+                PngAhead ahead(ahead_level);
+                for (const int final : {0, c.height / 3, c.height / 3 + 1, c.height - 1, c.height}) {
+                    ahead.RowsFinal(rows, final);
+                }
+                std::vector<unsigned char> encoded;
+                ASSERT_TRUE(EncodePng(alone, image, level, three, encoded, error, &ahead)) << error;
+                EXPECT_TRUE(std::string(encoded.begin(), encoded.end()) == bytes) << "ahead at level " << ahead_level;
+            }
+            PngAhead elsewhere(level);
+            Image copy = image;
+            for (auto& v : copy.pixels8) v = std::uint8_t(~v);
+            for (auto& v : copy.pixels16) v = std::uint16_t(~v);
+            elsewhere.RowsFinal({copy.pixels8.data(), copy.pixels16.data(), copy.width, copy.height, copy.depth,
+                                 copy.has_alpha},
+                                c.height);
+            std::vector<unsigned char> encoded;
+            ASSERT_TRUE(EncodePng(alone, image, level, three, encoded, error, &elsewhere)) << error;
+            EXPECT_TRUE(std::string(encoded.begin(), encoded.end()) == bytes) << "rows of another image taken";
 
             std::vector<std::string> chunks;
             std::vector<std::uint8_t> inflated;
