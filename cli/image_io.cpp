@@ -148,6 +148,18 @@ bool EncodeImage(const fs::path& format_path, const Image& image, std::vector<st
         }
         if (!others.empty()) notes.push_back(OtherFieldsNote(others));
         NoteJpegMarkers(image, written, IsPngName(format_path), notes);
+        if (!IsPngName(format_path) && image.tags.HasPngColourChunks()) {
+            const ImageTags& t = image.tags;
+            std::vector<std::string> chunks;
+            if (t.png_gamma != 0) chunks.push_back("gAMA");
+            if ((t.png_chromaticities[0] | t.png_chromaticities[1]) != 0) chunks.push_back("cHRM");
+            if (t.png_srgb_intent >= 0) chunks.push_back("sRGB");
+            std::string names;
+            for (const std::string& c : chunks) names += (names.empty() ? "" : ", ") + c;
+            notes.push_back(chunks.size() == 1
+                                ? "PNG chunk " + names + " is dropped: velvetshade carries it into PNG files only"
+                                : "PNG chunks " + names + " are dropped: velvetshade carries them into PNG files only");
+        }
         if (!IsPngName(format_path) && !image.tags.png_texts.empty()) {
             std::string keys;
             for (const PngText& text : image.tags.png_texts) keys += (keys.empty() ? "" : ", ") + text.key;

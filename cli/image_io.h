@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <functional>
 #include <memory>
 #include <string>
@@ -97,6 +99,19 @@ struct ImageTags {
     // A PNG source's texts beyond description, author, copyright, software
     // and XMP, which only a PNG written from it holds.
     std::vector<PngText> png_texts;
+    // A PNG source's colour chunks as libpng reports them (fixed point,
+    // 100000 to 1): the gamma (0: none), the white point's and primaries' x
+    // and y (all 0: none) and the sRGB rendering intent (-1: none), which only
+    // a PNG holds. With an sRGB chunk libpng also reports sRGB's own gamma and
+    // primaries, which go out beside it, as the format recommends.
+    std::int32_t png_gamma = 0;
+    std::int32_t png_chromaticities[8] = {};
+    int png_srgb_intent = -1;
+    bool HasPngColourChunks() const {
+        return png_gamma != 0 || png_srgb_intent >= 0 ||
+               std::any_of(std::begin(png_chromaticities), std::end(png_chromaticities),
+                           [](std::int32_t v) { return v != 0; });
+    }
 };
 
 // The note for fields of a TIFF source a writer leaves out.

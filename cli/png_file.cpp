@@ -92,6 +92,14 @@ void ReadTags(png_structp png, png_infop info, ImageTags& tags) {
     if (png_get_iCCP(png, info, &name, &method, &profile, &size) != 0 && profile != nullptr) {
         tags.icc_profile.assign(profile, profile + size);
     }
+    png_fixed_point gamma = 0;
+    if (png_get_gAMA_fixed(png, info, &gamma) != 0) tags.png_gamma = gamma;
+    png_fixed_point* c = tags.png_chromaticities;
+    if (png_get_cHRM_fixed(png, info, &c[0], &c[1], &c[2], &c[3], &c[4], &c[5], &c[6], &c[7]) == 0) {
+        std::fill(std::begin(tags.png_chromaticities), std::end(tags.png_chromaticities), 0);
+    }
+    int intent = 0;
+    if (png_get_sRGB(png, info, &intent) != 0) tags.png_srgb_intent = intent;
 }
 
 // libpng's structs of one read or write, made with our handlers; without
@@ -405,9 +413,17 @@ bool Emit(PngWriter& w, std::vector<unsigned char>& bytes, const PngPlan& plan) 
                      png_uint_32(std::lround(t.y_resolution * scale)),
                      metric ? PNG_RESOLUTION_METER : PNG_RESOLUTION_UNKNOWN);
     }
+    // A PNG source's colour chunks as they were: libpng writes gAMA and cHRM
+    // before the profile or the sRGB chunk, as the format orders them.
+    if (t.png_gamma != 0) png_set_gAMA_fixed(png, info, t.png_gamma);
+    if (const std::int32_t* c = t.png_chromaticities; t.HasPngColourChunks() && (c[0] | c[1]) != 0) {
+        png_set_cHRM_fixed(png, info, c[0], c[1], c[2], c[3], c[4], c[5], c[6], c[7]);
+    }
     if (!t.icc_profile.empty()) {
         png_set_iCCP(png, info, "ICC Profile", PNG_COMPRESSION_TYPE_BASE, t.icc_profile.data(),
                      png_uint_32(t.icc_profile.size()));
+    } else if (t.png_srgb_intent >= 0) {
+        png_set_sRGB(png, info, t.png_srgb_intent);
     } else if (Attribute(image, "oiio:ColorSpace") == "sRGB") {
         png_set_sRGB(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
     }

@@ -3,6 +3,7 @@
 // and carries the source's tags; what we read equals the library's reading.
 #include <gtest/gtest.h>
 
+#include <png.h>
 #include <zlib.h>
 
 #include <cstring>
@@ -213,6 +214,36 @@ TEST(Png, TagsGoToTheWrittenFileAndComeBack) {
     EXPECT_NEAR(back.tags.x_resolution, 300, 0.02);
     EXPECT_EQ(back.tags.icc_profile, icc);
     EXPECT_EQ(back.source_path, path) << "the library describes the source when another format is written";
+}
+
+// A PNG's gamma, chromaticities and sRGB intent go into a PNG made from it
+// and are named when another format is written.
+TEST(Png, ColourChunksGoToPngsAndAreNamedElsewhere) {
+    const TempDir dir("png_colour");
+    Image image = ToImage(RandomPixels(16, 9, 3, 8, 4));
+    image.tags.png_gamma = 45000;
+    const std::int32_t primaries[8] = {31270, 32900, 64000, 33000, 30000, 60000, 15000, 6000};
+    std::copy(std::begin(primaries), std::end(primaries), image.tags.png_chromaticities);
+    const fs::path path = dir.path / "colour.png";
+    std::string error;
+    ASSERT_TRUE(WritePng(path, image, -1, Workers(), error)) << error;
+    Image back;
+    ASSERT_TRUE(ReadPng(path, 0, back, error)) << error;
+    EXPECT_EQ(back.tags.png_gamma, 45000);
+    EXPECT_TRUE(std::equal(std::begin(primaries), std::end(primaries), back.tags.png_chromaticities));
+    EXPECT_EQ(back.tags.png_srgb_intent, -1);
+
+    std::vector<std::string> notes;
+    std::vector<unsigned char> bytes;
+    ASSERT_TRUE(EncodeImage(dir.path / "colour.tif", back, notes, bytes, error)) << error;
+    EXPECT_EQ(notes, std::vector<std::string>{
+                         "PNG chunks gAMA, cHRM are dropped: velvetshade carries them into PNG files only"});
+
+    Image srgb = ToImage(RandomPixels(16, 9, 3, 8, 5));
+    srgb.tags.png_srgb_intent = PNG_sRGB_INTENT_RELATIVE;
+    ASSERT_TRUE(WritePng(path, srgb, -1, Workers(), error)) << error;
+    ASSERT_TRUE(ReadPng(path, 0, back, error)) << error;
+    EXPECT_EQ(back.tags.png_srgb_intent, PNG_sRGB_INTENT_RELATIVE);
 }
 
 }  // namespace
