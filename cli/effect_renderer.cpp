@@ -166,13 +166,16 @@ bool EffectRenderer::RenderRows(const Frame& frame, int first, int last, int thr
     return true;
 }
 
+bool EffectRenderer::RenderOnEveryThread(const Frame& frame, int first, int last, std::string& error) {
+    ForEachBand(last - first, [&](int a, int b) { ToHost(frame, first + a, first + b); });
+    if (!RenderRows(frame, first, last, 0, error)) return false;
+    ForEachBand(last - first, [&](int a, int b) { ToFile(frame, first + a, first + b); });
+    return true;
+}
+
 bool EffectRenderer::Render(Image& image, std::string& error) {
     const Frame frame = Frame::Of(image);
-    if (!Prepare(frame, error)) return false;
-    ForEachBand(image.height, [&](int first, int last) { ToHost(frame, first, last); });
-    if (!RenderRows(frame, 0, image.height, 0, error)) return false;
-    ForEachBand(image.height, [&](int first, int last) { ToFile(frame, first, last); });
-    return true;
+    return Prepare(frame, error) && RenderOnEveryThread(frame, 0, image.height, error);
 }
 
 RenderWhileReading::RenderWhileReading(EffectRenderer& effect, int depth, RowsRendered rendered)
@@ -237,8 +240,7 @@ void RenderWhileReading::RenderAsRead() {
         effect_.ToFile(frame_, rendered_, upto);
         rendered_ = upto;
         if (rendered_rows_) {
-            rendered_rows_({frame_.pixels8, frame_.pixels16, frame_.width, frame_.height, frame_.depth, frame_.has_alpha},
-                           upto);
+            rendered_rows_(frame_.Rows(), upto);
         }
     }
 }
@@ -254,11 +256,7 @@ bool RenderWhileReading::Finish(Image& image, std::string& error) {
         return false;
     }
     // The rows read last, on every thread.
-    const int first = rendered_, last = image.height;
-    effect_.ForEachBand(last - first, [&](int a, int b) { effect_.ToHost(frame_, first + a, first + b); });
-    if (!effect_.RenderRows(frame_, first, last, 0, error)) return false;
-    effect_.ForEachBand(last - first, [&](int a, int b) { effect_.ToFile(frame_, first + a, first + b); });
-    return true;
+    return effect_.RenderOnEveryThread(frame_, rendered_, image.height, error);
 }
 
 const std::uint8_t* EffectRenderer::RenderRgba8ToHostOrder(const std::uint8_t* rgba, int width, int height,

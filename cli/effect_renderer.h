@@ -61,6 +61,7 @@ private:
         std::uint16_t* pixels16 = nullptr;
         int width = 0, height = 0, depth = 8;
         bool has_alpha = false;
+        PixelRows Rows() const { return {pixels8, pixels16, width, height, depth, has_alpha}; }
         static Frame Of(Image& image) {
             return {image.depth == 8 ? image.pixels8.data() : nullptr,
                     image.depth == 16 ? image.pixels16.data() : nullptr,
@@ -73,6 +74,9 @@ private:
     void ToFile(const Frame& frame, int first, int last);
     // threads 0: the host's own count.
     bool RenderRows(const Frame& frame, int first, int last, int threads, std::string& error);
+    // Rows [first, last) converted, rendered and converted back, each step
+    // on all the host's threads.
+    bool RenderOnEveryThread(const Frame& frame, int first, int last, std::string& error);
 
     EffectRenderer() = default;
     std::unique_ptr<vshost::Module> module_;

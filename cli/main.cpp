@@ -202,6 +202,8 @@ int RenderStill(const Options& o, EffectRenderer& effect) {
         return Fail(error);
     }
     Image image;
+    WriteSettings settings = ImageWriteSettings(o, effect);
+    std::unique_ptr<PngAhead> png_ahead;
     if (o.chart) {
         image = MakeChart(o.chart_width, o.chart_height, o.depth ? o.depth : 8);
         if (!RenderFrame(o, effect, image, error)) return Fail(error);
@@ -211,34 +213,20 @@ int RenderStill(const Options& o, EffectRenderer& effect) {
     } else {
         // Rows are rendered as they are read, where the reader tells them,
         // and a PNG's are compressed as they are rendered.
-        WriteSettings settings = ImageWriteSettings(o, effect);
-        std::unique_ptr<PngAhead> png_ahead;
         RenderWhileReading::RowsRendered rendered;
         if (IsPngName(o.output)) {
             png_ahead = std::make_unique<PngAhead>(settings.compression);
             settings.png_ahead = png_ahead.get();
             rendered = [&png_ahead](const PixelRows& rows, int final) { png_ahead->RowsFinal(rows, final); };
         }
-        {
-            RenderWhileReading render(effect, o.depth, rendered);
-            const RowsRead rows_read = [&](const Image& read, int first, int last) {
-                render.RowsRead(read, first, last);
-            };
-            if (!ReadImage(o.input, o.depth, image, error, effect.workers(), rows_read)) return Fail(error);
-            if (!render.Finish(image, error)) return Fail(error);
-        }
-        g_tally.clipped += image.clipped;
-        ApplyImageSettings(o, image);
-        if (!WriteAtomically(o.output, image, o.overwrite, settings, error)) return Fail(error);
-        CountWritten(o.output);
-        g_tally.frames = 1;
-        return 0;
+        RenderWhileReading render(effect, o.depth, rendered);
+        const RowsRead rows_read = [&](const Image& read, int first, int last) { render.RowsRead(read, first, last); };
+        if (!ReadImage(o.input, o.depth, image, error, effect.workers(), rows_read)) return Fail(error);
+        if (!render.Finish(image, error)) return Fail(error);
     }
     g_tally.clipped += image.clipped;
     ApplyImageSettings(o, image);
-    if (!WriteAtomically(o.output, image, o.overwrite, ImageWriteSettings(o, effect), error)) {
-        return Fail(error);
-    }
+    if (!WriteAtomically(o.output, image, o.overwrite, settings, error)) return Fail(error);
     CountWritten(o.output);
     g_tally.frames = 1;
     return 0;

@@ -28,10 +28,8 @@ bool Reap(pid_t pid, int& status) {
     return got == pid;
 }
 
-}  // namespace
-
-namespace {
 constexpr int kPipeBytes = 1 << 20;  // the usual limit for users (/proc/sys/fs/pipe-max-size)
+
 }  // namespace
 
 Subprocess::~Subprocess() {
