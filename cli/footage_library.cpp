@@ -339,5 +339,10 @@ constexpr FootageLibrary kLibrary = {OpenReader,    OpenWriter,   MuxerTakes,   
 }  // namespace velvetshade
 
 extern "C" __attribute__((visibility("default"))) const velvetshade::FootageLibrary* VelvetshadeFootageLibrary() {
+    // Every failure comes back as an error code and reaches the user in
+    // velvetshade's words; the libraries' own lines ("[nut @ 0x...] No main
+    // startcode found.") would also land in the middle of ours, written by
+    // another thread while an interrupt is reported.
+    av_log_set_level(AV_LOG_QUIET);
     return &velvetshade::kLibrary;
 }

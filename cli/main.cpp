@@ -429,7 +429,9 @@ int RenderVideo(const Options& o, EffectRenderer& effect) {
     // fewer, and the encoder's scaler takes ARGB as readily as RGBA.
     const bool host_order = !pattern && depth == 8 && !ParseCompareMode(o.compare);
     VideoWriter writer;
-    if (number == 0 && !reader->Open(o.input, info, depth, o.threads, error)) return Fail(error);
+    if (number == 0 && !reader->Open(o.input, info, depth, o.threads, error)) {
+        return Fail("cannot read " + o.input.string() + ": " + error);
+    }
     RawStream written = reader->stream();
     if (host_order) written.pix_fmt = "argb";
     if (!pattern && !writer.Open(pending.path(), o.output, o.input, info, written, plan, settings, error)) {

@@ -1,8 +1,12 @@
 // Image sequences and videos through the built tool.
 #include <algorithm>
 #include <cmath>
+#include <dlfcn.h>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
+#include "cli/footage_library.h"
 #include "cli_test_support.h"
 
 namespace velvetshade::test {
@@ -218,6 +222,35 @@ TEST(Video, DamagedVideoIsRefused) {
     EXPECT_NE(r.err.find("cannot read"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(dir.path / "out.mp4"));
     EXPECT_TRUE(dir.Leftovers().empty());
+}
+
+// A decoder that ends before its first frame (killed by an interrupt, or
+// failed) leaves the in-process reader an empty stream: the reason comes
+// back as an error, and FFmpeg's libraries print nothing of their own.
+TEST(Video, FfmpegLibrariesSpeakOnlyThroughOurErrors) {
+    const fs::path file = fs::path(VELVETSHADE_EXE).parent_path() / "velvetshade-footage.so";
+    void* module = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(module, nullptr) << ::dlerror();
+    const auto entry = reinterpret_cast<decltype(&VelvetshadeFootageLibrary)>(
+        ::dlsym(module, "VelvetshadeFootageLibrary"));
+    ASSERT_NE(entry, nullptr);
+    const FootageLibrary* library = entry();
+
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    ::close(ends[1]);
+    const int said = ::memfd_create("said", 0);
+    const int saved = ::dup(2);
+    ::dup2(said, 2);
+    std::string error;
+    const auto reader = library->open_reader(ends[0], error);
+    ::dup2(saved, 2);
+    ::close(saved);
+    ::close(ends[0]);
+    EXPECT_EQ(reader, nullptr);
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(::lseek(said, 0, SEEK_END), 0) << "FFmpeg printed something itself";
+    ::close(said);
 }
 
 }  // namespace
