@@ -222,15 +222,17 @@ void RenderWhileReading::RowsRead(const Image& image, int first, int last) {
 }
 
 void RenderWhileReading::RenderAsRead() {
-    // Bands large enough that a render's own setup is lost in its rows.
-    constexpr int kBand = 32;
+    // Bands large enough that a render's own setup is lost in its rows, and
+    // small enough that the end of the read waits little for the band in
+    // hand: the rows after it go to every thread.
+    constexpr int kBand = 32, kLargestBand = 64;
     for (;;) {
         int upto;
         {
             std::unique_lock lock(mutex_);
             wake_.wait(lock, [&] { return read_all_ || read_ - rendered_ >= kBand; });
             if (read_all_) return;
-            upto = read_;
+            upto = std::min(read_, rendered_ + kLargestBand);
         }
         effect_.ToHost(frame_, rendered_, upto);
         if (!effect_.RenderRows(frame_, rendered_, upto, 1, error_)) {

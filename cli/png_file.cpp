@@ -1,16 +1,21 @@
 #include "cli/png_file.h"
 
+#include <libdeflate.h>
 #include <png.h>
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cctype>
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
+#include <new>
 #include <unistd.h>
 
 #include "cli/format_file.h"
@@ -102,6 +107,198 @@ void ReadTags(png_structp png, png_infop info, ImageTags& tags) {
     if (png_get_sRGB(png, info, &intent) != 0) tags.png_srgb_intent = intent;
 }
 
+// A file's image data inflated ahead by libdeflate, then handed to libpng
+// as stored deflate blocks in place of the file's IDAT chunks. libpng still
+// reads every other chunk, unfilters and transforms as before; only its
+// inflate, the slowest step of a read, becomes a copy: a 4K photograph's
+// 17 MB of image data took zlib 0.178 s and libdeflate 0.086 s.
+// Taken only for a plain file whose walk is whole: RGB or RGBA, 8 or 16
+// bits, not interlaced, its critical chunks' CRCs right, and one zlib
+// stream that fills the image exactly. Any other file is read by libpng
+// from the file itself, so its faults keep libpng's own messages; but one
+// whose chunk declares more bytes than the file has left is refused here:
+// libpng takes a chunk's memory before reading it, and a 724-byte file that
+// declared a 1.7 GB text chunk took 1.7 GB before its read failed.
+class InflatedAhead {
+public:
+    // Whether the image data was taken; beyond_end, if set, says why the
+    // file cannot be read.
+    bool Take(std::FILE* file, std::string& beyond_end);
+    // libpng's read function over the pieces below.
+    static void Read(png_structp png, png_bytep data, png_size_t size);
+
+private:
+    struct Piece {
+        const std::uint8_t* data;
+        std::size_t size;
+    };
+    bool Walk(std::FILE* file, std::string& beyond_end);
+
+    std::vector<std::uint8_t> head_, tail_;  // the chunks before and after the image data
+    std::vector<std::uint8_t> framing_;      // chunk, zlib and block headers, and the trailer
+    PixelVector<std::uint8_t> filtered_;     // the inflated rows, each with its filter byte
+    std::vector<Piece> pieces_;
+    std::size_t piece_ = 0, offset_ = 0;
+};
+
+bool InflatedAhead::Take(std::FILE* file, std::string& beyond_end) {
+    try {
+        return Walk(file, beyond_end);
+    } catch (const std::bad_alloc&) {
+        return false;  // the file read as it is needs less
+    }
+}
+
+bool InflatedAhead::Walk(std::FILE* file, std::string& beyond_end) {
+    struct stat st {};
+    const int fd = ::fileno(file);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 8 || st.st_size > (std::int64_t(1) << 32)) {
+        return false;
+    }
+    std::vector<std::uint8_t> bytes(std::size_t(st.st_size));
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t n = ::pread(fd, bytes.data() + done, bytes.size() - done, off_t(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += std::size_t(n);
+    }
+    const std::uint8_t* p = bytes.data();
+    const std::size_t size = bytes.size();
+    if (std::memcmp(p, kSignature, 8) != 0) return false;
+
+    std::uint32_t width = 0, height = 0;
+    int channels = 0, bytes_per_sample = 0;
+    std::size_t image_begin = 0, image_end = 0, compressed_size = 0;
+    std::vector<std::pair<std::size_t, std::size_t>> image_chunks;  // data offset, length
+    bool plain = true, ended = false;
+    for (std::size_t at = 8; !ended;) {
+        if (size - at < 12) return false;  // libpng's to report
+        const std::uint32_t length = BigEndian32(p + at);
+        const std::uint8_t* type = p + at + 4;
+        const std::uint8_t* data = type + 4;
+        if (length > size - at - 12) {
+            // Named as libpng names chunks: letters as they are, others in hex.
+            std::string name;
+            for (int i = 0; i < 4; ++i) {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "[%02X]", type[i]);
+                name += std::isalpha(type[i]) != 0 ? std::string(1, char(type[i])) : std::string(hex);
+            }
+            beyond_end = name + " chunk declares " + std::to_string(length) + " bytes, beyond the end of the file";
+            return false;
+        }
+        if (length > 0x7FFFFFFFu) plain = false;
+        const bool critical = (type[0] & 0x20) == 0;
+        if (plain && critical && libdeflate_crc32(0, type, length + 4) != BigEndian32(data + length)) plain = false;
+        if (at == 8) {
+            if (std::memcmp(type, "IHDR", 4) != 0 || length != 13) return false;
+            width = BigEndian32(data);
+            height = BigEndian32(data + 4);
+            const int bits = data[8], colour = data[9];
+            // Compression and filter method 0, not interlaced.
+            plain = plain && (bits == 8 || bits == 16) &&
+                    (colour == PNG_COLOR_TYPE_RGB || colour == PNG_COLOR_TYPE_RGB_ALPHA) && data[10] == 0 &&
+                    data[11] == 0 && data[12] == 0 && width != 0 && height != 0 &&
+                    std::int64_t(width) * std::int64_t(height) <= kMaxPixels;
+            channels = colour == PNG_COLOR_TYPE_RGB ? 3 : 4;
+            bytes_per_sample = bits / 8;
+        }
+        if (std::memcmp(type, "IDAT", 4) == 0) {
+            // One run of IDAT chunks, as the format has it.
+            if (image_end != 0 && image_end != at) plain = false;
+            if (image_begin == 0) image_begin = at;
+            image_chunks.emplace_back(std::size_t(data - p), length);
+            compressed_size += length;
+            image_end = at + 12 + length;
+        }
+        ended = std::memcmp(type, "IEND", 4) == 0;
+        at += 12 + std::size_t(length);
+    }
+    if (!plain || image_chunks.empty()) return false;
+
+    std::vector<std::uint8_t> joined;
+    const std::uint8_t* compressed = p + image_chunks.front().first;
+    if (image_chunks.size() > 1) {
+        joined.resize(compressed_size);
+        std::size_t done = 0;
+        for (const auto& [offset, length] : image_chunks) {
+            std::memcpy(joined.data() + done, p + offset, length);
+            done += length;
+        }
+        compressed = joined.data();
+    }
+    const std::size_t row_bytes = 1 + std::size_t(width) * std::size_t(channels * bytes_per_sample);
+    const std::size_t filtered_size = std::size_t(height) * row_bytes;
+    filtered_.resize(filtered_size);
+    std::unique_ptr<libdeflate_decompressor, decltype(&libdeflate_free_decompressor)> inflater(
+        libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
+    std::size_t used = 0, made = 0;
+    if (inflater == nullptr ||
+        libdeflate_zlib_decompress_ex(inflater.get(), compressed, compressed_size, filtered_.data(), filtered_size,
+                                      &used, &made) != LIBDEFLATE_SUCCESS ||
+        used != compressed_size || made != filtered_size) {
+        return false;
+    }
+
+    // One IDAT chunk: a zlib header, stored blocks of at most 65535 bytes,
+    // the Adler-32 of the rows and a CRC that is not checked (the file's own
+    // were, above).
+    constexpr std::size_t kBlock = 65535;
+    const std::size_t blocks = (filtered_size + kBlock - 1) / kBlock;
+    const std::size_t chunk_length = 2 + 5 * blocks + filtered_size + 4;
+    if (chunk_length > 0x7FFFFFFFu) return false;
+    framing_.resize(10 + 5 * blocks + 8);
+    std::uint8_t* f = framing_.data();
+    const auto put32 = [](std::uint8_t* q, std::uint32_t v) {
+        q[0] = std::uint8_t(v >> 24);
+        q[1] = std::uint8_t(v >> 16);
+        q[2] = std::uint8_t(v >> 8);
+        q[3] = std::uint8_t(v);
+    };
+    put32(f, std::uint32_t(chunk_length));
+    std::memcpy(f + 4, "IDAT", 4);
+    f[8] = 0x78;  // deflate, 32 KB window; 0x7801 is a multiple of 31
+    f[9] = 0x01;
+    head_.assign(p, p + image_begin);
+    tail_.assign(p + image_end, p + size);
+    pieces_.push_back({head_.data(), head_.size()});
+    pieces_.push_back({f, 10});
+    for (std::size_t b = 0; b < blocks; ++b) {
+        std::uint8_t* h = f + 10 + 5 * b;
+        const std::size_t n = std::min(kBlock, filtered_size - b * kBlock);
+        h[0] = b + 1 == blocks ? 1 : 0;
+        h[1] = std::uint8_t(n);
+        h[2] = std::uint8_t(n >> 8);
+        h[3] = std::uint8_t(~n);
+        h[4] = std::uint8_t(~n >> 8);
+        pieces_.push_back({h, 5});
+        pieces_.push_back({filtered_.data() + b * kBlock, n});
+    }
+    std::uint8_t* trailer = f + 10 + 5 * blocks;
+    put32(trailer, libdeflate_adler32(1, filtered_.data(), filtered_size));
+    put32(trailer + 4, 0);
+    pieces_.push_back({trailer, 8});
+    pieces_.push_back({tail_.data(), tail_.size()});
+    return true;
+}
+
+void InflatedAhead::Read(png_structp png, png_bytep data, png_size_t size) {
+    auto& self = *static_cast<InflatedAhead*>(png_get_io_ptr(png));
+    while (size > 0) {
+        if (self.piece_ == self.pieces_.size()) png_error(png, "Read Error");  // libpng's own words for it
+        const Piece& piece = self.pieces_[self.piece_];
+        const std::size_t n = std::min(size, piece.size - self.offset_);
+        std::memcpy(data, piece.data + self.offset_, n);
+        data += n;
+        size -= n;
+        self.offset_ += n;
+        if (self.offset_ == piece.size) {
+            ++self.piece_;
+            self.offset_ = 0;
+        }
+    }
+}
+
 // libpng's structs of one read or write, made with our handlers; without
 // them (made() false) messages say "out of memory".
 template <bool kWrite>
@@ -125,9 +322,17 @@ struct Libpng {
 // but plain values between its setjmp and the jumps libpng makes back to it.
 using PngReader = Libpng<false>;
 
-bool ReadHeader(PngReader& r, std::FILE* file) {
+bool ReadHeader(PngReader& r, std::FILE* file, InflatedAhead* ahead) {
     if (setjmp(png_jmpbuf(r.png))) return false;
-    png_init_io(r.png, file);
+    if (ahead != nullptr) {
+        png_set_read_fn(r.png, ahead, InflatedAhead::Read);
+        // The one IDAT chunk is ours, its CRC not the file's; the critical
+        // chunks' CRCs were checked on the file. Ancillary ones still are.
+        png_set_crc_action(r.png, PNG_CRC_QUIET_USE, PNG_CRC_DEFAULT);
+        png_set_option(r.png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);  // libdeflate checked it
+    } else {
+        png_init_io(r.png, file);
+    }
     png_read_info(r.png, r.info);
     if (png_get_bit_depth(r.png, r.info) == 16) png_set_swap(r.png);  // to the machine's order
     if (png_get_color_type(r.png, r.info) == PNG_COLOR_TYPE_RGB) {
@@ -159,8 +364,15 @@ bool ReadRows(PngReader& r, png_bytepp rows, const Image& image, const RowsRead&
 }
 
 bool ReadPixels(std::FILE* file, Image& image, Messages& messages, const RowsRead& rows_read) {
+    InflatedAhead ahead;
+    std::string beyond_end;
+    const bool inflated = ahead.Take(file, beyond_end);
+    if (!beyond_end.empty()) {
+        messages.first = beyond_end;
+        return false;
+    }
     PngReader r(messages);
-    if (!r.made() || !ReadHeader(r, file)) return false;
+    if (!r.made() || !ReadHeader(r, file, inflated ? &ahead : nullptr)) return false;
     const std::uint32_t width = png_get_image_width(r.png, r.info), height = png_get_image_height(r.png, r.info);
     const int bits = png_get_bit_depth(r.png, r.info), type = png_get_color_type(r.png, r.info);
     if (std::int64_t(width) * std::int64_t(height) > kMaxPixels || (bits != 8 && bits != 16) ||

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <png.h>
+#include <zlib.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -178,11 +179,28 @@ TEST(RenderWhileReading, MakesTheWholeRender) {
         EXPECT_GT(told, 1);
         EXPECT_TRUE(got.pixels8 == want.pixels8);
     }
-    // Files cut short, after rows were told.
+    // Files damaged two thirds in, after rows were told: the JPEG cut short,
+    // the PNG's image data changed under a CRC made to match (a PNG cut
+    // inside a chunk is refused before any row).
     WritePng(path, RandomImage(8, 9, 150), false);
     for (const auto& file : {path, jpeg}) {
-        const std::string whole = test::ReadBytes(file);
-        std::ofstream(file, std::ios::binary) << whole.substr(0, whole.size() * 2 / 3);
+        std::string whole = test::ReadBytes(file);
+        if (file == path) {
+            const auto be32 = [&](std::size_t at) {
+                return std::uint32_t(std::uint8_t(whole[at])) << 24 | std::uint32_t(std::uint8_t(whole[at + 1])) << 16 |
+                       std::uint32_t(std::uint8_t(whole[at + 2])) << 8 | std::uint8_t(whole[at + 3]);
+            };
+            std::size_t at = 8;
+            while (at + 12 + be32(at) < whole.size() * 2 / 3) at += 12 + be32(at);
+            ASSERT_EQ(whole.substr(at + 4, 4), "IDAT");
+            const std::size_t length = be32(at);
+            for (std::size_t i = at + 8 + length / 2; i < at + 8 + length / 2 + 16; ++i) whole[i] = char(~whole[i]);
+            const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(whole.data() + at + 4), uInt(length + 4));
+            for (int i = 0; i < 4; ++i) whole[at + 8 + length + std::size_t(i)] = char(crc >> (24 - 8 * i));
+        } else {
+            whole.resize(whole.size() * 2 / 3);
+        }
+        std::ofstream(file, std::ios::binary) << whole;
         std::string error;
         Image cut;
         int told = 0;

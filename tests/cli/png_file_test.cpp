@@ -6,6 +6,7 @@
 #include <png.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 
@@ -166,6 +167,89 @@ TEST(Png, ReadAsTheLibraryReads) {
     Image image;
     EXPECT_FALSE(ReadPng(dir.path / "cut.png", 0, image, error));
     EXPECT_EQ(error.rfind("cannot read " + (dir.path / "cut.png").string() + ": ", 0), 0u) << error;
+}
+
+// A file's chunks, and a file made of chunks with their CRCs.
+std::vector<std::pair<std::string, std::string>> Chunks(const std::string& file) {
+    std::vector<std::pair<std::string, std::string>> chunks;
+    for (std::size_t at = 8; at + 12 <= file.size();) {
+        const std::uint32_t length = BigEndian32(file, at);
+        chunks.emplace_back(file.substr(at + 4, 4), file.substr(at + 8, length));
+        at += 12 + length;
+    }
+    return chunks;
+}
+
+std::string Assemble(const std::vector<std::pair<std::string, std::string>>& chunks) {
+    std::string file = "\x89PNG\r\n\x1a\n";
+    const auto put32 = [&](std::uint32_t v) {
+        for (const int shift : {24, 16, 8, 0}) file += char(v >> shift);
+    };
+    for (const auto& [name, data] : chunks) {
+        put32(std::uint32_t(data.size()));
+        const std::string body = name + data;
+        file += body;
+        put32(std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(body.data()), uInt(body.size()))));
+    }
+    return file;
+}
+
+// The image data of a plain file is inflated ahead of libpng; the file must
+// read the same however its data is cut into chunks and whatever follows
+// it, and damaged data must still be refused.
+TEST(Png, ImageDataReadsTheSameInAnyChunksAndDamageIsRefused) {
+    const TempDir dir("png_chunks");
+    const Image source = ToImage(RandomPixels(300, 97, 4, 16, 9));
+    std::string error;
+    ASSERT_TRUE(WritePng(dir.path / "one.png", source, 6, Workers(), error)) << error;
+    std::string data;
+    std::vector<std::pair<std::string, std::string>> others;
+    for (const auto& [name, body] : Chunks(ReadBytes(dir.path / "one.png"))) {
+        if (name == "IDAT") data += body;
+        else others.emplace_back(name, body);
+    }
+    ASSERT_EQ(others.back().first, "IEND");
+    // IDAT chunks of growing sizes from one byte, and a text after them.
+    std::vector<std::pair<std::string, std::string>> split(others.begin(), others.end() - 1);
+    for (std::size_t at = 0, n = 1; at < data.size(); at += n, n = n * 3 + 5) {
+        split.emplace_back("IDAT", data.substr(at, n));
+    }
+    split.emplace_back("tEXt", std::string("Comment\0after the image", 23));
+    split.emplace_back("IEND", "");
+    const auto read = [&](const std::string& name, const std::string& bytes, Image& image) {
+        std::ofstream(dir.path / name, std::ios::binary) << bytes;
+        return ReadPng(dir.path / name, 0, image, error);
+    };
+    Image image;
+    ASSERT_TRUE(read("split.png", Assemble(split), image)) << error;
+    EXPECT_TRUE(image.pixels16 == source.pixels16);
+    ASSERT_FALSE(image.tags.png_texts.empty());
+    EXPECT_EQ(image.tags.png_texts.back().text, "after the image");
+
+    // A changed byte of image data, the chunk's CRC made to match: the
+    // stream itself is wrong. A changed CRC of whole data: libpng refuses
+    // the chunk, and so must the read ahead.
+    std::vector<std::pair<std::string, std::string>> damaged = split;
+    std::string& middle = std::find_if(damaged.rbegin(), damaged.rend(), [](const auto& c) {
+                              return c.first == "IDAT";
+                          })->second;
+    middle[middle.size() / 2] = char(middle[middle.size() / 2] ^ 0x5A);
+    Image refused;
+    EXPECT_FALSE(read("stream.png", Assemble(damaged), refused));
+    EXPECT_FALSE(error.empty());
+    std::string crc_wrong = Assemble(split);
+    const std::size_t first_idat = crc_wrong.find("IDAT");
+    crc_wrong[first_idat + 4 + 1 + 3] ^= 1;  // the last byte of the one-byte chunk's CRC
+    EXPECT_FALSE(read("crc.png", crc_wrong, refused));
+    EXPECT_NE(error.find("CRC"), std::string::npos) << error;
+
+    // A chunk that declares more than the file holds is refused before
+    // libpng takes memory for it (here 1.7 GB for a file of a few hundred bytes).
+    std::string beyond = Assemble({split.front()});
+    beyond += std::string("\x6a\x00\x00\x0e", 4) + "tEXtComment";
+    EXPECT_FALSE(read("beyond.png", beyond, refused));
+    EXPECT_NE(error.find(": tEXt chunk declares 1778384910 bytes, beyond the end of the file"), std::string::npos)
+        << error;
 }
 
 TEST(Png, TagsGoToTheWrittenFileAndComeBack) {
