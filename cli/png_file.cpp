@@ -458,6 +458,7 @@ struct Group {
     // would touch more pages than the deflated bytes ever fill.
     PixelVector<std::uint8_t> deflated;
     uLong adler = 1;
+    uLong crc = 0;  // of deflated, for its chunk's CRC
 };
 
 // Rows filtered into filtered (filter byte, then the row), rows [first, first+rows).
@@ -644,21 +645,36 @@ bool Emit(PngWriter& w, std::vector<unsigned char>& bytes, const PngPlan& plan) 
     }
     if (plan.has_time) png_set_tIME(png, info, &plan.time);
     png_write_info(png, info);
-    static constexpr png_byte kIdat[5] = "IDAT";
+    // The image data and the end chunk go out as chunks of ours, each group
+    // one IDAT chunk whose CRC joins the group's own, made beside its
+    // deflate on every thread, instead of one pass over all the data here.
+    const auto put32 = [&](std::uint32_t v) {
+        const std::uint8_t b[4] = {std::uint8_t(v >> 24), std::uint8_t(v >> 16), std::uint8_t(v >> 8), std::uint8_t(v)};
+        bytes.insert(bytes.end(), b, b + 4);
+    };
+    static constexpr std::uint8_t kIdat[4] = {'I', 'D', 'A', 'T'}, kIend[4] = {'I', 'E', 'N', 'D'};
     const std::vector<Group>& groups = *plan.groups;
     for (std::size_t i = 0; i < groups.size(); ++i) {
         const bool first = i == 0, last = i + 1 == groups.size();
         const PixelVector<std::uint8_t>& data = groups[i].deflated;
-        png_write_chunk_start(png, kIdat, png_uint_32(data.size() + (first ? 2 : 0) + (last ? 4 : 0)));
-        if (first) png_write_chunk_data(png, plan.header, 2);
-        png_write_chunk_data(png, data.data(), data.size());
-        if (last) png_write_chunk_data(png, plan.trailer, 4);
-        png_write_chunk_end(png);
+        put32(std::uint32_t(data.size() + (first ? 2 : 0) + (last ? 4 : 0)));
+        bytes.insert(bytes.end(), kIdat, kIdat + 4);
+        uLong crc = crc32(crc32(0, nullptr, 0), kIdat, 4);
+        if (first) {
+            bytes.insert(bytes.end(), plan.header, plan.header + 2);
+            crc = crc32(crc, plan.header, 2);
+        }
+        bytes.insert(bytes.end(), data.begin(), data.end());
+        crc = crc32_combine(crc, groups[i].crc, z_off_t(data.size()));
+        if (last) {
+            bytes.insert(bytes.end(), plan.trailer, plan.trailer + 4);
+            crc = crc32(crc, plan.trailer, 4);
+        }
+        put32(std::uint32_t(crc));
     }
-    // The image data went out as chunks of ours, so libpng's png_write_end
-    // would think none was written: the end chunk is ours too.
-    static constexpr png_byte kIend[5] = "IEND";
-    png_write_chunk(png, kIend, nullptr, 0);
+    put32(0);
+    bytes.insert(bytes.end(), kIend, kIend + 4);
+    put32(std::uint32_t(crc32(crc32(0, nullptr, 0), kIend, 4)));
     return true;
 }
 
@@ -766,8 +782,12 @@ struct PngAhead::State {
         const std::uint8_t* data = &filtered[groups[g].first * row_bytes];
         const std::size_t size = groups[g].rows * row_bytes;
         groups[g].adler = adler32(adler32(0, nullptr, 0), data, uInt(size));
-        return Deflate(data, size, filtered.data(), groups[g].first * row_bytes, level, g + 1 == groups.size(),
-                       groups[g].deflated);
+        if (!Deflate(data, size, filtered.data(), groups[g].first * row_bytes, level, g + 1 == groups.size(),
+                     groups[g].deflated)) {
+            return false;
+        }
+        groups[g].crc = crc32_z(crc32(0, nullptr, 0), groups[g].deflated.data(), groups[g].deflated.size());
+        return true;
     }
 };
 
