@@ -30,6 +30,13 @@ std::uint32_t BigEndian32(const std::uint8_t* p) {
     return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
 }
 
+void StoreBigEndian32(std::uint8_t* p, std::uint32_t v) {
+    p[0] = std::uint8_t(v >> 24);
+    p[1] = std::uint8_t(v >> 16);
+    p[2] = std::uint8_t(v >> 8);
+    p[3] = std::uint8_t(v);
+}
+
 // libpng's first message, kept for ours; its errors jump back to the setjmp
 // of the call that met them.
 struct Messages {
@@ -249,13 +256,7 @@ bool InflatedAhead::Walk(std::FILE* file, std::string& beyond_end) {
     if (chunk_length > 0x7FFFFFFFu) return false;
     framing_.resize(10 + 5 * blocks + 8);
     std::uint8_t* f = framing_.data();
-    const auto put32 = [](std::uint8_t* q, std::uint32_t v) {
-        q[0] = std::uint8_t(v >> 24);
-        q[1] = std::uint8_t(v >> 16);
-        q[2] = std::uint8_t(v >> 8);
-        q[3] = std::uint8_t(v);
-    };
-    put32(f, std::uint32_t(chunk_length));
+    StoreBigEndian32(f, std::uint32_t(chunk_length));
     std::memcpy(f + 4, "IDAT", 4);
     f[8] = 0x78;  // deflate, 32 KB window; 0x7801 is a multiple of 31
     f[9] = 0x01;
@@ -275,8 +276,8 @@ bool InflatedAhead::Walk(std::FILE* file, std::string& beyond_end) {
         pieces_.push_back({filtered_.data() + b * kBlock, n});
     }
     std::uint8_t* trailer = f + 10 + 5 * blocks;
-    put32(trailer, libdeflate_adler32(1, filtered_.data(), filtered_size));
-    put32(trailer + 4, 0);
+    StoreBigEndian32(trailer, libdeflate_adler32(1, filtered_.data(), filtered_size));
+    StoreBigEndian32(trailer + 4, 0);
     pieces_.push_back({trailer, 8});
     pieces_.push_back({tail_.data(), tail_.size()});
     return true;
@@ -649,7 +650,8 @@ bool Emit(PngWriter& w, std::vector<unsigned char>& bytes, const PngPlan& plan) 
     // one IDAT chunk whose CRC joins the group's own, made beside its
     // deflate on every thread, instead of one pass over all the data here.
     const auto put32 = [&](std::uint32_t v) {
-        const std::uint8_t b[4] = {std::uint8_t(v >> 24), std::uint8_t(v >> 16), std::uint8_t(v >> 8), std::uint8_t(v)};
+        std::uint8_t b[4];
+        StoreBigEndian32(b, v);
         bytes.insert(bytes.end(), b, b + 4);
     };
     static constexpr std::uint8_t kIdat[4] = {'I', 'D', 'A', 'T'}, kIend[4] = {'I', 'E', 'N', 'D'};

@@ -74,16 +74,21 @@ TEST(EffectRenderer, ConversionsRunOnTheHostsPoolAndMatchOneThread) {
     EXPECT_EQ(ProcessThreads() - before, 2);
 }
 
+// image in the format path names, through our own encoder.
+void WriteEncoded(const std::filesystem::path& path, const Image& image) {
+    std::vector<std::string> notes;
+    std::vector<unsigned char> bytes;
+    std::string error;
+    ASSERT_TRUE(EncodeImage(path, image, notes, bytes, error)) << error;
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                std::streamsize(bytes.size()));
+}
+
 // image as a PNG: ours, which stores rows top to bottom, or interlaced by
 // libpng itself.
 void WritePng(const std::filesystem::path& path, const Image& image, bool interlaced) {
     if (!interlaced) {
-        std::vector<std::string> notes;
-        std::vector<unsigned char> bytes;
-        std::string error;
-        ASSERT_TRUE(EncodeImage(path, image, notes, bytes, error)) << error;
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                    std::streamsize(bytes.size()));
+        WriteEncoded(path, image);
         return;
     }
     std::FILE* file = std::fopen(path.c_str(), "wb");
@@ -160,12 +165,8 @@ TEST(RenderWhileReading, MakesTheWholeRender) {
     {
         Image source = RandomImage(8, 7, 150);
         source.has_alpha = false;
-        std::vector<std::string> notes;
-        std::vector<unsigned char> bytes;
+        WriteEncoded(jpeg, source);
         std::string error;
-        ASSERT_TRUE(EncodeImage(jpeg, source, notes, bytes, error)) << error;
-        std::ofstream(jpeg, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                    std::streamsize(bytes.size()));
         Image want, got;
         ASSERT_TRUE(ReadImage(jpeg, 0, want, error)) << error;
         ASSERT_TRUE(alone->Render(want, error)) << error;
