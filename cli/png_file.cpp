@@ -179,11 +179,13 @@ bool InflatedAhead::Walk(std::FILE* file, std::string& beyond_end) {
     std::vector<std::pair<std::size_t, std::size_t>> image_chunks;  // data offset, length
     bool plain = true, ended = false;
     for (std::size_t at = 8; !ended;) {
-        if (size - at < 12) return false;  // libpng's to report
+        if (size - at < 8) return false;  // libpng's to report
         const std::uint32_t length = BigEndian32(p + at);
         const std::uint8_t* type = p + at + 4;
         const std::uint8_t* data = type + 4;
-        if (length > size - at - 12) {
+        // Measured without the CRC: a file cut inside a long chunk's first
+        // bytes must not reach libpng either.
+        if (length > size - at - 8) {
             // Named as libpng names chunks: letters as they are, others in hex.
             std::string name;
             for (int i = 0; i < 4; ++i) {
@@ -194,6 +196,7 @@ bool InflatedAhead::Walk(std::FILE* file, std::string& beyond_end) {
             beyond_end = name + " chunk declares " + std::to_string(length) + " bytes, beyond the end of the file";
             return false;
         }
+        if (size - at - 8 - length < 4) return false;  // only the CRC is cut: libpng's to report
         if (length > 0x7FFFFFFFu) plain = false;
         const bool critical = (type[0] & 0x20) == 0;
         if (plain && critical && libdeflate_crc32(0, type, length + 4) != BigEndian32(data + length)) plain = false;
