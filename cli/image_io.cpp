@@ -171,7 +171,7 @@ bool EncodeImage(const fs::path& format_path, const Image& image, std::vector<st
     };
     if (IsPngName(format_path) && !library_metadata && (image.compression.empty() || image.compression == "zip")) {
         return EncodePng(format_path, image, settings.compression, settings.workers, bytes, error,
-                         settings.png_ahead) &&
+                         settings.png_ahead, settings.sink) &&
                note_others(image.tags);
     }
     // A TIFF read by libtiff goes out through libtiff, with what of its

@@ -212,18 +212,27 @@ bool ReadImage(const std::filesystem::path& path, int depth, Image& image, std::
 // Whether there is a writer for the file name's extension.
 bool CanWriteImage(const std::filesystem::path& path, std::string& error);
 
+// Where an encoder that writes as it goes hands a file's bytes, in order; a
+// write that fails says why in error and returns false.
+using ByteSink = std::function<bool(const void* data, std::size_t size, std::string& error)>;
+
 // How images are written by the writers of our own (PNG, TIFF).
 class PngAhead;
 struct WriteSettings {
     int compression = -1;  // deflate level 0..9 for PNG and deflate TIFF; -1: the format's default
     Workers workers;       // for compressing parts of the file side by side
     PngAhead* png_ahead = nullptr;  // a PNG's rows compressed while the image was still being read
+    // Our PNG writer hands its file here as it is made, and leaves bytes
+    // empty; every other writer fills bytes. Called from any worker, one call
+    // at a time.
+    ByteSink sink{};
 };
 
 // Encodes image into bytes, in memory, in the format named by path's
-// extension: no encoder touches the disk, so none can ignore a failed write
-// or end the process on one; the caller writes the bytes with checked writes.
-// notes gets what the format could not keep (alpha in a JPEG, say).
+// extension, or into settings.sink (see there): no encoder touches the disk,
+// so none can ignore a failed write or end the process on one; the caller
+// writes with checked writes. notes gets what the format could not keep
+// (alpha in a JPEG, say).
 bool EncodeImage(const std::filesystem::path& path, const Image& image, std::vector<std::string>& notes,
                  std::vector<unsigned char>& bytes, std::string& error, const WriteSettings& settings = {});
 

@@ -89,10 +89,14 @@ bool WriteAtomically(const fs::path& out, const Image& image, bool overwrite, co
                      std::string& error) {
     std::vector<std::string> notes;
     std::vector<unsigned char> bytes;
-    if (!EncodeImage(out, image, notes, bytes, error, settings)) return false;
     PendingFile pending;
-    if (!pending.Create(out, error) || !pending.Write(bytes.data(), bytes.size(), error)) return false;
-    if (!pending.Commit(overwrite, error)) return false;
+    if (!pending.Create(out, error)) return false;
+    WriteSettings streamed = settings;
+    streamed.sink = [&pending](const void* data, std::size_t size, std::string& why) {
+        return pending.Write(data, size, why);
+    };
+    if (!EncodeImage(out, image, notes, bytes, error, streamed)) return false;
+    if (!pending.Write(bytes.data(), bytes.size(), error) || !pending.Commit(overwrite, error)) return false;
     for (const auto& n : notes) Note(n);
     return true;
 }

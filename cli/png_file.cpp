@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <unistd.h>
 
@@ -554,15 +555,12 @@ struct PngPlan {
     png_time time{};
     bool has_time = false;
     std::uint8_t header[2] = {};
-    std::uint8_t trailer[4] = {};
-    const std::vector<Group>* groups = nullptr;
 };
 
-PngPlan Plan(const Image& image, int channels, int level, const std::vector<Group>& groups, uLong adler) {
+PngPlan Plan(const Image& image, int channels, int level) {
     PngPlan plan;
     plan.image = &image;
     plan.channels = channels;
-    plan.groups = &groups;
     plan.texts = Texts(image);
     plan.text_chunks.resize(plan.texts.size());
     for (std::size_t i = 0; i < plan.texts.size(); ++i) {
@@ -604,15 +602,14 @@ PngPlan Plan(const Image& image, int channels, int level, const std::vector<Grou
     plan.header[0] = 0x78;
     plan.header[1] = std::uint8_t(level_class << 6);
     plan.header[1] = std::uint8_t(plan.header[1] + (31 - (plan.header[0] * 256 + plan.header[1]) % 31) % 31);
-    for (int i = 0; i < 4; ++i) plan.trailer[i] = std::uint8_t(adler >> (24 - 8 * i));
     return plan;
 }
 
 using PngWriter = Libpng<true>;
 
-// The libpng calls of a write: the header chunks, the deflated groups as
-// IDAT chunks, the end; nothing but plain values after the setjmp.
-bool Emit(PngWriter& w, std::vector<unsigned char>& bytes, const PngPlan& plan) {
+// The libpng calls of a write: the chunks before the image data; nothing
+// but plain values after the setjmp.
+bool EmitInfo(PngWriter& w, std::vector<unsigned char>& bytes, const PngPlan& plan) {
     if (setjmp(png_jmpbuf(w.png))) return false;
     png_structp png = w.png;
     png_infop info = w.info;
@@ -649,43 +646,42 @@ bool Emit(PngWriter& w, std::vector<unsigned char>& bytes, const PngPlan& plan) 
     }
     if (plan.has_time) png_set_tIME(png, info, &plan.time);
     png_write_info(png, info);
-    // The image data and the end chunk go out as chunks of ours, each group
-    // one IDAT chunk whose CRC joins the group's own, made beside its
-    // deflate on every thread, instead of one pass over all the data here.
-    const auto put32 = [&](std::uint32_t v) {
-        std::uint8_t b[4];
-        StoreBigEndian32(b, v);
-        bytes.insert(bytes.end(), b, b + 4);
-    };
-    static constexpr std::uint8_t kIdat[4] = {'I', 'D', 'A', 'T'}, kIend[4] = {'I', 'E', 'N', 'D'};
-    const std::vector<Group>& groups = *plan.groups;
-    for (std::size_t i = 0; i < groups.size(); ++i) {
-        const bool first = i == 0, last = i + 1 == groups.size();
-        const PixelVector<std::uint8_t>& data = groups[i].deflated;
-        put32(std::uint32_t(data.size() + (first ? 2 : 0) + (last ? 4 : 0)));
-        bytes.insert(bytes.end(), kIdat, kIdat + 4);
-        uLong crc = crc32(crc32(0, nullptr, 0), kIdat, 4);
-        if (first) {
-            bytes.insert(bytes.end(), plan.header, plan.header + 2);
-            crc = crc32(crc, plan.header, 2);
-        }
-        bytes.insert(bytes.end(), data.begin(), data.end());
-        crc = crc32_combine(crc, groups[i].crc, z_off_t(data.size()));
-        if (last) {
-            bytes.insert(bytes.end(), plan.trailer, plan.trailer + 4);
-            crc = crc32(crc, plan.trailer, 4);
-        }
-        put32(std::uint32_t(crc));
-    }
-    put32(0);
-    bytes.insert(bytes.end(), kIend, kIend + 4);
-    put32(std::uint32_t(crc32(crc32(0, nullptr, 0), kIend, 4)));
     return true;
 }
 
-bool WriteFile(std::vector<unsigned char>& bytes, const PngPlan& plan, Messages& messages) {
-    PngWriter w(messages);
-    return w.made() && Emit(w, bytes, plan);
+// The image data and the end chunk go out as chunks of ours, each group
+// one IDAT chunk whose CRC joins the group's own, made beside its deflate on
+// every thread, instead of one pass over all the data. adler is the whole
+// stream's, read only with the last group.
+bool EmitGroup(const std::vector<Group>& groups, std::size_t i, const PngPlan& plan, uLong adler,
+               const ByteSink& sink, std::string& error) {
+    static constexpr std::uint8_t kIdat[4] = {'I', 'D', 'A', 'T'}, kIend[4] = {'I', 'E', 'N', 'D'};
+    const bool first = i == 0, last = i + 1 == groups.size();
+    const PixelVector<std::uint8_t>& data = groups[i].deflated;
+    std::uint8_t head[10], tail[20];
+    StoreBigEndian32(head, std::uint32_t(data.size() + (first ? 2 : 0) + (last ? 4 : 0)));
+    std::memcpy(head + 4, kIdat, 4);
+    uLong crc = crc32(crc32(0, nullptr, 0), kIdat, 4);
+    if (first) {
+        std::memcpy(head + 8, plan.header, 2);
+        crc = crc32(crc, plan.header, 2);
+    }
+    crc = crc32_combine(crc, groups[i].crc, z_off_t(data.size()));
+    std::size_t n = 0;
+    if (last) {
+        StoreBigEndian32(tail, std::uint32_t(adler));
+        crc = crc32(crc, tail, 4);
+        n = 4;
+    }
+    StoreBigEndian32(tail + n, std::uint32_t(crc));
+    n += 4;
+    if (last) {
+        StoreBigEndian32(tail + n, 0);
+        std::memcpy(tail + n + 4, kIend, 4);
+        StoreBigEndian32(tail + n + 8, std::uint32_t(crc32(crc32(0, nullptr, 0), kIend, 4)));
+        n += 12;
+    }
+    return sink(head, first ? 10 : 8, error) && sink(data.data(), data.size(), error) && sink(tail, n, error);
 }
 
 }  // namespace
@@ -816,7 +812,7 @@ void PngAhead::RowsFinal(const PixelRows& image, int rows) {
 }
 
 bool EncodePng(const fs::path& format_path, const Image& image, int compression, const Workers& workers,
-               std::vector<unsigned char>& bytes, std::string& error, PngAhead* ahead) {
+               std::vector<unsigned char>& bytes, std::string& error, PngAhead* ahead, const ByteSink& sink) {
     std::unique_ptr<PngAhead::State> taken;
     if (ahead != nullptr && ahead->state_ && ahead->state_->Of(RowsOf(image), compression)) {
         taken = std::move(ahead->state_);
@@ -824,30 +820,67 @@ bool EncodePng(const fs::path& format_path, const Image& image, int compression,
         taken = std::make_unique<PngAhead::State>(RowsOf(image), compression);
     }
     PngAhead::State& s = *taken;
-    const int level = s.level, channels = s.channels;
     const std::size_t row_bytes = s.row_bytes;
     std::vector<Group>& groups = s.groups;
     const std::size_t first = s.done;
-    workers.ForEach(groups.size() - first, [&](std::size_t g) { s.Filter(first + g); });
-    std::atomic<bool> failed{false};
-    workers.ForEach(groups.size() - first, [&](std::size_t g) {
-        if (!s.Compress(first + g)) failed = true;
-    });
-    if (failed) return FailFile(format_path, "write", "out of memory", "PNG", error);
-    uLong adler = groups[0].adler;
-    for (std::size_t g = 1; g < groups.size(); ++g) {
-        adler = adler32_combine(adler, groups[g].adler, z_off_t(groups[g].rows * row_bytes));
-    }
-    s.filtered = {};
 
     bytes.clear();
-    std::size_t total = 1024;
-    for (const Group& g : groups) total += g.deflated.size() + 12;
-    bytes.reserve(total + image.tags.icc_profile.size());
-    Messages messages;
-    if (!WriteFile(bytes, Plan(image, channels, level, groups, adler), messages)) {
-        return FailFile(format_path, "write", messages.first.empty() ? "libpng failed" : messages.first, "PNG",
-                        error);
+    const ByteSink into_bytes = [&bytes](const void* data, std::size_t size, std::string&) {
+        const auto* p = static_cast<const unsigned char*>(data);
+        bytes.insert(bytes.end(), p, p + size);
+        return true;
+    };
+    const ByteSink& out = sink ? sink : into_bytes;
+    const PngPlan plan = Plan(image, s.channels, s.level);
+    {
+        std::vector<unsigned char> info;
+        Messages messages;
+        PngWriter w(messages);
+        if (!w.made() || !EmitInfo(w, info, plan)) {
+            return FailFile(format_path, "write", messages.first.empty() ? "libpng failed" : messages.first, "PNG",
+                            error);
+        }
+        if (!out(info.data(), info.size(), error)) return false;
+    }
+
+    workers.ForEach(groups.size() - first, [&](std::size_t g) { s.Filter(first + g); });
+    // Each group goes out as soon as the ones before it have, from whichever
+    // thread finds it next in line, while the other threads compress: on two
+    // threads the file's write is no longer a serial tail, and the deflated
+    // groups are never joined in a buffer of their own. What no thread took
+    // in passing is written after the last compression.
+    std::unique_ptr<std::atomic<bool>[]> compressed(new std::atomic<bool>[groups.size()]);
+    for (std::size_t g = 0; g < groups.size(); ++g) compressed[g].store(g < first, std::memory_order_relaxed);
+    std::atomic<bool> out_of_memory{false}, write_failed{false};
+    std::mutex writing;
+    std::size_t written = 0;  // groups; these three under writing
+    uLong adler = 1;
+    std::string write_error;
+    const auto write_ready = [&] {
+        while (!write_failed && written < groups.size() && compressed[written].load(std::memory_order_acquire)) {
+            const Group& g = groups[written];
+            adler = written == 0 ? g.adler : adler32_combine(adler, g.adler, z_off_t(g.rows * row_bytes));
+            if (!EmitGroup(groups, written, plan, adler, out, write_error)) write_failed = true;
+            groups[written].deflated = {};
+            ++written;
+        }
+    };
+    workers.ForEach(groups.size() - first, [&](std::size_t g) {
+        if (out_of_memory || write_failed) return;
+        if (!s.Compress(first + g)) {
+            out_of_memory = true;
+            return;
+        }
+        compressed[first + g].store(true, std::memory_order_release);
+        const std::unique_lock lock(writing, std::try_to_lock);
+        if (lock.owns_lock()) write_ready();
+    });
+    if (out_of_memory) return FailFile(format_path, "write", "out of memory", "PNG", error);
+    const std::lock_guard lock(writing);
+    write_ready();
+    if (write_failed) {
+        error = write_error;
+        return false;
     }
     return true;
 }

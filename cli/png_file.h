@@ -42,9 +42,6 @@ bool IsDirectPng(const std::filesystem::path& path);
 bool ReadPng(const std::filesystem::path& path, int depth, Image& image, std::string& error,
              const RowsRead& rows_read = {});
 
-// Encodes image into bytes, in memory. compression: zlib's level 0..9, or -1
-// for kPngDefaultCompression. Messages name format_path, the file the user
-// asked for.
 // A PNG's rows filtered and compressed as they become final, while the rest
 // of the image is still being read and rendered: on 2 threads the thread
 // rendering beside the reader is half idle, and compressing is the largest
@@ -64,13 +61,18 @@ public:
 
 private:
     friend bool EncodePng(const std::filesystem::path&, const Image&, int, const Workers&,
-                          std::vector<unsigned char>&, std::string&, PngAhead*);
+                          std::vector<unsigned char>&, std::string&, PngAhead*, const ByteSink&);
     const int compression_;
     std::unique_ptr<State> state_;
 };
 
+// Encodes image into bytes, in memory; given a sink, hands the file to it in
+// order instead, piece by piece as the groups are compressed, and leaves
+// bytes empty. compression: zlib's level 0..9, or -1 for
+// kPngDefaultCompression. Messages name format_path, the file the user asked
+// for; a sink's failure is reported in its own words.
 bool EncodePng(const std::filesystem::path& format_path, const Image& image, int compression,
                const Workers& workers, std::vector<unsigned char>& bytes, std::string& error,
-               PngAhead* ahead = nullptr);
+               PngAhead* ahead = nullptr, const ByteSink& sink = {});
 
 }  // namespace velvetshade

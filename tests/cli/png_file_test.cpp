@@ -99,6 +99,33 @@ TEST(Png, WrittenSideBySideAsOneValidStreamThatReadsBackBitForBit) {
             ASSERT_TRUE(EncodePng(alone, image, level, three, encoded, error, &elsewhere)) << error;
             EXPECT_TRUE(std::string(encoded.begin(), encoded.end()) == bytes) << "rows of another image taken";
 
+            // Handed out as it is made, from any worker: the same file, in
+            // order. A write that fails ends the encode with the sink's words,
+            // and nothing more is handed out after it.
+            std::string streamed;
+            int calls = 0;
+            const ByteSink collect = [&](const void* data, std::size_t size, std::string&) {
+                ++calls;
+                streamed.append(static_cast<const char*>(data), size);
+                return true;
+            };
+            ASSERT_TRUE(EncodePng(alone, image, level, three, encoded, error, nullptr, collect)) << error;
+            EXPECT_TRUE(encoded.empty());
+            EXPECT_TRUE(streamed == bytes) << "streamed in another order";
+            const int fail_at = calls / 2 + 1;
+            int after_failure = 0;
+            calls = 0;
+            const ByteSink full = [&](const void*, std::size_t, std::string& why) {
+                if (++calls < fail_at) return true;
+                if (calls > fail_at) ++after_failure;
+                why = "the disk is full";
+                return false;
+            };
+            error.clear();
+            EXPECT_FALSE(EncodePng(alone, image, level, three, encoded, error, nullptr, full));
+            EXPECT_EQ(error, "the disk is full");
+            EXPECT_EQ(after_failure, 0);
+
             std::vector<std::string> chunks;
             std::vector<std::uint8_t> inflated;
             const std::size_t row = std::size_t(c.width) * std::size_t(c.channels * c.bits / 8) + 1;
