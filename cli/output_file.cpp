@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -94,7 +93,6 @@ void PendingFile::Discard() {
 bool PendingFile::Create(const fs::path& target, std::string& error) {
     Discard();
     target_ = target;
-    written_ = handed_to_disk_ = 0;
     const fs::path dir = DirectoryOf(target);
     const long limit = ::pathconf(dir.c_str(), _PC_NAME_MAX);
     const std::string name = TemporaryName(target, limit > 0 ? std::size_t(limit) : 255);
@@ -128,15 +126,10 @@ bool PendingFile::Create(const fs::path& target, std::string& error) {
     return true;
 }
 
-// Written in pieces, each handed to the disk once it is in the page cache:
-// the sync before the rename then waits for the last piece, not the whole
-// file (on a 4K PNG run at two threads, the sync's 34 ms mostly overlaps
-// the compression).
 bool PendingFile::Write(const void* data, std::size_t size, std::string& error) {
-    constexpr std::uint64_t kPiece = 8 << 20;
     const auto* p = static_cast<const char*>(data);
     while (size > 0) {
-        const ssize_t n = ::write(fd_, p, std::min<std::uint64_t>(size, kPiece));
+        const ssize_t n = ::write(fd_, p, size);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             error = "cannot write " + target_.string() + ": " + Reason(n < 0 ? errno : ENOSPC);
@@ -144,13 +137,6 @@ bool PendingFile::Write(const void* data, std::size_t size, std::string& error) 
         }
         p += n;
         size -= std::size_t(n);
-        written_ += std::uint64_t(n);
-        if (written_ - handed_to_disk_ >= kPiece) {
-            // Only a start: its failures, if any, come back from the sync.
-            ::sync_file_range(fd_, off64_t(handed_to_disk_), off64_t(written_ - handed_to_disk_),
-                              SYNC_FILE_RANGE_WRITE);
-            handed_to_disk_ = written_;
-        }
     }
     return true;
 }

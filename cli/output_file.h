@@ -3,7 +3,6 @@
 // half-written file and never replaces a file it was not asked to.
 #pragma once
 
-#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -48,7 +47,6 @@ private:
     std::filesystem::path target_;
     std::filesystem::path temp_;
     int fd_ = -1;
-    std::uint64_t written_ = 0, handed_to_disk_ = 0;  // bytes
 };
 
 }  // namespace velvetshade
