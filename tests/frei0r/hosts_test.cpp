@@ -1,8 +1,10 @@
-// velvetshade.so in the real frei0r hosts - FFmpeg, MLT's melt and GStreamer -
+// velvetshade.so in the real frei0r hosts - FFmpeg, MLT and GStreamer -
 // every output byte compared with velvetshade's render of the same frames
 // through the effect module. Frames carry a varying alpha, which must pass
 // through untouched.
 #include <gtest/gtest.h>
+
+#include <framework/mlt.h>
 
 #include <sys/wait.h>
 
@@ -217,7 +219,48 @@ TEST_F(Frei0rHosts, FfmpegMatchesTheModuleOnAPhotograph) {
     }
 }
 
-TEST_F(Frei0rHosts, MeltMatchesTheModuleWithPropertiesSetByName) {
+// MLT's framework itself, as an editor drives it: the still through MLT's own
+// loader, our filter found by MLT's frei0r module and its properties set by
+// name, and the frame pulled through the filter. melt's consumer threads are
+// left out: under load the command line now and then ended with exit status 0
+// and no frame written, or never ended.
+std::string MltRender(const std::string& profile_path, const std::string& image, const Case& c) {
+    static const bool ready = mlt_factory_init(nullptr) != nullptr;
+    EXPECT_TRUE(ready) << "MLT found no modules";
+    if (!ready) return {};
+    mlt_profile profile = mlt_profile_init(profile_path.c_str());
+    mlt_producer producer = mlt_factory_producer(profile, nullptr, image.c_str());
+    mlt_filter filter = mlt_factory_filter(profile, "frei0r.velvetshade", nullptr);
+    std::string rgba;
+    if (producer == nullptr || filter == nullptr) {
+        ADD_FAILURE() << "MLT loaded " << (producer ? "" : "no producer ")
+                      << (filter ? "" : "no frei0r.velvetshade");
+    } else {
+        for (const Setting& s : c.settings) {
+            mlt_properties_set(MLT_FILTER_PROPERTIES(filter), s.name.c_str(), s.frei0r.c_str());
+        }
+        mlt_service_connect_producer(MLT_FILTER_SERVICE(filter), MLT_PRODUCER_SERVICE(producer), 0);
+        mlt_frame frame = nullptr;
+        if (mlt_service_get_frame(MLT_FILTER_SERVICE(filter), &frame, 0) == 0 && frame != nullptr) {
+            mlt_image_format format = mlt_image_rgba;
+            int width = profile->width, height = profile->height;
+            uint8_t* pixels = nullptr;
+            if (mlt_frame_get_image(frame, &pixels, &format, &width, &height, 0) == 0 &&
+                pixels != nullptr) {
+                EXPECT_EQ(format, mlt_image_rgba);
+                rgba.assign(reinterpret_cast<const char*>(pixels),
+                            static_cast<std::size_t>(width) * height * 4);
+            }
+            mlt_frame_close(frame);
+        }
+    }
+    if (filter != nullptr) mlt_filter_close(filter);
+    if (producer != nullptr) mlt_producer_close(producer);
+    mlt_profile_close(profile);
+    return rgba;
+}
+
+TEST_F(Frei0rHosts, MltMatchesTheModuleWithPropertiesSetByName) {
     // A profile of the frame's own size and square pixels, so that MLT
     // neither scales nor leaves RGBA on the way.
     std::ofstream(Path("frame.profile")) << "description=clip\nframe_rate_num=5\nframe_rate_den=1\n"
@@ -228,17 +271,8 @@ TEST_F(Frei0rHosts, MeltMatchesTheModuleWithPropertiesSetByName) {
     for (const char* label : {"defaults", "type3_expired", "bw_3", "vintage_4"}) {
         SCOPED_TRACE(label);
         const Case& c = CaseNamed(label);
-        const std::string raw = Path(std::string("melt_") + label + ".rgba");
-        std::vector<std::string> argv = {"melt", "-profile", Path("frame.profile"),
-                                         Path("clip_0002.png"), "in=0", "out=0",
-                                         "-filter", "frei0r.velvetshade"};
-        for (const Setting& s : c.settings) argv.push_back(s.name + "=" + s.frei0r);
-        for (const char* arg : {"-consumer", "", "f=rawvideo", "pix_fmt=rgba",
-                                "mlt_image_format=rgba"}) {
-            argv.push_back(*arg ? arg : "avformat:" + raw);
-        }
-        ASSERT_EQ(Run(argv), 0);
-        ExpectSameBytes(ReadFile(raw), Reference(Path("clip_0002.png"), c));
+        ExpectSameBytes(MltRender(Path("frame.profile"), Path("clip_0002.png"), c),
+                        Reference(Path("clip_0002.png"), c));
     }
 }
 
