@@ -94,10 +94,6 @@ using Index = __m128i;
     return _mm_min_epi32(_mm_max_epi32(_mm256_cvttpd_epi32(v), _mm_setzero_si128()),
                          _mm_set1_epi32(max));
 }
-[[gnu::always_inline]] inline Index WholeCodes16At(const std::int32_t* table, Index i) {
-    return _mm_mask_i32gather_epi32(_mm_setzero_si128(), table, i, _mm_setr_epi32(-1, -1, -1, 0),
-                                    4);
-}
 // The pixel's bytes or words (alpha, red, green, blue) widened to 32 bits and
 // turned to (red, green, blue, alpha); the pad lane's alpha is never used.
 [[gnu::always_inline]] inline Index ReadChannels(const PF_Pixel8* in) {

@@ -120,9 +120,6 @@ using Index = Lanes;
 [[gnu::always_inline]] inline Index Codes(Vec v, int max) {
     return TruncateLanes(AtLeastZero(AtMost(Splat(max), v)));
 }
-[[gnu::always_inline]] inline Index WholeCodes16At(const std::int32_t* table, Index i) {
-    return {table[i.r], table[i.g], table[i.b]};
-}
 template <typename Pixel>
 [[gnu::always_inline]] inline Index ReadChannels(const Pixel* in) {
     return {in->red, in->green, in->blue};
