@@ -1,7 +1,12 @@
 // The footage library module: FFmpeg's libraries behind cli/footage_library.h.
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavfilter/avfilter.h>
+#include <libavfilter/buffersink.h>
+#include <libavfilter/buffersrc.h>
 #include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -236,6 +241,159 @@ std::unique_ptr<RawFrameWriter> OpenWriter(int fd, const RawStream& stream, std:
     return writer;
 }
 
+std::size_t FrameBytes(const char* pix_fmt, int width, int height) {
+    const int n = av_image_get_buffer_size(av_get_pix_fmt(pix_fmt), width, height, 1);
+    return n > 0 ? std::size_t(n) : 0;
+}
+
+// A filter graph of buffer source, the filters, a format filter and a sink,
+// as ffmpeg builds one for an output stream: the graph's scaler options are
+// ffmpeg's default ("flags=bicubic", which its graph parser adds to every
+// scale filter and gives the ones it inserts), its threads those of
+// -filter_threads.
+class GraphConverter final : public FrameConverter {
+public:
+    ~GraphConverter() override {
+        av_frame_free(&in_);
+        av_frame_free(&out_);
+        avfilter_graph_free(&graph_);
+    }
+
+    bool Open(const RawStream& in, const char* out_pix_fmt, const char* filters, int threads, std::string& error) {
+        in_format_ = av_get_pix_fmt(in.pix_fmt.c_str());
+        out_format_ = av_get_pix_fmt(out_pix_fmt);
+        width_ = in.width;
+        height_ = in.height;
+        in_size_ = FrameBytes(in.pix_fmt.c_str(), width_, height_);
+        out_size_ = FrameBytes(out_pix_fmt, width_, height_);
+        if (in_format_ == AV_PIX_FMT_NONE || out_format_ == AV_PIX_FMT_NONE || in_size_ == 0 || out_size_ == 0) {
+            error = "cannot convert frames of " + in.pix_fmt + " to " + out_pix_fmt;
+            return false;
+        }
+        graph_ = avfilter_graph_alloc();
+        in_ = av_frame_alloc();
+        out_ = av_frame_alloc();
+        if (graph_ == nullptr || in_ == nullptr || out_ == nullptr) {
+            error = "out of memory";
+            return false;
+        }
+        graph_->nb_threads = threads;
+        graph_->scale_sws_opts = av_strdup("flags=bicubic");
+        const std::string source_args = "video_size=" + std::to_string(width_) + "x" + std::to_string(height_) +
+                                        ":pix_fmt=" + std::to_string(int(in_format_)) + ":time_base=" +
+                                        std::to_string(in.time_base_num) + "/" + std::to_string(in.time_base_den) +
+                                        ":pixel_aspect=1/1";
+        int rc = avfilter_graph_create_filter(&source_, avfilter_get_by_name("buffer"), "in", source_args.c_str(),
+                                              nullptr, graph_);
+        if (rc >= 0) {
+            rc = avfilter_graph_create_filter(&sink_, avfilter_get_by_name("buffersink"), "out", nullptr, nullptr,
+                                              graph_);
+        }
+        std::string text = filters;
+        if (!text.empty()) text += ",";
+        text += std::string("format=pix_fmts=") + out_pix_fmt;
+        AVFilterInOut* outputs = avfilter_inout_alloc();
+        AVFilterInOut* inputs = avfilter_inout_alloc();
+        if (rc >= 0 && (outputs == nullptr || inputs == nullptr)) rc = AVERROR(ENOMEM);
+        if (rc >= 0) {
+            outputs->name = av_strdup("in");
+            outputs->filter_ctx = source_;
+            inputs->name = av_strdup("out");
+            inputs->filter_ctx = sink_;
+            rc = avfilter_graph_parse_ptr(graph_, text.c_str(), &inputs, &outputs, nullptr);
+        }
+        avfilter_inout_free(&inputs);
+        avfilter_inout_free(&outputs);
+        if (rc >= 0) rc = avfilter_graph_config(graph_, nullptr);
+        if (rc < 0) {
+            error = "cannot convert frames of " + in.pix_fmt + " to " + out_pix_fmt + ": " + AvError(rc);
+            return false;
+        }
+        return true;
+    }
+
+    const void* Convert(const void* data, std::string& error) override {
+        av_frame_unref(in_);
+        av_frame_unref(out_);
+        in_->width = width_;
+        in_->height = height_;
+        in_->format = in_format_;
+        in_->pts = pts_++;
+        // The caller's bytes are lent, not copied: the graph has let go of
+        // them when the converted frame comes out, before this returns.
+        in_->buf[0] = av_buffer_create(static_cast<std::uint8_t*>(const_cast<void*>(data)), int(in_size_),
+                                       [](void*, std::uint8_t*) {}, nullptr, AV_BUFFER_FLAG_READONLY);
+        int rc = in_->buf[0] != nullptr ? 0 : AVERROR(ENOMEM);
+        if (rc >= 0) {
+            rc = av_image_fill_arrays(in_->data, in_->linesize, static_cast<const std::uint8_t*>(data), in_format_,
+                                      width_, height_, 1);
+        }
+        if (rc >= 0) rc = av_buffersrc_add_frame_flags(source_, in_, AV_BUFFERSRC_FLAG_KEEP_REF);
+        if (rc >= 0) rc = av_buffersink_get_frame(sink_, out_);
+        av_frame_unref(in_);
+        if (rc >= 0 && (out_->width != width_ || out_->height != height_ || out_->format != out_format_)) {
+            rc = AVERROR_BUG;
+        }
+        if (rc >= 0 && IsPacked(out_)) {
+            // Rows without padding and planes back to back, as FFmpeg
+            // allocates frames of most widths: lent as they are, until the
+            // next call.
+            return out_->data[0];
+        }
+        if (rc >= 0) {
+            packed_.resize(out_size_);
+            rc = av_image_copy_to_buffer(packed_.data(), int(out_size_), out_->data, out_->linesize, out_format_,
+                                         width_, height_, 1);
+        }
+        av_frame_unref(out_);
+        if (rc < 0) {
+            error = "cannot convert a frame: " + AvError(rc);
+            return nullptr;
+        }
+        return packed_.data();
+    }
+
+    std::size_t input_size() const override { return in_size_; }
+    std::size_t output_size() const override { return out_size_; }
+
+private:
+    bool IsPacked(const AVFrame* frame) const {
+        int linesizes[4] = {};
+        if (av_image_fill_linesizes(linesizes, out_format_, width_) < 0) return false;
+        const std::ptrdiff_t widths[4] = {linesizes[0], linesizes[1], linesizes[2], linesizes[3]};
+        std::size_t planes[4] = {};
+        if (av_image_fill_plane_sizes(planes, out_format_, height_, widths) < 0) return false;
+        const std::uint8_t* next = frame->data[0];
+        for (int i = 0; i < 4 && planes[i] > 0; ++i) {
+            if (frame->data[i] != next || frame->linesize[i] != linesizes[i]) return false;
+            next += planes[i];
+        }
+        return frame->buf[0] != nullptr && next <= frame->buf[0]->data + frame->buf[0]->size &&
+               frame->data[0] >= frame->buf[0]->data;
+    }
+
+    AVFilterGraph* graph_ = nullptr;
+    AVFilterContext* source_ = nullptr;
+    AVFilterContext* sink_ = nullptr;
+    AVFrame* in_ = nullptr;
+    AVFrame* out_ = nullptr;
+    AVPixelFormat in_format_ = AV_PIX_FMT_NONE;
+    AVPixelFormat out_format_ = AV_PIX_FMT_NONE;
+    int width_ = 0;
+    int height_ = 0;
+    std::size_t in_size_ = 0;
+    std::size_t out_size_ = 0;
+    std::int64_t pts_ = 0;
+    std::vector<std::uint8_t> packed_;
+};
+
+std::unique_ptr<FrameConverter> OpenConverter(const RawStream& in, const char* out_pix_fmt, const char* filters,
+                                              int threads, std::string& error) {
+    auto converter = std::make_unique<GraphConverter>();
+    if (!converter->Open(in, out_pix_fmt, filters, threads, error)) return nullptr;
+    return converter;
+}
+
 AVCodecID CodecId(const char* name) {
     if (const AVCodecDescriptor* d = avcodec_descriptor_get_by_name(name)) return d->id;
     return AV_CODEC_ID_NONE;
@@ -332,7 +490,7 @@ int PixFmtBits(const char* pix_fmt) {
     return bits;
 }
 
-constexpr FootageLibrary kLibrary = {OpenReader,    OpenWriter,   MuxerTakes,     MuxerDefault, FindEncoder,
+constexpr FootageLibrary kLibrary = {OpenReader,    OpenWriter,   OpenConverter, MuxerTakes,     MuxerDefault, FindEncoder,
                                      ClosestPixFmt, SubtitleKind, PixFmtHasAlpha, PixFmtBits};
 
 }  // namespace

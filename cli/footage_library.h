@@ -1,6 +1,7 @@
 // FFmpeg's own libraries, for what its programs do not say on the command
 // line: frames with their timestamps between velvetshade and ffmpeg (NUT
-// streams of raw frames through pipes), and which codecs a container takes
+// streams of raw frames through pipes), the conversions between the
+// frames' pixel formats, and which codecs a container takes
 // and an encoder writes. A module of its own, loaded only for videos: linking
 // the libraries into the tool costs 80 ms at every start, a still image
 // included.
@@ -44,6 +45,19 @@ public:
     virtual bool Finish(std::string& error) = 0;
 };
 
+// Raw frames of one pixel format made into another by FFmpeg's own filters,
+// set up as ffmpeg's command line sets up the same filter text (its default
+// scaler flags, its filter threads), so the pixels are the ones ffmpeg makes.
+class FrameConverter {
+public:
+    virtual ~FrameConverter() = default;
+    // One frame of the input's size and format, packed rows; the result is
+    // valid until the next call, packed rows of output_size() bytes.
+    virtual const void* Convert(const void* data, std::string& error) = 0;
+    virtual std::size_t input_size() const = 0;
+    virtual std::size_t output_size() const = 0;
+};
+
 struct EncoderInfo {
     std::string name;                   // "libx264", "prores_ks", "ffv1"
     std::vector<std::string> pix_fmts;  // empty: any
@@ -53,6 +67,10 @@ struct FootageLibrary {
     // A NUT stream of raw video frames read from, or written to, a pipe.
     std::unique_ptr<RawFrameReader> (*open_reader)(int fd, std::string& error);
     std::unique_ptr<RawFrameWriter> (*open_writer)(int fd, const RawStream& stream, std::string& error);
+    // Frames of `in` to `out_pix_fmt` through `filters` (ffmpeg's -vf text,
+    // may be empty) on `threads` threads (0: FFmpeg's choice).
+    std::unique_ptr<FrameConverter> (*open_converter)(const RawStream& in, const char* out_pix_fmt,
+                                                      const char* filters, int threads, std::string& error);
     // 1: the muxer ("mp4", "matroska") takes the codec ("aac"); 0: it does
     // not; -1: it cannot tell.
     int (*muxer_takes)(const char* muxer, const char* codec);

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <vector>
 
@@ -72,6 +73,18 @@ std::string ScaleMatrix(const VideoInfo& info, const char* direction) {
         filter += std::string(":") + direction + "_range=" + info.color_range;
     }
     return filter;
+}
+
+// Whether frames between this source's YUV and RGB are converted here
+// rather than by an ffmpeg process: then a third of the bytes cross each
+// pipe (4:2:0 against RGBA) and neither process wraps and unwraps the larger
+// frames. Taken where the conversion is set in full (matrix and range), for
+// 8-bit planar YUV, so that it is the very conversion ffmpeg would make.
+bool ConvertsHere(const VideoInfo& info, const std::string& pix_fmt, const char* direction) {
+    static const char* const kFormats[] = {"yuv420p", "yuv422p", "yuv444p"};
+    return std::find_if(std::begin(kFormats), std::end(kFormats), [&](const char* f) { return pix_fmt == f; }) !=
+               std::end(kFormats) &&
+           ScaleMatrix(info, direction).find("_range=") != std::string::npos;
 }
 
 std::string Text(const Json& object, const char* key) {
@@ -379,13 +392,13 @@ bool VideoReader::Open(const fs::path& path, const VideoInfo& info, int depth, i
     argv.insert(argv.end(),
                 {"-copyts", "-noautorotate", "-protocol_whitelist", "file", "-i", PlainFileUrl(path), "-map", "0:" + std::to_string(info.stream_index)});
     if (threads > 0) argv.insert(argv.end(), {"-filter_threads", std::to_string(threads)});
-    if (const std::string scale = ScaleMatrix(info, "in"); !scale.empty()) {
-        argv.insert(argv.end(), {"-vf", scale});
-    }
+    const std::string scale = ScaleMatrix(info, "in");
+    const bool convert_here = depth == 8 && ConvertsHere(info, info.pix_fmt, "in");
+    if (!scale.empty() && !convert_here) argv.insert(argv.end(), {"-vf", scale});
     // Every decoded frame once, with its own timestamp in the stream's time
     // base: a variable frame rate stays as it is.
     argv.insert(argv.end(), {"-fps_mode", "passthrough", "-enc_time_base", "-1", "-c:v", "rawvideo", "-pix_fmt",
-                             RawFormat(depth), "-f", "nut", "pipe:1"});
+                             convert_here ? info.pix_fmt.c_str() : RawFormat(depth), "-f", "nut", "pipe:1"});
     if (!ffmpeg_.Start(argv, Subprocess::Pipe::FromChild, error)) return false;
     frames_ = library->open_reader(ffmpeg_.fd(), error);
     if (frames_ == nullptr) {
@@ -398,6 +411,13 @@ bool VideoReader::Open(const fs::path& path, const VideoInfo& info, int depth, i
                 std::to_string(frames_->stream().height) + ", not the " + std::to_string(info.width) + "x" +
                 std::to_string(info.height) + " the file declares";
         return false;
+    }
+    if (convert_here) {
+        // The NUT header names raw pixels by a tag; these are the ones asked for.
+        RawStream sent = frames_->stream();
+        sent.pix_fmt = info.pix_fmt;
+        converter_ = library->open_converter(sent, RawFormat(depth), scale.c_str(), threads, error);
+        if (converter_ == nullptr) return false;
     }
     return true;
 }
@@ -415,15 +435,27 @@ bool VideoReader::Read(Image& image, std::int64_t& pts, bool& end, std::string& 
     }
     image.has_alpha = info_.has_alpha;
     void* data = depth_ == 8 ? static_cast<void*>(image.pixels8.data()) : image.pixels16.data();
-    return frames_->Read(data, image.samples() * std::size_t(depth_ / 8), pts, end, error);
+    const std::size_t size = image.samples() * std::size_t(depth_ / 8);
+    if (converter_ == nullptr) return frames_->Read(data, size, pts, end, error);
+    const void* pixels = nullptr;
+    if (!Receive(pixels, pts, end, error)) return false;
+    std::memcpy(data, pixels, size);
+    return true;
 }
 
 bool VideoReader::Receive(const void*& pixels, std::int64_t& pts, bool& end, std::string& error) {
+    if (converter_ != nullptr) {
+        const void* received = nullptr;
+        if (!frames_->Receive(received, converter_->input_size(), pts, end, error)) return false;
+        pixels = converter_->Convert(received, error);
+        return pixels != nullptr;
+    }
     const std::size_t size = std::size_t(info_.width) * std::size_t(info_.height) * 4 * std::size_t(depth_ / 8);
     return frames_->Receive(pixels, size, pts, end, error);
 }
 
 bool VideoReader::Stop(std::string& error) {
+    converter_.reset();
     frames_.reset();
     ffmpeg_.ClosePipe();
     // Without its reader ffmpeg ends on a broken pipe; that is no failure.
@@ -434,6 +466,7 @@ bool VideoReader::Stop(std::string& error) {
 }
 
 bool VideoReader::Finish(std::string& error) {
+    converter_.reset();
     frames_.reset();
     return ffmpeg_.Wait(error);
 }
@@ -625,9 +658,9 @@ bool VideoWriter::Open(const fs::path& write_path, const fs::path& format_path, 
     }
     if (settings.crf >= 0) argv.insert(argv.end(), {"-crf:0", std::to_string(settings.crf)});
     if (!settings.preset.empty()) argv.insert(argv.end(), {"-preset:0", settings.preset});
-    if (const std::string scale = ScaleMatrix(info, "out"); !scale.empty()) {
-        argv.insert(argv.end(), {"-filter:0", scale});
-    }
+    const std::string scale = ScaleMatrix(info, "out");
+    const bool convert_here = depth_ == 8 && ConvertsHere(info, plan.pix_fmt, "out");
+    if (!scale.empty() && !convert_here) argv.insert(argv.end(), {"-filter:0", scale});
     if (!plan.pix_fmt.empty()) argv.insert(argv.end(), {"-pix_fmt:0", plan.pix_fmt});
     // ffprobe names the RGB matrix "gbr"; the option calls it "rgb".
     if (!info.color_space.empty()) {
@@ -639,8 +672,14 @@ bool VideoWriter::Open(const fs::path& write_path, const fs::path& format_path, 
     write_url_ = PlainFileUrl(target);
     target_ = format_path.string();
     argv.insert(argv.end(), {"-f", plan.muxer, "-protocol_whitelist", "file", write_url_});
+    RawStream sent = stream;
+    if (convert_here) {
+        converter_ = library->open_converter(stream, plan.pix_fmt.c_str(), scale.c_str(), settings.threads, error);
+        if (converter_ == nullptr) return false;
+        sent.pix_fmt = plan.pix_fmt;
+    }
     if (!ffmpeg_.Start(argv, Subprocess::Pipe::ToChild, error)) return false;
-    frames_ = library->open_writer(ffmpeg_.fd(), stream, error);
+    frames_ = library->open_writer(ffmpeg_.fd(), sent, error);
     if (frames_ == nullptr) {
         std::string why;
         ffmpeg_.Wait(why);
@@ -676,7 +715,13 @@ bool VideoWriter::Write(const Image& image, std::int64_t pts, std::string& error
 }
 
 bool VideoWriter::WritePixels(const void* pixels, std::int64_t pts, std::string& error) {
-    if (frames_->Write(pixels, frame_bytes_, pts, error)) return true;
+    std::size_t size = frame_bytes_;
+    if (converter_ != nullptr) {
+        pixels = converter_->Convert(pixels, error);
+        if (pixels == nullptr) return false;
+        size = converter_->output_size();
+    }
+    if (frames_->Write(pixels, size, pts, error)) return true;
     // The encoder stopped reading: its own message says why.
     frames_.reset();
     std::string why;

@@ -1,6 +1,7 @@
 // Video files through ffmpeg. The rendered stream's frames come decoded to raw
-// RGBA (8 or 16 bits) through a pipe with their own timestamps, and go back
-// the same way to an encoder that takes every other stream the output
+// RGBA (8 or 16 bits), or in the source's YUV converted here as ffmpeg would,
+// through a pipe with their own timestamps, and go back the same way to an
+// encoder that takes every other stream the output
 // container can hold from the original file, copied where it can be.
 #pragma once
 
@@ -81,6 +82,7 @@ public:
 private:
     Subprocess ffmpeg_;
     std::unique_ptr<RawFrameReader> frames_;
+    std::unique_ptr<FrameConverter> converter_;  // the source's YUV to RGBA, when done here
     VideoInfo info_;
     int depth_ = 8;
 };
@@ -134,6 +136,7 @@ private:
 
     Subprocess ffmpeg_;
     std::unique_ptr<RawFrameWriter> frames_;
+    std::unique_ptr<FrameConverter> converter_;  // RGB to the encoder's YUV, when done here
     PendingFile first_pass_;  // the encoder's output when the display matrix needs a second pass
     std::filesystem::path write_path_;
     double rotation_ = 0;

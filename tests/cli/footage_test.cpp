@@ -209,6 +209,67 @@ TEST(Video, TaggedYuvComesBackInItsOwnMatrix) {
     EXPECT_LT(total / double(want.data.size()), 0.6);
 }
 
+// Tagged 8-bit YUV is converted to RGB and back inside the tool, not by
+// ffmpeg: the frames must be the very ones ffmpeg's own scaler makes, in
+// both directions (matrix, range, the scaler's flags and chroma siting), at
+// each subsampling and on more than one thread.
+TEST(Video, YuvConvertedHereIsFfmpegsOwnConversion) {
+    for (const char* pix_fmt : {"yuv420p", "yuv422p"}) {
+        SCOPED_TRACE(pix_fmt);
+        const TempDir dir(std::string("convert-") + pix_fmt);
+        const auto in = dir.path / "in.mkv", out = dir.path / "out.mkv";
+        constexpr int kWidth = 48, kHeight = 30, kFrames = 3;
+        RunResult r = RunProgram({"ffmpeg", "-v", "error", "-f", "lavfi", "-i",
+                                  "testsrc2=size=48x30:rate=5,noise=alls=40:allf=t", "-frames:v", "3", "-vf",
+                                  "scale=out_color_matrix=bt709:out_range=tv", "-c:v", "ffv1", "-pix_fmt", pix_fmt,
+                                  "-colorspace", "bt709", "-color_range", "tv", in.string()});
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        r = RunTool(With({"render", in.string(), out.string(), "--codec", "ffv1", "--threads", "2"}, kLook));
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+
+        // What ffmpeg makes of the source in RGB, rendered by the pixel
+        // function, and what ffmpeg makes of that in the source's YUV.
+        r = RunProgram({"ffmpeg", "-v", "error", "-threads", "2", "-i", in.string(), "-filter_threads", "2", "-vf",
+                        "scale=in_color_matrix=bt709:in_range=tv", "-f", "rawvideo", "-pix_fmt", "rgba", "pipe:1"});
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        const std::size_t rgba_bytes = std::size_t(kWidth) * kHeight * 4;
+        ASSERT_EQ(r.out.size(), rgba_bytes * kFrames);
+        std::string rendered;
+        for (int f = 0; f < kFrames; ++f) {
+            Pixels source;
+            source.width = kWidth;
+            source.height = kHeight;
+            source.channels = 4;
+            for (std::size_t i = 0; i < rgba_bytes; ++i) {
+                source.data.push_back(std::uint8_t(r.out[std::size_t(f) * rgba_bytes + i]));
+            }
+            for (const std::uint32_t v : Expected(source, Geometry(Look(), kWidth, kHeight)).data) {
+                rendered.push_back(char(v));
+            }
+        }
+        const auto rgba = dir.path / "rendered.rgba";
+        {
+            std::FILE* f = std::fopen(rgba.c_str(), "wb");
+            ASSERT_NE(f, nullptr);
+            ASSERT_EQ(std::fwrite(rendered.data(), 1, rendered.size(), f), rendered.size());
+            std::fclose(f);
+        }
+        const RunResult want =
+            RunProgram({"ffmpeg", "-v", "error", "-f", "rawvideo", "-pix_fmt", "rgba", "-s", "48x30", "-i",
+                        rgba.string(), "-filter_threads", "2", "-vf", "scale=out_color_matrix=bt709:out_range=tv",
+                        "-pix_fmt", pix_fmt, "-f", "rawvideo", "pipe:1"});
+        ASSERT_EQ(want.exit_code, 0) << want.err;
+        const RunResult got = RunProgram({"ffmpeg", "-v", "error", "-i", out.string(), "-f", "rawvideo", "pipe:1"});
+        ASSERT_EQ(got.exit_code, 0) << got.err;
+        ASSERT_EQ(got.out.size(), want.out.size());
+        EXPECT_TRUE(got.out == want.out) << "the tool's YUV differs from ffmpeg's conversions";
+        EXPECT_NE(RunProgram({"ffprobe", "-v", "error", "-show_entries", "stream=pix_fmt,color_space,color_range",
+                              "-of", "csv=p=0", out.string()})
+                      .out.find(std::string(pix_fmt) + ",tv,bt709"),
+                  std::string::npos);
+    }
+}
+
 TEST(Video, DamagedVideoIsRefused) {
     const TempDir dir("damaged");
     const auto bad = dir.path / "bad.mp4";
