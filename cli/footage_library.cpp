@@ -6,7 +6,6 @@ extern "C" {
 #include <libavfilter/buffersrc.h>
 #include <libavformat/avformat.h>
 #include <libavutil/imgutils.h>
-#include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -309,6 +308,12 @@ public:
             error = "cannot convert frames of " + in.pix_fmt + " to " + out_pix_fmt + ": " + AvError(rc);
             return false;
         }
+        // The output's packed layout, against which each converted frame is held.
+        if (av_image_fill_linesizes(packed_linesizes_, out_format_, width_) >= 0) {
+            const std::ptrdiff_t widths[4] = {packed_linesizes_[0], packed_linesizes_[1], packed_linesizes_[2],
+                                              packed_linesizes_[3]};
+            if (av_image_fill_plane_sizes(plane_sizes_, out_format_, height_, widths) < 0) plane_sizes_[0] = 0;
+        }
         return true;
     }
 
@@ -358,18 +363,13 @@ public:
 
 private:
     bool IsPacked(const AVFrame* frame) const {
-        int linesizes[4] = {};
-        if (av_image_fill_linesizes(linesizes, out_format_, width_) < 0) return false;
-        const std::ptrdiff_t widths[4] = {linesizes[0], linesizes[1], linesizes[2], linesizes[3]};
-        std::size_t planes[4] = {};
-        if (av_image_fill_plane_sizes(planes, out_format_, height_, widths) < 0) return false;
+        if (plane_sizes_[0] == 0 || frame->buf[0] == nullptr || frame->data[0] < frame->buf[0]->data) return false;
         const std::uint8_t* next = frame->data[0];
-        for (int i = 0; i < 4 && planes[i] > 0; ++i) {
-            if (frame->data[i] != next || frame->linesize[i] != linesizes[i]) return false;
-            next += planes[i];
+        for (int i = 0; i < 4 && plane_sizes_[i] > 0; ++i) {
+            if (frame->data[i] != next || frame->linesize[i] != packed_linesizes_[i]) return false;
+            next += plane_sizes_[i];
         }
-        return frame->buf[0] != nullptr && next <= frame->buf[0]->data + frame->buf[0]->size &&
-               frame->data[0] >= frame->buf[0]->data;
+        return next <= frame->buf[0]->data + frame->buf[0]->size;
     }
 
     AVFilterGraph* graph_ = nullptr;
@@ -384,6 +384,8 @@ private:
     std::size_t in_size_ = 0;
     std::size_t out_size_ = 0;
     std::int64_t pts_ = 0;
+    int packed_linesizes_[4] = {};
+    std::size_t plane_sizes_[4] = {};  // all 0: no packed layout, every frame is copied
     std::vector<std::uint8_t> packed_;
 };
 

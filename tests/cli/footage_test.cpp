@@ -98,10 +98,14 @@ Probe ProbeFile(const fs::path& path) {
     return p;
 }
 
-// Decoded frames of a video as RGBA, 8 or 16 bits.
-std::vector<Pixels> DecodeFrames(const fs::path& path, int width, int height, int bits) {
-    const RunResult r = RunProgram({"ffmpeg", "-v", "error", "-i", path.string(), "-f", "rawvideo",
-                                    "-pix_fmt", bits == 8 ? "rgba" : "rgba64le", "pipe:1"});
+// Decoded frames of a video as RGBA, 8 or 16 bits; `options` go to ffmpeg's
+// output (a filter, its threads).
+std::vector<Pixels> DecodeFrames(const fs::path& path, int width, int height, int bits,
+                                 const std::vector<std::string>& options = {}) {
+    std::vector<std::string> argv = {"ffmpeg", "-v", "error", "-i", path.string()};
+    argv.insert(argv.end(), options.begin(), options.end());
+    argv.insert(argv.end(), {"-f", "rawvideo", "-pix_fmt", bits == 8 ? "rgba" : "rgba64le", "pipe:1"});
+    const RunResult r = RunProgram(argv);
     EXPECT_EQ(r.exit_code, 0) << r.err;
     std::vector<Pixels> frames;
     const std::size_t samples = std::size_t(width) * std::size_t(height) * 4;
@@ -229,20 +233,11 @@ TEST(Video, YuvConvertedHereIsFfmpegsOwnConversion) {
 
         // What ffmpeg makes of the source in RGB, rendered by the pixel
         // function, and what ffmpeg makes of that in the source's YUV.
-        r = RunProgram({"ffmpeg", "-v", "error", "-threads", "2", "-i", in.string(), "-filter_threads", "2", "-vf",
-                        "scale=in_color_matrix=bt709:in_range=tv", "-f", "rawvideo", "-pix_fmt", "rgba", "pipe:1"});
-        ASSERT_EQ(r.exit_code, 0) << r.err;
-        const std::size_t rgba_bytes = std::size_t(kWidth) * kHeight * 4;
-        ASSERT_EQ(r.out.size(), rgba_bytes * kFrames);
+        const auto sources = DecodeFrames(in, kWidth, kHeight, 8,
+                                          {"-filter_threads", "2", "-vf", "scale=in_color_matrix=bt709:in_range=tv"});
+        ASSERT_EQ(sources.size(), std::size_t(kFrames));
         std::string rendered;
-        for (int f = 0; f < kFrames; ++f) {
-            Pixels source;
-            source.width = kWidth;
-            source.height = kHeight;
-            source.channels = 4;
-            for (std::size_t i = 0; i < rgba_bytes; ++i) {
-                source.data.push_back(std::uint8_t(r.out[std::size_t(f) * rgba_bytes + i]));
-            }
+        for (const Pixels& source : sources) {
             for (const std::uint32_t v : Expected(source, Geometry(Look(), kWidth, kHeight)).data) {
                 rendered.push_back(char(v));
             }
