@@ -315,13 +315,6 @@ parameter value, 130 interrupted.
 
 }  // namespace
 
-bool ParseInt(std::string_view text, long long& value) {
-    if (text.empty()) return false;
-    const char* end = text.data() + text.size();
-    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    return ec == std::errc() && ptr == end;
-}
-
 bool ParseRatio(std::string_view text, Ratio& ratio) {
     long long num = 0, den = 1;
     const auto slash = text.find('/');
@@ -349,22 +342,6 @@ bool ParseFrameRange(std::string_view text, FrameRange& range) {
     range.first = int(first);
     range.last = int(last);
     return true;
-}
-
-std::string OptionName(std::string_view parameter_name) {
-    std::string out;
-    bool gap = false;
-    for (const char c : parameter_name) {
-        const auto u = static_cast<unsigned char>(c);
-        if (std::isalnum(u)) {
-            if (gap && !out.empty()) out += '-';
-            out += char(std::tolower(u));
-            gap = false;
-        } else {
-            gap = true;
-        }
-    }
-    return out;
 }
 
 std::filesystem::path ModuleArgument(int argc, const char* const* argv) {

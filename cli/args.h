@@ -9,16 +9,11 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/effect_params.h"
+
 namespace velvetshade {
 
 enum class Command { Help, Version, Params, About, Render, Looks, Sheet, Lut };
-
-// A parameter value as the user wrote it, resolved later against the module.
-struct ParamSetting {
-    std::string name;      // registered name ("Vignetting Amount") or option name ("vignetting-amount")
-    std::string value;
-    std::string spelling;  // the argument as typed, for messages
-};
 
 // A render scale num/den, 0 < num <= den: the input is a frame of a layer
 // rendered at this fraction of its full size.
@@ -86,11 +81,4 @@ bool ParseArgs(int argc, const char* const* argv, const std::vector<ParamInfo>& 
 
 bool ParseRatio(std::string_view text, Ratio& ratio);
 bool ParseFrameRange(std::string_view text, FrameRange& range);
-// Whole-string integer parse, no sign games, no trailing text.
-bool ParseInt(std::string_view text, long long& value);
-
-// Lower case, every run of other characters turned into one '-':
-// "X-Process Type" becomes "x-process-type".
-std::string OptionName(std::string_view parameter_name);
-
 }  // namespace velvetshade

@@ -194,4 +194,27 @@ std::string FormatParams(const std::vector<ParamInfo>& params) {
     return text;
 }
 
+bool ParseInt(std::string_view text, long long& value) {
+    if (text.empty()) return false;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    return ec == std::errc() && ptr == end;
+}
+
+std::string OptionName(std::string_view parameter_name) {
+    std::string out;
+    bool gap = false;
+    for (const char c : parameter_name) {
+        const auto u = static_cast<unsigned char>(c);
+        if (std::isalnum(u)) {
+            if (gap && !out.empty()) out += '-';
+            out += char(std::tolower(u));
+            gap = false;
+        } else {
+            gap = true;
+        }
+    }
+    return out;
+}
+
 }  // namespace velvetshade

@@ -4,12 +4,19 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "cli/args.h"
 #include "api/host_interface.h"
 
 namespace velvetshade {
+
+// A parameter value as the user wrote it, resolved later against the module.
+struct ParamSetting {
+    std::string name;      // registered name ("Vignetting Amount") or option name ("vignetting-amount")
+    std::string value;
+    std::string spelling;  // the argument as typed, for messages
+};
 
 struct ParamInfo {
     enum class Kind { Slider, Popup, Other };
@@ -33,6 +40,13 @@ std::vector<ParamInfo> DescribeParams(const std::vector<PF_ParamDef>& definition
 // unknown item, false with a message that names what is allowed.
 bool ApplySettings(const std::vector<ParamInfo>& params, const std::vector<ParamSetting>& settings,
                    std::vector<PF_ParamDef>& values, std::string& error);
+
+// Whole-string integer parse, no sign games, no trailing text.
+bool ParseInt(std::string_view text, long long& value);
+
+// Lower case, every run of other characters turned into one '-':
+// "X-Process Type" becomes "x-process-type".
+std::string OptionName(std::string_view parameter_name);
 
 // The listing printed by "velvetshade params".
 std::string FormatParams(const std::vector<ParamInfo>& params);

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/image_io.h"
+#include "cli/image.h"
 
 namespace velvetshade {
 

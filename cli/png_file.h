@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/image_io.h"
+#include "cli/image.h"
 #include "cli/workers.h"
 
 namespace velvetshade {
