@@ -70,23 +70,27 @@ struct Lanes {
     return {_mm_cvtsi128_si32(i), _mm_extract_epi32(i, 1), _mm_extract_epi32(i, 2)};
 }
 
-// Table reads are gathers of the red, green and blue lanes; the pad lane
-// reads nothing.
 using Index = __m128i;
 [[gnu::always_inline]] inline Index ToIndex(Vec v) { return _mm256_cvttpd_epi32(v); }
 [[gnu::always_inline]] inline Index IndexOf(std::int32_t r, std::int32_t g, std::int32_t b) {
     return _mm_setr_epi32(r, g, b, 0);
 }
-[[gnu::always_inline]] inline Vec ColourLanes() {
-    return _mm256_castsi256_pd(_mm256_setr_epi64x(-1, -1, -1, 0));
+// Table reads are three loads and two inserts for the red, green and blue
+// lanes; the pad lane reads nothing. On Zen 3, where a gather is microcoded,
+// this made pixels as fast as vgatherdpd at the defaults and 2-10% faster
+// with the heavier settings (8 runs side by side on the two cores).
+[[gnu::always_inline]] inline Vec LoadLanes(const double* r, const double* g, const double* b) {
+    const __m128d rg = _mm_loadh_pd(_mm_load_sd(r), g);
+    return _mm256_insertf128_pd(_mm256_castpd128_pd256(rg), _mm_load_sd(b), 1);
 }
 // Row c of the [3][256] table for lane c.
 [[gnu::always_inline]] inline Vec ChannelTableAt(const double (*table)[256], Index i) {
-    const __m128i at = _mm_add_epi32(i, _mm_setr_epi32(0, 256, 512, 0));
-    return _mm256_mask_i32gather_pd(_mm256_setzero_pd(), table[0], at, ColourLanes(), 8);
+    return LoadLanes(&table[0][_mm_cvtsi128_si32(i)], &table[1][_mm_extract_epi32(i, 1)],
+                     &table[2][_mm_extract_epi32(i, 2)]);
 }
 [[gnu::always_inline]] inline Vec RedTableAt(const double* table, Index i) {
-    return _mm256_mask_i32gather_pd(_mm256_setzero_pd(), table, i, ColourLanes(), 8);
+    return LoadLanes(&table[_mm_cvtsi128_si32(i)], &table[_mm_extract_epi32(i, 1)],
+                     &table[_mm_extract_epi32(i, 2)]);
 }
 // Truncation gives INT_MIN for NaN, and the integer clamps then give 0, as
 // for values below 0; above max the integer part is at least max.
@@ -131,10 +135,9 @@ using Index = __m128i;
     std::memcpy(out, &pixel, sizeof pixel);
 }
 [[gnu::always_inline]] inline Vec WarmLensAt(Index i) {
-    static_assert(sizeof(WarmLensTable) == 3 * 256 * sizeof(std::int32_t));
-    const __m128i at = _mm_add_epi32(i, _mm_setr_epi32(0, 256, 512, 0));
-    return _mm256_cvtepi32_pd(_mm_mask_i32gather_epi32(_mm_setzero_si128(), WarmLensTable[0].data(),
-                                                       at, _mm_setr_epi32(-1, -1, -1, 0), 4));
+    return _mm256_cvtepi32_pd(_mm_setr_epi32(WarmLensTable[0][_mm_cvtsi128_si32(i)],
+                                             WarmLensTable[1][_mm_extract_epi32(i, 1)],
+                                             WarmLensTable[2][_mm_extract_epi32(i, 2)], 0));
 }
 
 [[gnu::always_inline]] inline bool AnyNaN(Vec v) {

@@ -13,7 +13,7 @@ check_code() {
   code=$("$tool" -d --no-show-raw-insn "$file")
   fused=$(printf '%s\n' "$code" | grep -E '\svfn?m(add|sub)' | head -5 || true)
   if [ -n "$fused" ]; then echo "$file: fused multiply-add: $fused"; status=1; fi
-  if ! printf '%s\n' "$code" | grep -qE '\svgatherdpd'; then
+  if ! printf '%s\n' "$code" | grep -qE '\svpermpd\s.*%ymm'; then
     echo "$file: no AVX2 look code"; status=1
   fi
 }
