@@ -81,4 +81,5 @@ bool ParseArgs(int argc, const char* const* argv, const std::vector<ParamInfo>& 
 
 bool ParseRatio(std::string_view text, Ratio& ratio);
 bool ParseFrameRange(std::string_view text, FrameRange& range);
+
 }  // namespace velvetshade
