@@ -65,10 +65,10 @@ struct Lanes {
     std::int32_t g;
     std::int32_t b;
 };
-[[gnu::always_inline]] inline Lanes TruncateLanes(Vec v) {
-    const __m128i i = _mm256_cvttpd_epi32(v);
+[[gnu::always_inline]] inline Lanes LanesOf(__m128i i) {
     return {_mm_cvtsi128_si32(i), _mm_extract_epi32(i, 1), _mm_extract_epi32(i, 2)};
 }
+[[gnu::always_inline]] inline Lanes TruncateLanes(Vec v) { return LanesOf(_mm256_cvttpd_epi32(v)); }
 
 using Index = __m128i;
 [[gnu::always_inline]] inline Index ToIndex(Vec v) { return _mm256_cvttpd_epi32(v); }
@@ -85,12 +85,12 @@ using Index = __m128i;
 }
 // Row c of the [3][256] table for lane c.
 [[gnu::always_inline]] inline Vec ChannelTableAt(const double (*table)[256], Index i) {
-    return LoadLanes(&table[0][_mm_cvtsi128_si32(i)], &table[1][_mm_extract_epi32(i, 1)],
-                     &table[2][_mm_extract_epi32(i, 2)]);
+    const Lanes at = LanesOf(i);
+    return LoadLanes(&table[0][at.r], &table[1][at.g], &table[2][at.b]);
 }
 [[gnu::always_inline]] inline Vec RedTableAt(const double* table, Index i) {
-    return LoadLanes(&table[_mm_cvtsi128_si32(i)], &table[_mm_extract_epi32(i, 1)],
-                     &table[_mm_extract_epi32(i, 2)]);
+    const Lanes at = LanesOf(i);
+    return LoadLanes(&table[at.r], &table[at.g], &table[at.b]);
 }
 // Truncation gives INT_MIN for NaN, and the integer clamps then give 0, as
 // for values below 0; above max the integer part is at least max.
@@ -135,9 +135,9 @@ using Index = __m128i;
     std::memcpy(out, &pixel, sizeof pixel);
 }
 [[gnu::always_inline]] inline Vec WarmLensAt(Index i) {
-    return _mm256_cvtepi32_pd(_mm_setr_epi32(WarmLensTable[0][_mm_cvtsi128_si32(i)],
-                                             WarmLensTable[1][_mm_extract_epi32(i, 1)],
-                                             WarmLensTable[2][_mm_extract_epi32(i, 2)], 0));
+    const Lanes at = LanesOf(i);
+    return _mm256_cvtepi32_pd(
+        _mm_setr_epi32(WarmLensTable[0][at.r], WarmLensTable[1][at.g], WarmLensTable[2][at.b], 0));
 }
 
 [[gnu::always_inline]] inline bool AnyNaN(Vec v) {
