@@ -1,9 +1,9 @@
 // The command line against the parameters the real module registers.
-#include "cli/args.h"
+#include "cli/commands/args.h"
 
 #include <gtest/gtest.h>
 
-#include "cli/effect_renderer.h"
+#include "cli/effect/effect_renderer.h"
 
 namespace velvetshade {
 namespace {

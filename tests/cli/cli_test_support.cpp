@@ -7,8 +7,8 @@
 #include <sstream>
 #include <unistd.h>
 
-#include "cli/convert16.h"
-#include "cli/process.h"
+#include "cli/images/convert16.h"
+#include "cli/system/process.h"
 #include "look/look_pixel.h"
 
 namespace velvetshade::test {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/image_io.h"
+#include "cli/images/image_io.h"
 #include "look/look_params.h"
 
 namespace velvetshade::test {

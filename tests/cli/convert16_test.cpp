@@ -1,4 +1,4 @@
-#include "cli/convert16.h"
+#include "cli/images/convert16.h"
 
 #include <cmath>
 #include <cstdlib>

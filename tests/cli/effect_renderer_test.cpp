@@ -11,7 +11,7 @@
 #include <iterator>
 #include <random>
 
-#include "cli/effect_renderer.h"
+#include "cli/effect/effect_renderer.h"
 #include "cli_test_support.h"
 
 namespace velvetshade {

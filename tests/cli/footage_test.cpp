@@ -6,7 +6,7 @@
 #include <unistd.h>
 #include <gtest/gtest.h>
 
-#include "cli/footage_library.h"
+#include "cli/video/footage_library.h"
 #include "cli_test_support.h"
 
 namespace velvetshade::test {

@@ -2,9 +2,9 @@
 // names' extensions, in any case, and by nothing else in the name.
 #include <gtest/gtest.h>
 
-#include "cli/jpeg_file.h"
-#include "cli/png_file.h"
-#include "cli/tiff_file.h"
+#include "cli/images/jpeg_file.h"
+#include "cli/images/png_file.h"
+#include "cli/images/tiff_file.h"
 
 namespace velvetshade {
 namespace {

@@ -4,8 +4,8 @@
 
 #include <fstream>
 
-#include "cli/image_io.h"
-#include "cli/jpeg_file.h"
+#include "cli/images/image_io.h"
+#include "cli/images/jpeg_file.h"
 #include "cli_test_support.h"
 
 namespace velvetshade::test {

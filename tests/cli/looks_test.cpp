@@ -13,8 +13,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/contact_sheet.h"
-#include "cli/image_ops.h"
+#include "cli/commands/contact_sheet.h"
+#include "cli/images/image_ops.h"
 #include "cli_test_support.h"
 
 namespace velvetshade::test {

@@ -1,4 +1,4 @@
-#include "cli/output_file.h"
+#include "cli/system/output_file.h"
 
 #include <gtest/gtest.h>
 

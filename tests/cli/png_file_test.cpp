@@ -10,8 +10,8 @@
 #include <cstring>
 #include <fstream>
 
-#include "cli/image_io.h"
-#include "cli/png_file.h"
+#include "cli/images/image_io.h"
+#include "cli/images/png_file.h"
 #include "cli_test_support.h"
 #include "host/worker_pool.h"
 

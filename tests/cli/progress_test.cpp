@@ -1,4 +1,4 @@
-#include "cli/progress.h"
+#include "cli/system/progress.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

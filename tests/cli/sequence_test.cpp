@@ -1,4 +1,4 @@
-#include "cli/sequence.h"
+#include "cli/images/sequence.h"
 
 #include <fstream>
 #include <gtest/gtest.h>

@@ -9,8 +9,8 @@
 #include <functional>
 #include <tuple>
 
-#include "cli/image_io.h"
-#include "cli/tiff_file.h"
+#include "cli/images/image_io.h"
+#include "cli/images/tiff_file.h"
 #include "cli_test_support.h"
 #include "host/worker_pool.h"
 

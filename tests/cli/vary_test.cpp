@@ -2,7 +2,7 @@
 // module's (a slider with a fractional range, a pop-up).
 #include <gtest/gtest.h>
 
-#include "cli/contact_sheet.h"
+#include "cli/commands/contact_sheet.h"
 
 namespace velvetshade {
 namespace {

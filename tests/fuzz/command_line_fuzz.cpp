@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/args.h"
-#include "cli/effect_params.h"
+#include "cli/commands/args.h"
+#include "cli/effect/effect_params.h"
 
 namespace {
 

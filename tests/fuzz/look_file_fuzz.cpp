@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/effect_params.h"
-#include "cli/look_file.h"
+#include "cli/effect/effect_params.h"
+#include "cli/effect/look_file.h"
 
 namespace {
 

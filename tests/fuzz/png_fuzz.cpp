@@ -7,7 +7,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "cli/png_file.h"
+#include "cli/images/png_file.h"
 
 namespace {
 

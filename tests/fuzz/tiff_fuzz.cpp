@@ -8,7 +8,7 @@
 
 #include <tiffio.h>
 
-#include "cli/tiff_file.h"
+#include "cli/images/tiff_file.h"
 
 namespace {
 

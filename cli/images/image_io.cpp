@@ -1,0 +1,258 @@
+#include "cli/images/image_io.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <system_error>
+
+#include "cli/system/companion_module.h"
+#include "cli/system/input_file.h"
+#include "cli/images/jpeg_file.h"
+#include "cli/images/png_file.h"
+#include "cli/images/tiff_file.h"
+
+namespace velvetshade {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr const char* kLibraryFile = "velvetshade-images.so";
+
+// Loaded once and kept for the process's life: images it filled may hold
+// descriptions whose code lives in it.
+const ImageLibrary* Library(std::string& error) {
+    static const ImageLibrary* library = nullptr;
+    static std::string failure;
+    if (library != nullptr) return library;
+    if (failure.empty()) {
+        std::string why;
+        const auto entry = reinterpret_cast<decltype(&VelvetshadeImageLibrary)>(
+            LoadCompanionEntry(kLibraryFile, "VelvetshadeImageLibrary", why));
+        if (entry != nullptr && (library = entry()) != nullptr) return library;
+        failure = "the image library " + std::string(kLibraryFile) + " cannot be loaded: " + why;
+    }
+    error = failure;
+    return nullptr;
+}
+
+bool StartsLikeJpeg(const fs::path& path) {
+    unsigned char head[3] = {};
+    std::FILE* f = std::fopen(path.c_str(), "rbe");
+    if (f == nullptr) return false;
+    const bool jpeg = std::fread(head, 1, 3, f) == 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF;
+    std::fclose(f);
+    return jpeg;
+}
+
+// What our own PNG or TIFF writer leaves out of a JPEG source's markers: it
+// carries the ICC profile and the XMP packet, and a TIFF also Photoshop's
+// resources with their IPTC. written: the tags that go out (a comment may
+// have become the description).
+void NoteJpegMarkers(const Image& image, const ImageTags& written, bool png, std::vector<std::string>& notes) {
+    if (image.source || image.source_format != "jpeg") return;
+    const auto starts = [](const JpegMarker& m, const char* signature, std::size_t size) {
+        return m.data.size() >= size && std::memcmp(m.data.data(), signature, size) == 0;
+    };
+    bool xmp = false, photoshop = false;
+    std::vector<std::string> dropped;
+    const auto drop = [&](std::string what) {
+        if (std::find(dropped.begin(), dropped.end(), what) == dropped.end()) dropped.push_back(std::move(what));
+    };
+    for (const JpegMarker& m : image.jpeg.markers) {
+        if (m.code == 0xE1 && starts(m, "http://ns.adobe.com/xap/1.0/", 29) && !xmp) {
+            xmp = true;
+            if (png && !PngCarriesXmp(image.tags.xmp)) {
+                drop("the XMP packet is dropped: it holds a zero byte, which PNG text cannot");
+            }
+        } else if (m.code == 0xE1 && starts(m, "http://ns.adobe.com/xmp/extension/", 35)) {
+            drop("the extended XMP is dropped: velvetshade carries the main XMP packet only");
+        } else if (m.code == 0xED && starts(m, "Photoshop 3.0", 14) && !photoshop) {
+            photoshop = true;
+            if (png) {
+                drop(image.tags.iptc.empty() ? "the Photoshop block is dropped: PNG files hold none"
+                                             : "the IPTC block is dropped: PNG files hold none");
+            }
+        } else if ((m.code == 0xE2 && starts(m, "ICC_PROFILE", 12)) || (m.code == 0xE1 && starts(m, "Exif\0\0", 6))) {
+            continue;  // the profile goes as it was; Exif as the image library describes it
+        } else if (m.code == 0xFE) {
+            std::string text(m.data.begin(), m.data.end());
+            while (!text.empty() && text.back() == '\0') text.pop_back();
+            if (text == written.description) continue;
+            drop("the JPEG comment is dropped: velvetshade does not carry it into other formats");
+        } else {
+            drop("the JPEG's APP" + std::to_string(m.code - 0xE0) + " block is dropped: velvetshade does not know it");
+        }
+    }
+    notes.insert(notes.end(), dropped.begin(), dropped.end());
+}
+
+}  // namespace
+
+bool ReadImage(const fs::path& path, int depth, Image& image, std::string& error, const Workers& workers,
+               const RowsRead& rows_read) {
+    if (!CheckInputFile(path, error)) return false;
+    if (IsTiffFile(path)) return ReadTiff(path, depth, image, error, workers);
+    if (IsDirectPng(path)) return ReadPng(path, depth, image, error, rows_read);
+    bool handled = false;
+    if (const bool read = ReadJpeg(path, depth, image, handled, error, rows_read); handled) return read;
+    const ImageLibrary* library = Library(error);
+    if (library == nullptr) {
+        error = "cannot read " + path.string() + ": " + error;
+        return false;
+    }
+    return library->read(path, depth, image, error);
+}
+
+bool CanWriteImage(const fs::path& path, std::string& error) {
+    if (IsTiffName(path) || IsPngName(path) || IsJpegName(path)) return true;
+    const ImageLibrary* library = Library(error);
+    if (library == nullptr) {
+        error = "cannot write " + path.string() + ": " + error;
+        return false;
+    }
+    return library->can_write(path, error);
+}
+
+bool EncodeImage(const fs::path& format_path, const Image& image, std::vector<std::string>& notes,
+                 std::vector<unsigned char>& bytes, std::string& error, const WriteSettings& settings) {
+    // The direct JPEG writer keeps the source's quantisation; a quality asked
+    // for goes through the library.
+    if (IsJpegName(format_path) && CanWriteJpegDirectly(image) && image.quality == 0) {
+        return EncodeJpeg(format_path, image, bytes, error);
+    }
+    // Our own PNG writer carries neither Exif nor the rest of a camera's
+    // metadata, and knows no compression but zip.
+    const bool library_metadata = image.tags.exif || image.tags.more_metadata;
+    // Our own writers carry none of a TIFF source's other fields, but for
+    // those libtiff's keeps, nor all of a JPEG's markers.
+    const auto note_others = [&](const ImageTags& written) {
+        std::vector<std::string> others;
+        for (const std::string& name : image.tags.other_fields) {
+            const auto same = [&](const TiffField& f) { return name == KeptTiffFieldName(f.tag); };
+            const auto& kept = image.tags.kept_fields;
+            if (!IsTiffName(format_path) || std::none_of(kept.begin(), kept.end(), same)) others.push_back(name);
+        }
+        if (!others.empty()) notes.push_back(OtherFieldsNote(others));
+        NoteJpegMarkers(image, written, IsPngName(format_path), notes);
+        if (!IsPngName(format_path) && image.tags.HasPngColourChunks()) {
+            const ImageTags& t = image.tags;
+            std::vector<std::string> chunks;
+            if (t.png_gamma != 0) chunks.push_back("gAMA");
+            if ((t.png_chromaticities[0] | t.png_chromaticities[1]) != 0) chunks.push_back("cHRM");
+            if (t.png_srgb_intent >= 0) chunks.push_back("sRGB");
+            std::string names;
+            for (const std::string& c : chunks) names += (names.empty() ? "" : ", ") + c;
+            notes.push_back(chunks.size() == 1
+                                ? "PNG chunk " + names + " is dropped: velvetshade carries it into PNG files only"
+                                : "PNG chunks " + names + " are dropped: velvetshade carries them into PNG files only");
+        }
+        if (!IsPngName(format_path) && !image.tags.png_texts.empty()) {
+            std::string keys;
+            for (const PngText& text : image.tags.png_texts) keys += (keys.empty() ? "" : ", ") + text.key;
+            notes.push_back(image.tags.png_texts.size() == 1
+                                ? "PNG text " + keys + " is dropped: velvetshade carries it into PNG files only"
+                                : "PNG texts " + keys + " are dropped: velvetshade carries them into PNG files only");
+        }
+        return true;
+    };
+    if (IsPngName(format_path) && !library_metadata && (image.compression.empty() || image.compression == "zip")) {
+        return EncodePng(format_path, image, settings.compression, settings.workers, bytes, error,
+                         settings.png_ahead, settings.sink) &&
+               note_others(image.tags);
+    }
+    // A TIFF read by libtiff goes out through libtiff, with what of its
+    // camera's metadata libtiff carries; the rest is named in notes. The
+    // library would lose more, and crashes writing some cameras' Exif
+    // (LensSpecification) from a TIFF it read.
+    if (IsTiffName(format_path) && image.tags.tiff_metadata) {
+        if (!EncodeTiff(format_path, image, settings, bytes, error)) return false;
+        notes.insert(notes.end(), image.tags.dropped.begin(), image.tags.dropped.end());
+        return note_others(image.tags);
+    }
+    // Any other camera's metadata goes out through the library, with the
+    // library's description of the source. Exif of a file read without the
+    // library (PNG, JPEG) is looked at by the library first.
+    if (IsTiffName(format_path) && !image.tags.more_metadata && !(image.tags.exif && !image.source)) {
+        return EncodeTiff(format_path, image, settings, bytes, error) && note_others(image.tags);
+    }
+    const ImageLibrary* library = Library(error);
+    if (library == nullptr) {
+        error = "cannot write " + format_path.string() + ": " + error;
+        return false;
+    }
+    // A file read without the library goes elsewhere: the library's own
+    // description of the source goes with it, as if the library had read it.
+    std::shared_ptr<const LibraryDescription> described;
+    if (!image.source && !image.source_path.empty()) {
+        if (!library->describe(image.source_path, described, error)) return false;
+    }
+    if (IsTiffName(format_path) && described) {
+        // Exif holding only the tags a TIFF carries (description, date,
+        // artist...) needs no library writer.
+        Image tagged = image;
+        tagged.tags = library->tags(*described, image.has_alpha);
+        // A JPEG's blocks as stored, which the library's names do not hold.
+        tagged.tags.xmp = image.tags.xmp;
+        tagged.tags.iptc = image.tags.iptc;
+        tagged.tags.photoshop = image.tags.photoshop;
+        tagged.tags.kept_fields = image.tags.kept_fields;
+        if (!tagged.tags.more_metadata) {
+            return EncodeTiff(format_path, tagged, settings, bytes, error) && note_others(tagged.tags);
+        }
+    }
+    return library->encode(format_path, image, described ? described.get() : image.source.get(), notes, bytes,
+                           error);
+}
+
+int CountPages(const fs::path& path) {
+    std::string error;
+    // A FIFO or device would block the first reader; reading reports it.
+    if (!CheckInputFile(path, error)) return 0;
+    if (IsTiffFile(path)) return CountTiffPages(path);
+    // PNGs read without the library and JPEGs hold one image: asking the
+    // library would load it for nothing.
+    if (IsDirectPng(path) || StartsLikeJpeg(path)) return 1;
+    const ImageLibrary* library = Library(error);
+    return library == nullptr ? 0 : library->count_pages(path);
+}
+
+bool ReadPage(const fs::path& path, int depth, int page, Image& image, std::string& error) {
+    if (page == 0) return ReadImage(path, depth, image, error);
+    // Later pages of a TIFF through the library, which reads any page.
+    const ImageLibrary* library = Library(error);
+    if (library == nullptr) {
+        error = "cannot read " + path.string() + ": " + error;
+        return false;
+    }
+    if (!library->read_page(path, depth, page, image, error)) return false;
+    // The library does not say which of a page's fields it left unread.
+    if (IsTiffFile(path)) image.tags.other_fields = OtherTiffFields(path, page);
+    return true;
+}
+
+bool CanWritePages(const fs::path& path) {
+    std::string error;
+    const ImageLibrary* library = Library(error);
+    return library != nullptr && library->can_write_pages(path);
+}
+
+bool EncodePages(const fs::path& format_path, const std::vector<Image>& pages, std::vector<std::string>& notes,
+                 std::vector<unsigned char>& bytes, std::string& error, const WriteSettings& settings) {
+    if (pages.size() == 1) return EncodeImage(format_path, pages.front(), notes, bytes, error, settings);
+    const ImageLibrary* library = Library(error);
+    if (library == nullptr) {
+        error = "cannot write " + format_path.string() + ": " + error;
+        return false;
+    }
+    // Pages read by libtiff carry no library description: give them one.
+    std::vector<Image> described;
+    const std::vector<Image>* all = &pages;
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        if (pages[i].source || pages[i].source_path.empty()) continue;
+        if (described.empty()) described = pages;
+        if (!library->describe(pages[i].source_path, described[i].source, error)) return false;
+        all = &described;
+    }
+    return library->encode_pages(format_path, *all, notes, bytes, error);
+}
+
+}  // namespace velvetshade

@@ -1,0 +1,1240 @@
+#include "cli/images/tiff_file.h"
+
+#include <libdeflate.h>
+#include <tiffio.h>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "cli/images/format_file.h"
+
+namespace velvetshade {
+namespace fs = std::filesystem;
+namespace {
+
+// libtiff's first error on a file, kept for our message instead of printed.
+struct Messages {
+    std::string first;
+};
+
+int KeepError(TIFF*, void* user, const char* module, const char* format, va_list args) {
+    auto& messages = *static_cast<Messages*>(user);
+    if (messages.first.empty()) {
+        char text[512];
+        std::vsnprintf(text, sizeof text, format, args);
+        messages.first = text;
+        if (messages.first.empty() && module != nullptr) messages.first = module;
+    }
+    return 1;
+}
+
+int DropWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+// Opens with messages routed to messages; mode as TIFFOpen's; fd < 0 opens path.
+TIFF* Open(const fs::path& path, int fd, const char* mode, Messages& messages) {
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    if (options == nullptr) return nullptr;
+    TIFFOpenOptionsSetErrorHandlerExtR(options, KeepError, &messages);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, DropWarning, nullptr);
+    TIFF* tif = fd < 0 ? TIFFOpenExt(path.c_str(), mode, options)
+                       : TIFFFdOpenExt(fd, path.c_str(), mode, options);
+    TIFFOpenOptionsFree(options);
+    return tif;
+}
+
+// A TIFF written into a byte vector: the encoder never meets the disk, whose
+// writes are the caller's, checked.
+struct InMemory {
+    std::vector<unsigned char>& bytes;
+    std::size_t at;
+    std::size_t populated = 0;  // bytes of the buffer whose pages are in place
+
+    // Faults the buffer's pages in ahead of the writes, a few megabytes per
+    // call: one call maps them where a fault per page would (a 4K 16-bit
+    // frame is 12,000 pages; 30 of its 385 ms on one thread went to them).
+    void Populate(std::size_t end) {
+        if (end <= populated) return;
+        constexpr std::size_t kAhead = std::size_t(4) << 20;
+        const std::size_t page = std::size_t(sysconf(_SC_PAGESIZE));
+        const auto base = reinterpret_cast<std::uintptr_t>(bytes.data());
+        const std::uintptr_t from = (base + populated + page - 1) / page * page;
+        const std::uintptr_t to = (base + std::min(bytes.capacity(), end + kAhead)) / page * page;
+        // Only a hint: pages it leaves out are faulted in as they are written.
+        if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+        populated = std::min(bytes.capacity(), end + kAhead);
+    }
+
+    static InMemory& Of(thandle_t h) { return *static_cast<InMemory*>(h); }
+    static tmsize_t Read(thandle_t h, void* data, tmsize_t size) {
+        InMemory& m = Of(h);
+        const std::size_t n = std::min(std::size_t(size), m.at < m.bytes.size() ? m.bytes.size() - m.at : 0);
+        if (n > 0) std::memcpy(data, m.bytes.data() + m.at, n);
+        m.at += n;
+        return tmsize_t(n);
+    }
+    static tmsize_t Write(thandle_t h, void* data, tmsize_t size) {
+        InMemory& m = Of(h);
+        const std::size_t n = std::size_t(size);
+        const std::size_t end = m.at + n;
+        if (end > m.bytes.capacity()) {
+            m.bytes.reserve(std::max(end, 2 * m.bytes.capacity()));
+            m.populated = 0;
+        }
+        m.Populate(end);
+        if (m.at > m.bytes.size()) m.bytes.resize(m.at);  // a gap left by a seek reads as zeros
+        // Bytes over old ones are copied in place, the rest appended without
+        // clearing them first.
+        const auto* in = static_cast<const unsigned char*>(data);
+        const std::size_t over = std::min(n, m.bytes.size() - m.at);
+        std::memcpy(m.bytes.data() + m.at, in, over);
+        m.bytes.insert(m.bytes.end(), in + over, in + n);
+        m.at = end;
+        return size;
+    }
+    static toff_t Seek(thandle_t h, toff_t offset, int whence) {
+        InMemory& m = Of(h);
+        const std::int64_t base = whence == SEEK_CUR ? std::int64_t(m.at)
+                                  : whence == SEEK_END ? std::int64_t(m.bytes.size()) : 0;
+        const std::int64_t to = base + std::int64_t(offset);
+        if (to < 0) return toff_t(-1);
+        m.at = std::size_t(to);
+        return toff_t(to);
+    }
+    static int Close(thandle_t) { return 0; }
+    static toff_t Size(thandle_t h) { return toff_t(Of(h).bytes.size()); }
+};
+
+struct Closer {
+    void operator()(TIFF* tif) const { TIFFClose(tif); }
+};
+
+// The pixels' arrangement in the file, for placing decoded samples as RGBA.
+template <typename T>
+struct Placer {
+    int samples;  // per pixel
+    int colour;   // 3 for RGB, 1 for grey (spread to red, green and blue)
+    int alpha;    // the alpha sample, or -1 for opaque
+    static constexpr T kOpaque = T(~T(0));
+
+    // n pixels of interleaved samples.
+    void Interleaved(const T* s, T* d, std::size_t n) const {
+        if (samples == 4 && colour == 3 && alpha == 3) {
+            std::memcpy(d, s, n * 4 * sizeof(T));
+        } else if (colour == 3) {
+            for (std::size_t i = 0; i < n; ++i, s += samples, d += 4) {
+                d[0] = s[0], d[1] = s[1], d[2] = s[2], d[3] = alpha >= 0 ? s[alpha] : kOpaque;
+            }
+        } else {
+            for (std::size_t i = 0; i < n; ++i, s += samples, d += 4) {
+                d[0] = d[1] = d[2] = s[0], d[3] = alpha >= 0 ? s[alpha] : kOpaque;
+            }
+        }
+    }
+    // n samples of one plane; alpha was set opaque beforehand when there is none.
+    void Plane(int plane, const T* s, T* d, std::size_t n) const {
+        if (plane < colour && colour == 1) {
+            for (std::size_t i = 0; i < n; ++i, d += 4) d[0] = d[1] = d[2] = s[i];
+        } else if (plane < colour || plane == alpha) {
+            const int c = plane < colour ? plane : 3;
+            for (std::size_t i = 0; i < n; ++i, d += 4) d[c] = s[i];
+        }
+    }
+    bool Wanted(int plane) const { return plane < colour || plane == alpha; }
+};
+
+// Decodes every strip or tile into pixels (RGBA rows, width wide).
+template <typename T>
+bool Decode(TIFF* tif, int width, int height, bool separate, const Placer<T>& placer, T* pixels,
+            std::string& why) {
+    const bool tiled = TIFFIsTiled(tif) != 0;
+    std::uint32_t unit_w = std::uint32_t(width), unit_h = 0;
+    if (tiled) {
+        TIFFGetField(tif, TIFFTAG_TILEWIDTH, &unit_w);
+        TIFFGetField(tif, TIFFTAG_TILELENGTH, &unit_h);
+    } else {
+        TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &unit_h);
+    }
+    unit_h = std::min(unit_h, std::uint32_t(height));
+    // A tile may overhang the image, but not by more than a few times its
+    // area: a small file must not make us allocate gigabytes for one tile.
+    const std::int64_t unit_cap =
+        std::min<std::int64_t>(kMaxPixels, 4 * std::max<std::int64_t>(std::int64_t(width) * height, 1 << 20));
+    if (unit_w == 0 || unit_h == 0 || std::int64_t(unit_w) * unit_h > unit_cap) {
+        why = "its strips or tiles have no size or a size beyond reason";
+        return false;
+    }
+    const std::size_t unit_samples = separate ? 1 : std::size_t(placer.samples);
+    const tmsize_t unit_bytes = tiled ? TIFFTileSize(tif) : TIFFStripSize(tif);
+    if (unit_bytes <= 0 || std::size_t(unit_bytes) < std::size_t(unit_w) * unit_h * unit_samples * sizeof(T)) {
+        why = "its strips or tiles are smaller than their rows";
+        return false;
+    }
+    // A strip or tile holds its rows and little else; a header claiming far
+    // more would have us allocate gigabytes for a small file.
+    if (std::size_t(unit_bytes) > 4 * std::size_t(unit_w) * unit_h * unit_samples * sizeof(T) + 65536) {
+        why = "its strips or tiles are far larger than their rows";
+        return false;
+    }
+    std::vector<T> unit(std::size_t(unit_bytes) / sizeof(T) + 1);
+    if (separate && placer.alpha < 0) {
+        for (std::size_t i = 3; i < std::size_t(width) * std::size_t(height) * 4; i += 4) pixels[i] = placer.kOpaque;
+    }
+    const int planes = separate ? placer.samples : 1;
+    for (int plane = 0; plane < planes; ++plane) {
+        if (separate && !placer.Wanted(plane)) continue;
+        for (std::uint32_t y0 = 0; y0 < std::uint32_t(height); y0 += unit_h) {
+            for (std::uint32_t x0 = 0; x0 < std::uint32_t(width); x0 += unit_w) {
+                const std::uint32_t rows = std::min(unit_h, std::uint32_t(height) - y0);
+                const std::uint32_t cols = std::min(unit_w, std::uint32_t(width) - x0);
+                const tmsize_t got =
+                    tiled ? TIFFReadEncodedTile(tif, TIFFComputeTile(tif, x0, y0, 0, std::uint16_t(plane)),
+                                                unit.data(), unit_bytes)
+                          : TIFFReadEncodedStrip(tif, TIFFComputeStrip(tif, y0, std::uint16_t(plane)),
+                                                 unit.data(), unit_bytes);
+                const std::size_t needed = (tiled ? std::size_t(unit_h) : rows) * unit_w * unit_samples * sizeof(T);
+                if (got < 0 || std::size_t(got) < needed) {
+                    why = got < 0 ? "" : "a strip or tile is cut short";
+                    return false;
+                }
+                for (std::uint32_t r = 0; r < rows; ++r) {
+                    const T* s = unit.data() + std::size_t(r) * unit_w * unit_samples;
+                    T* d = pixels + ((std::size_t(y0) + r) * std::size_t(width) + x0) * 4;
+                    if (separate) placer.Plane(plane, s, d, cols);
+                    else placer.Interleaved(s, d, cols);
+                }
+            }
+        }
+    }
+    return true;
+}
+
+// A file mapped for reading, whole; data null when it cannot be.
+struct FileMap {
+    const std::uint8_t* data = nullptr;
+    std::uint64_t size = 0;
+    explicit FileMap(int fd) {
+        struct stat st {};
+        if (fd < 0 || ::fstat(fd, &st) != 0 || st.st_size <= 0) return;
+        void* p = ::mmap(nullptr, std::size_t(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+        if (p == MAP_FAILED) return;
+        data = static_cast<const std::uint8_t*>(p);
+        size = std::uint64_t(st.st_size);
+    }
+    ~FileMap() {
+        if (data != nullptr) ::munmap(const_cast<std::uint8_t*>(data), std::size_t(size));
+    }
+    FileMap(const FileMap&) = delete;
+    FileMap& operator=(const FileMap&) = delete;
+};
+
+// Per-thread buffers and codec states, kept from strip to strip and frame to
+// frame: fresh ones cost page faults and cleared tables for every strip.
+template <typename T>
+T* Scratch(std::size_t n) {
+    thread_local std::vector<T> buffer;
+    if (buffer.size() < n) buffer.resize(n);
+    return buffer.data();
+}
+
+libdeflate_decompressor* Inflater() {
+    thread_local const std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> decompressor(
+        libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
+    return decompressor.get();
+}
+
+libdeflate_compressor* Deflater(int level) {
+    struct Held {
+        int level = -1;
+        libdeflate_compressor* compressor = nullptr;
+        ~Held() { libdeflate_free_compressor(compressor); }
+    };
+    thread_local Held held;
+    if (held.level != level) {
+        libdeflate_free_compressor(held.compressor);
+        held.compressor = libdeflate_alloc_compressor(level);
+        held.level = held.compressor != nullptr ? level : -1;
+    }
+    return held.compressor;
+}
+
+// Uncompressed and deflate strips decoded side by side on the workers, each
+// taken as stored from the mapped file, inflated with libdeflate, its
+// predictor undone and its rows placed on a worker.
+// libtiff decodes one strip after another on the calling thread. False (nothing reported) when the file is not of this kind or a
+// strip does not decode; Decode then reads it the usual way.
+template <typename T>
+bool DecodeSideBySide(TIFF* tif, int width, int height, const Placer<T>& placer, T* pixels,
+                      const Workers& workers) {
+    std::uint16_t compression = COMPRESSION_NONE, predictor = PREDICTOR_NONE;
+    std::uint32_t rows_per_strip = 0;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rows_per_strip);
+    const bool deflate = compression == COMPRESSION_ADOBE_DEFLATE || compression == COMPRESSION_DEFLATE;
+    // Only codecs with a predictor know the tag; asking others is an error.
+    if (deflate) TIFFGetFieldDefaulted(tif, TIFFTAG_PREDICTOR, &predictor);
+    if (TIFFIsTiled(tif) || (compression != COMPRESSION_NONE && !deflate) ||
+        (predictor != PREDICTOR_NONE && (!deflate || predictor != PREDICTOR_HORIZONTAL)) ||
+        (sizeof(T) > 1 && TIFFIsByteSwapped(tif)) || rows_per_strip == 0) {
+        return false;
+    }
+    rows_per_strip = std::min(rows_per_strip, std::uint32_t(height));
+    const std::size_t count = (std::size_t(height) + rows_per_strip - 1) / rows_per_strip;
+    if (TIFFNumberOfStrips(tif) < count) return false;
+    const std::size_t row_samples = std::size_t(width) * std::size_t(placer.samples);
+    // The strips straight from the file, mapped: no copy, no buffers to fault in.
+    const FileMap file(TIFFFileno(tif));
+    if (file.data == nullptr) return false;
+    std::vector<std::pair<const std::uint8_t*, std::size_t>> stored(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint64_t at = TIFFGetStrileOffset(tif, std::uint32_t(i));
+        const std::uint64_t size = TIFFGetStrileByteCount(tif, std::uint32_t(i));
+        if (size == 0 || at > file.size || size > file.size - at) return false;
+        stored[i] = {file.data + at, std::size_t(size)};
+    }
+    std::atomic<bool> failed{false};
+    workers.ForEach(count, [&](std::size_t i) {
+        const std::size_t y0 = i * rows_per_strip, rows = std::min<std::size_t>(rows_per_strip, height - y0);
+        const std::size_t bytes = rows * row_samples * sizeof(T);
+        T* decoded = nullptr;
+        const T* samples = reinterpret_cast<const T*>(stored[i].first);
+        if (deflate) {
+            // Room for whole strips: some writers fill the last one out.
+            const std::size_t room = std::size_t(rows_per_strip) * row_samples;
+            decoded = Scratch<T>(room);
+            libdeflate_decompressor* inflater = Inflater();
+            std::size_t got = 0;
+            if (inflater == nullptr ||
+                libdeflate_zlib_decompress(inflater, stored[i].first, stored[i].second, decoded, room * sizeof(T),
+                                           &got) != LIBDEFLATE_SUCCESS ||
+                got < bytes) {
+                failed = true;
+                return;
+            }
+            samples = decoded;
+        } else if (stored[i].second < bytes || reinterpret_cast<std::uintptr_t>(samples) % alignof(T) != 0) {
+            failed = true;
+            return;
+        }
+        for (std::size_t r = 0; r < rows; ++r) {
+            const T* s = samples + r * row_samples;
+            if (predictor == PREDICTOR_HORIZONTAL) {
+                T* row = decoded + r * row_samples;
+                for (std::size_t k = std::size_t(placer.samples); k < row_samples; ++k) {
+                    row[k] = T(row[k] + row[k - std::size_t(placer.samples)]);
+                }
+            }
+            placer.Interleaved(s, pixels + (y0 + r) * std::size_t(width) * 4, std::size_t(width));
+        }
+    });
+    return !failed;
+}
+
+void ReadTags(TIFF* tif, ImageTags& tags) {
+    const std::pair<ttag_t, std::string*> texts[] = {
+        {TIFFTAG_IMAGEDESCRIPTION, &tags.description}, {TIFFTAG_DATETIME, &tags.date_time},
+        {TIFFTAG_ARTIST, &tags.artist},               {TIFFTAG_COPYRIGHT, &tags.copyright},
+        {TIFFTAG_SOFTWARE, &tags.software}};
+    for (const auto& [tag, value] : texts) {
+        const char* text = nullptr;
+        if (TIFFGetField(tif, tag, &text) == 1 && text != nullptr) *value = text;
+    }
+    float x = 0, y = 0;
+    if (TIFFGetField(tif, TIFFTAG_XRESOLUTION, &x) == 1 && TIFFGetField(tif, TIFFTAG_YRESOLUTION, &y) == 1) {
+        tags.x_resolution = x;
+        tags.y_resolution = y;
+    }
+    std::uint16_t value = 0;
+    if (TIFFGetField(tif, TIFFTAG_RESOLUTIONUNIT, &value) == 1) tags.resolution_unit = value;
+    if (TIFFGetField(tif, TIFFTAG_ORIENTATION, &value) == 1) tags.orientation = value;
+    if (TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &value) == 1) tags.compression = value;
+    if (TIFFGetField(tif, TIFFTAG_PREDICTOR, &value) == 1) tags.predictor = value;
+    toff_t exif_directory = 0;
+    tags.exif = TIFFGetField(tif, TIFFTAG_EXIFIFD, &exif_directory) == 1 && exif_directory != 0;
+    // A camera's Exif and GPS directories, XMP, IPTC, Photoshop resources,
+    // make and model: handed over by TakeCameraMetadata once the pixels are read.
+    toff_t offset = 0;
+    std::uint32_t count = 0;
+    const void* data = nullptr;
+    const char* name = nullptr;
+    tags.more_metadata = TIFFGetField(tif, TIFFTAG_EXIFIFD, &offset) == 1 ||
+                         TIFFGetField(tif, TIFFTAG_GPSIFD, &offset) == 1 ||
+                         TIFFGetField(tif, TIFFTAG_XMLPACKET, &count, &data) == 1 ||
+                         TIFFGetField(tif, TIFFTAG_RICHTIFFIPTC, &count, &data) == 1 ||
+                         TIFFGetField(tif, TIFFTAG_PHOTOSHOP, &count, &data) == 1 ||
+                         TIFFGetField(tif, TIFFTAG_MAKE, &name) == 1 || TIFFGetField(tif, TIFFTAG_MODEL, &name) == 1;
+    std::uint32_t icc_size = 0;
+    const void* icc = nullptr;
+    if (TIFFGetField(tif, TIFFTAG_ICCPROFILE, &icc_size, &icc) == 1 && icc != nullptr) {
+        const auto* bytes = static_cast<const std::uint8_t*>(icc);
+        tags.icc_profile.assign(bytes, bytes + icc_size);
+    }
+}
+
+// A camera's print settings, a block unknown to libtiff.
+constexpr std::uint16_t kPrintIm = 50341;
+
+// A directory entry as the file stores it.
+struct StoredEntry {
+    std::uint16_t tag = 0, type = 0;
+    std::uint64_t count = 0;
+    std::uint64_t at = 0;  // where its values are
+};
+
+std::size_t TypeSize(std::uint16_t type) {
+    switch (type) {
+    case TIFF_BYTE: case TIFF_ASCII: case TIFF_SBYTE: case TIFF_UNDEFINED: return 1;
+    case TIFF_SHORT: case TIFF_SSHORT: return 2;
+    case TIFF_LONG: case TIFF_SLONG: case TIFF_FLOAT: case TIFF_IFD: return 4;
+    case TIFF_RATIONAL: case TIFF_SRATIONAL: case TIFF_DOUBLE: case TIFF_LONG8: case TIFF_SLONG8: case TIFF_IFD8:
+        return 8;
+    default: return 0;
+    }
+}
+
+// The directories of an open TIFF as stored, to see what libtiff's fields
+// leave out: it drops a field it cannot convert, and reads IPTC stored as
+// LONGs (as Photoshop and exiftool store it) as nothing.
+class StoredFile {
+public:
+    explicit StoredFile(TIFF* tif)
+        : fd_(TIFFFileno(tif)), swapped_(TIFFIsByteSwapped(tif) != 0), big_(TIFFIsBigTIFF(tif) != 0) {
+        struct stat st {};
+        if (fd_ >= 0 && ::fstat(fd_, &st) == 0) size_ = std::uint64_t(st.st_size);
+    }
+
+    // The entries of the directory at offset; false when it cannot be read.
+    bool Directory(std::uint64_t offset, std::vector<StoredEntry>& entries) const {
+        std::uint64_t count = 0;
+        if (big_ ? !Number<std::uint64_t>(offset, count) : !Number<std::uint16_t>(offset, count)) return false;
+        const std::uint64_t entry_size = big_ ? 20 : 12, first = offset + (big_ ? 8 : 2);
+        if (count > 65535 || first + count * entry_size > size_) return false;
+        entries.resize(std::size_t(count));
+        for (std::uint64_t i = 0; i < count; ++i) {
+            const std::uint64_t at = first + i * entry_size;
+            StoredEntry& e = entries[std::size_t(i)];
+            if (!Number<std::uint16_t>(at, e.tag) || !Number<std::uint16_t>(at + 2, e.type) ||
+                (big_ ? !Number<std::uint64_t>(at + 4, e.count) : !Number<std::uint32_t>(at + 4, e.count))) {
+                return false;
+            }
+            const std::uint64_t inline_size = big_ ? 8 : 4, value = at + (big_ ? 12 : 8);
+            const std::size_t type_size = TypeSize(e.type);
+            if (type_size == 0 || e.count > size_ / type_size) return false;
+            if (e.count * type_size <= inline_size) e.at = value;
+            else if (big_ ? !Number<std::uint64_t>(value, e.at) : !Number<std::uint32_t>(value, e.at)) return false;
+        }
+        return true;
+    }
+
+    // The entry's values as the file holds them.
+    bool Bytes(const StoredEntry& e, std::vector<std::uint8_t>& bytes) const {
+        const std::uint64_t n = e.count * TypeSize(e.type);
+        if (e.at > size_ || n > size_ - e.at) return false;
+        bytes.resize(std::size_t(n));
+        return Read(e.at, bytes.data(), bytes.size());
+    }
+
+    // A whole number of size bytes as stored.
+    std::uint64_t Unsigned(const std::uint8_t* p, std::size_t size) const {
+        std::uint64_t value = 0;
+        for (std::size_t i = 0; i < size; ++i) value |= std::uint64_t(p[swapped_ ? size - 1 - i : i]) << (8 * i);
+        return value;
+    }
+
+private:
+    bool Read(std::uint64_t at, void* to, std::size_t n) const {
+        auto* p = static_cast<char*>(to);
+        while (n > 0) {
+            const ssize_t got = ::pread(fd_, p, n, off_t(at));
+            if (got <= 0) return false;
+            p += got, at += std::uint64_t(got), n -= std::size_t(got);
+        }
+        return true;
+    }
+    template <typename U, typename V>
+    bool Number(std::uint64_t at, V& value) const {
+        unsigned char b[sizeof(U)];
+        if (at > size_ || sizeof(U) > size_ - at || !Read(at, b, sizeof b)) return false;
+        if (swapped_) std::reverse(b, b + sizeof b);
+        U u;
+        std::memcpy(&u, b, sizeof u);
+        value = V(u);
+        return true;
+    }
+
+    int fd_;
+    bool swapped_, big_;
+    std::uint64_t size_ = 0;
+};
+
+// The current directory's field, as libtiff holds it; false for a field it
+// does not know (its values would not go back in) or that points elsewhere
+// in the file.
+bool TakeField(TIFF* tif, std::uint32_t tag, TiffField& field) {
+    const TIFFField* info = TIFFFieldWithTag(tif, tag);
+    if (info == nullptr || TIFFFieldIsAnonymous(info)) return false;
+    const TIFFDataType type = TIFFFieldDataType(info);
+    const int size = TIFFFieldSetGetSize(info);
+    if (size <= 0 || type == TIFF_IFD || type == TIFF_IFD8) return false;
+    const void* data = nullptr;
+    alignas(8) unsigned char one[8] = {};
+    std::uint32_t count = 0;
+    int got = 0;
+    if (TIFFFieldPassCount(info)) {
+        if (TIFFFieldSetGetCountSize(info) == 4) {
+            got = TIFFGetField(tif, tag, &count, &data);
+        } else {
+            std::uint16_t short_count = 0;
+            got = TIFFGetField(tif, tag, &short_count, &data);
+            count = short_count;
+        }
+    } else if (type == TIFF_ASCII) {
+        const char* text = nullptr;
+        got = TIFFGetField(tif, tag, &text);
+        if (text == nullptr) return false;
+        data = text;
+        count = std::uint32_t(std::strlen(text) + 1);
+    } else if (TIFFFieldReadCount(info) == 1) {
+        got = TIFFGetField(tif, tag, one);
+        data = one;
+        count = 1;
+    } else if (TIFFFieldReadCount(info) > 1) {
+        got = TIFFGetField(tif, tag, &data);
+        count = std::uint32_t(TIFFFieldReadCount(info));
+    }
+    // libtiff writes no field without values.
+    if (got != 1 || data == nullptr || count == 0) return false;
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    field.tag = tag;
+    field.count = count;
+    field.values.assign(bytes, bytes + std::size_t(count) * std::size_t(size));
+    return true;
+}
+
+// Whether field holds all the stored entry holds: as many values, and for
+// text nothing stored past what libtiff kept.
+bool AsStored(const StoredFile& file, const StoredEntry& entry, const TiffField& field, bool text) {
+    if (!text) return entry.count == field.count;
+    std::vector<std::uint8_t> stored;
+    if (!file.Bytes(entry, stored)) return false;
+    const std::size_t kept = field.count - 1;
+    return stored.size() >= kept && std::equal(field.values.begin(), field.values.begin() + kept, stored.begin()) &&
+           std::all_of(stored.begin() + kept, stored.end(), [](std::uint8_t b) { return b == 0; });
+}
+
+std::size_t UnsignedSize(int type) {
+    return type == TIFF_BYTE ? 1 : type == TIFF_SHORT ? 2 : type == TIFF_LONG ? 4 : 0;
+}
+
+// A field libtiff drops when it is stored in another type than libtiff's:
+// whole numbers stored narrower (a SHORT PixelXDimension, as cameras write
+// it) are taken widened; anything else is not taken.
+bool TakeWidened(TIFF* tif, const StoredFile& file, const StoredEntry& entry, TiffField& field) {
+    const TIFFField* info = TIFFFieldWithTag(tif, entry.tag);
+    if (info == nullptr || TIFFFieldIsAnonymous(info)) return false;
+    const std::size_t from = UnsignedSize(entry.type), to = UnsignedSize(TIFFFieldDataType(info));
+    if (from == 0 || to == 0 || from > to || TIFFFieldSetGetSize(info) != int(to)) return false;
+    const std::uint64_t most = TIFFFieldPassCount(info) ? (TIFFFieldSetGetCountSize(info) == 4 ? 0xFFFFFFFF : 0xFFFF) : 0;
+    if (entry.count == 0) return false;
+    if (TIFFFieldPassCount(info) ? entry.count > most
+                                 : TIFFFieldReadCount(info) < 1 || entry.count != std::uint64_t(TIFFFieldReadCount(info))) {
+        return false;
+    }
+    std::vector<std::uint8_t> stored;
+    if (!file.Bytes(entry, stored)) return false;
+    field.tag = entry.tag;
+    field.count = std::uint32_t(entry.count);
+    field.values.resize(std::size_t(entry.count) * to);
+    for (std::size_t i = 0; i < std::size_t(entry.count); ++i) {
+        const std::uint64_t value = file.Unsigned(stored.data() + i * from, from);
+        std::uint8_t* at = field.values.data() + i * to;
+        if (to == 1) *at = std::uint8_t(value);
+        else if (to == 2) { const auto v = std::uint16_t(value); std::memcpy(at, &v, 2); }
+        else { const auto v = std::uint32_t(value); std::memcpy(at, &v, 4); }
+    }
+    return true;
+}
+
+// A tag's name as libtiff knows it, else its number.
+std::string TagName(TIFF* tif, std::uint32_t tag) {
+    const TIFFField* info = TIFFFieldWithTag(tif, tag);
+    if (info != nullptr && !TIFFFieldIsAnonymous(info) && TIFFFieldName(info) != nullptr) return TIFFFieldName(info);
+    return "tag " + std::to_string(tag);
+}
+
+// The image directory's fields, current in tif, beyond the metadata read
+// into ImageTags and the layout of the stored pixels (written anew), by name;
+// into kept, when asked for, those libtiff's writer carries as stored.
+std::vector<std::string> OtherFields(TIFF* tif, std::vector<TiffField>* kept) {
+    static constexpr std::uint16_t kCarried[] = {
+        TIFFTAG_IMAGEDESCRIPTION, TIFFTAG_DATETIME, TIFFTAG_ARTIST, TIFFTAG_COPYRIGHT, TIFFTAG_SOFTWARE,
+        TIFFTAG_XRESOLUTION, TIFFTAG_YRESOLUTION, TIFFTAG_RESOLUTIONUNIT, TIFFTAG_ORIENTATION, TIFFTAG_ICCPROFILE,
+        TIFFTAG_MAKE, TIFFTAG_MODEL, TIFFTAG_XMLPACKET, TIFFTAG_RICHTIFFIPTC, TIFFTAG_PHOTOSHOP, TIFFTAG_EXIFIFD,
+        TIFFTAG_GPSIFD};
+    static constexpr std::uint16_t kLayout[] = {
+        TIFFTAG_SUBFILETYPE, TIFFTAG_OSUBFILETYPE, TIFFTAG_IMAGEWIDTH, TIFFTAG_IMAGELENGTH, TIFFTAG_BITSPERSAMPLE,
+        TIFFTAG_COMPRESSION, TIFFTAG_PHOTOMETRIC, TIFFTAG_FILLORDER, TIFFTAG_STRIPOFFSETS, TIFFTAG_SAMPLESPERPIXEL,
+        TIFFTAG_ROWSPERSTRIP, TIFFTAG_STRIPBYTECOUNTS, TIFFTAG_MINSAMPLEVALUE, TIFFTAG_MAXSAMPLEVALUE,
+        TIFFTAG_PLANARCONFIG, TIFFTAG_PREDICTOR, TIFFTAG_COLORMAP, TIFFTAG_TILEWIDTH, TIFFTAG_TILELENGTH,
+        TIFFTAG_TILEOFFSETS, TIFFTAG_TILEBYTECOUNTS, TIFFTAG_INKSET, TIFFTAG_NUMBEROFINKS, TIFFTAG_EXTRASAMPLES,
+        TIFFTAG_SAMPLEFORMAT, TIFFTAG_SMINSAMPLEVALUE, TIFFTAG_SMAXSAMPLEVALUE, TIFFTAG_JPEGTABLES, TIFFTAG_JPEGPROC,
+        TIFFTAG_JPEGIFOFFSET, TIFFTAG_JPEGIFBYTECOUNT, TIFFTAG_JPEGRESTARTINTERVAL, TIFFTAG_JPEGLOSSLESSPREDICTORS,
+        TIFFTAG_JPEGPOINTTRANSFORM, TIFFTAG_JPEGQTABLES, TIFFTAG_JPEGDCTABLES, TIFFTAG_JPEGACTABLES,
+        TIFFTAG_YCBCRCOEFFICIENTS, TIFFTAG_YCBCRSUBSAMPLING, TIFFTAG_YCBCRPOSITIONING, TIFFTAG_REFERENCEBLACKWHITE};
+    const StoredFile file(tif);
+    std::vector<StoredEntry> stored;
+    std::vector<std::string> names;
+    if (!file.Directory(TIFFCurrentDirOffset(tif), stored)) return names;
+    for (const StoredEntry& entry : stored) {
+        if (std::find(std::begin(kCarried), std::end(kCarried), entry.tag) != std::end(kCarried) ||
+            std::find(std::begin(kLayout), std::end(kLayout), entry.tag) != std::end(kLayout)) {
+            continue;
+        }
+        std::string name = KeptTiffFieldName(entry.tag);
+        if (name.empty()) name = TagName(tif, entry.tag);
+        if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+        if (kept == nullptr || KeptTiffFieldName(entry.tag).empty()) continue;
+        TiffField field;
+        if (entry.tag == kPrintIm) {
+            // Its numbers are in the file's byte order, which a file written
+            // in another would contradict.
+            if (entry.type != TIFF_UNDEFINED || TIFFIsByteSwapped(tif) || !file.Bytes(entry, field.values) ||
+                field.values.empty()) {
+                continue;
+            }
+            field.tag = entry.tag;
+            field.count = std::uint32_t(field.values.size());
+        } else if (entry.type != TIFF_ASCII || !TakeField(tif, entry.tag, field) ||
+                   !AsStored(file, entry, field, true)) {
+            continue;
+        }
+        kept->push_back(std::move(field));
+    }
+    return names;
+}
+
+// The fields of an Exif interoperability directory by name, as far as they
+// can be read: the note names what a reader of the file would look for.
+std::string InteropNames(const StoredFile& file, std::uint64_t offset) {
+    static constexpr std::pair<std::uint16_t, const char*> kNames[] = {
+        {0x0001, "InteropIndex"}, {0x0002, "InteropVersion"}, {0x1000, "RelatedImageFileFormat"},
+        {0x1001, "RelatedImageWidth"}, {0x1002, "RelatedImageHeight"}};
+    std::vector<StoredEntry> entries;
+    if (offset == 0 || !file.Directory(offset, entries)) return {};
+    std::string names;
+    for (const StoredEntry& entry : entries) {
+        const auto known = std::find_if(std::begin(kNames), std::end(kNames),
+                                        [&](const auto& n) { return n.first == entry.tag; });
+        names += (names.empty() ? "" : ", ") +
+                 (known != std::end(kNames) ? std::string(known->second) : "tag " + std::to_string(entry.tag));
+    }
+    return names;
+}
+
+// One note for the fields of a directory dropped for one reason, said of
+// one field (it) or of several (they).
+void NoteFields(const char* directory, const std::vector<std::string>& names, const char* why_one,
+                const char* why_many, std::vector<std::string>& notes) {
+    if (names.empty()) return;
+    std::string list;
+    for (const std::string& name : names) list += (list.empty() ? "" : ", ") + name;
+    notes.push_back(std::string(directory) + (names.size() == 1 ? " field " : " fields ") + list +
+                    (names.size() == 1 ? " is dropped: " : " are dropped: ") + (names.size() == 1 ? why_one : why_many));
+}
+
+// Every field of the Exif or GPS directory at offset that comes through whole,
+// each checked against what is stored; what would not is left out and named
+// in notes. Leaves tif in that directory.
+void TakeDirectory(TIFF* tif, const StoredFile& file, std::uint64_t offset, bool gps,
+                   std::vector<TiffField>& fields, std::vector<std::string>& notes) {
+    const char* directory = gps ? "GPS" : "Exif";
+    std::vector<StoredEntry> stored;
+    if (!file.Directory(offset, stored) ||
+        (gps ? TIFFReadGPSDirectory(tif, offset) : TIFFReadEXIFDirectory(tif, offset)) != 1) {
+        notes.push_back(std::string("the ") + directory + " directory is dropped: it cannot be read");
+        return;
+    }
+    std::vector<std::uint32_t> kept(std::size_t(std::max(TIFFGetTagListCount(tif), 0)));
+    for (std::size_t i = 0; i < kept.size(); ++i) kept[i] = TIFFGetTagListEntry(tif, int(i));
+    // A field stored twice is kept once by libtiff, and which copy is not said.
+    std::vector<std::uint32_t> tags, doubled;
+    for (const StoredEntry& entry : stored) tags.push_back(entry.tag);
+    std::sort(tags.begin(), tags.end());
+    for (std::size_t i = 1; i < tags.size(); ++i) {
+        if (tags[i] == tags[i - 1] && (doubled.empty() || doubled.back() != tags[i])) doubled.push_back(tags[i]);
+    }
+    std::vector<std::string> twice, unwritable, changed;
+    for (const std::uint32_t tag : doubled) twice.push_back(TagName(tif, tag));
+    for (const StoredEntry& entry : stored) {
+        if (std::binary_search(doubled.begin(), doubled.end(), entry.tag)) continue;
+        const TIFFField* info = TIFFFieldWithTag(tif, entry.tag);
+        if (!gps && entry.tag == TIFFTAG_INTEROPERABILITYIFD) {
+            std::uint64_t at = 0;
+            if (entry.count == 1) {
+                std::vector<std::uint8_t> bytes;
+                if (file.Bytes(entry, bytes)) at = file.Unsigned(bytes.data(), bytes.size());
+            }
+            const std::string names = InteropNames(file, at);
+            notes.push_back("the Exif interoperability directory" + (names.empty() ? "" : " (" + names + ")") +
+                            " is dropped: libtiff cannot write it");
+            continue;
+        }
+        if (info == nullptr || TIFFFieldIsAnonymous(info) || entry.type == TIFF_IFD || entry.type == TIFF_IFD8 ||
+            TIFFFieldDataType(info) == TIFF_IFD || TIFFFieldDataType(info) == TIFF_IFD8) {
+            unwritable.push_back(TagName(tif, entry.tag));
+            continue;
+        }
+        TiffField field;
+        // libtiff converts what it reads to its own type for the field; only
+        // whole numbers widened come out with the values stored.
+        const TIFFDataType type = TIFFFieldDataType(info);
+        const std::size_t from = UnsignedSize(entry.type), to = UnsignedSize(type);
+        const bool same_values = entry.type == type || (from != 0 && to != 0 && from <= to);
+        const bool taken = std::find(kept.begin(), kept.end(), entry.tag) != kept.end()
+                               ? same_values && TakeField(tif, entry.tag, field) &&
+                                     AsStored(file, entry, field, type == TIFF_ASCII)
+                               : TakeWidened(tif, file, entry, field);
+        if (taken && (type == TIFF_RATIONAL || type == TIFF_SRATIONAL) && entry.type == type) {
+            std::vector<std::uint8_t> stored_bytes;
+            if (!file.Bytes(entry, stored_bytes)) {
+                changed.push_back(TagName(tif, entry.tag));
+                continue;
+            }
+            field.fractions.resize(stored_bytes.size() / 4);
+            for (std::size_t i = 0; i < field.fractions.size(); ++i) {
+                field.fractions[i] = std::uint32_t(file.Unsigned(stored_bytes.data() + 4 * i, 4));
+            }
+        }
+        if (taken) fields.push_back(std::move(field));
+        else changed.push_back(TagName(tif, entry.tag));
+    }
+    NoteFields(directory, twice, "it is stored twice", "they are stored twice", notes);
+    NoteFields(directory, unwritable, "libtiff cannot write it", "libtiff cannot write them", notes);
+    NoteFields(directory, changed, "libtiff would change it", "libtiff would change them", notes);
+}
+
+// The camera's metadata of the main directory, current in tif, and its Exif
+// and GPS directories, into tags; what would not come through whole is left
+// out and named in tags.dropped. Leaves tif in another directory.
+void TakeCameraMetadata(TIFF* tif, ImageTags& tags) {
+    const StoredFile file(tif);
+    std::vector<StoredEntry> stored;
+    if (!file.Directory(TIFFCurrentDirOffset(tif), stored)) {
+        tags.dropped.push_back("the camera's metadata (make, model, Exif, GPS, XMP, IPTC) is dropped: "
+                               "its directory cannot be read");
+        return;
+    }
+    toff_t exif = 0, gps = 0;
+    for (const StoredEntry& entry : stored) {
+        bool ok = true;
+        const char* what = nullptr;
+        switch (entry.tag) {
+        case TIFFTAG_MAKE:
+        case TIFFTAG_MODEL: {
+            TiffField field;
+            ok = TakeField(tif, entry.tag, field) && AsStored(file, entry, field, true);
+            if (ok) {
+                (entry.tag == TIFFTAG_MAKE ? tags.make : tags.model) =
+                    reinterpret_cast<const char*>(field.values.data());
+            }
+            what = entry.tag == TIFFTAG_MAKE ? "Make is dropped: libtiff would change it"
+                                             : "Model is dropped: libtiff would change it";
+            break;
+        }
+        // Blocks of bytes, whatever type they are stored as; one that cannot
+        // be read is left out whole.
+        case TIFFTAG_XMLPACKET:
+        case TIFFTAG_RICHTIFFIPTC:
+        case TIFFTAG_PHOTOSHOP: {
+            const bool xmp = entry.tag == TIFFTAG_XMLPACKET, iptc = entry.tag == TIFFTAG_RICHTIFFIPTC;
+            std::vector<std::uint8_t>& block = xmp ? tags.xmp : iptc ? tags.iptc : tags.photoshop;
+            ok = file.Bytes(entry, block);
+            if (!ok) block.clear();
+            what = xmp    ? "the XMP packet is dropped: it cannot be read"
+                   : iptc ? "the IPTC block is dropped: it cannot be read"
+                          : "the Photoshop block is dropped: it cannot be read";
+            break;
+        }
+        case TIFFTAG_EXIFIFD:
+            ok = TIFFGetField(tif, TIFFTAG_EXIFIFD, &exif) == 1 && exif != 0;
+            what = "the Exif directory is dropped: it cannot be read";
+            break;
+        case TIFFTAG_GPSIFD:
+            ok = TIFFGetField(tif, TIFFTAG_GPSIFD, &gps) == 1 && gps != 0;
+            what = "the GPS directory is dropped: it cannot be read";
+            break;
+        default: break;
+        }
+        if (!ok) tags.dropped.push_back(what);
+    }
+    if (exif != 0) TakeDirectory(tif, file, exif, false, tags.exif_fields, tags.dropped);
+    if (gps != 0) TakeDirectory(tif, file, gps, true, tags.gps_fields, tags.dropped);
+}
+
+std::string Kind(std::uint16_t format, std::uint16_t bits, std::uint16_t photometric) {
+    if (format == SAMPLEFORMAT_IEEEFP) return std::to_string(bits) + "-bit floating-point samples";
+    if (format == SAMPLEFORMAT_INT) return "signed " + std::to_string(bits) + "-bit samples";
+    if (photometric == PHOTOMETRIC_SEPARATED) return std::to_string(bits) + "-bit CMYK samples";
+    if (bits == 8 || bits == 16) {
+        return std::to_string(bits) + "-bit samples of photometric kind " + std::to_string(photometric);
+    }
+    return std::to_string(bits) + "-bit samples";
+}
+
+bool Fail(const fs::path& path, const std::string& why, const Messages& messages, std::string& error,
+          const char* verb = "read") {
+    return FailFile(path, verb, !messages.first.empty() ? messages.first : why, "TIFF", error);
+}
+
+// The compression written for a source's: kept where libtiff writes it.
+std::uint16_t WrittenCompression(int source) {
+    switch (source) {
+    case COMPRESSION_NONE:
+    case COMPRESSION_LZW:
+    case COMPRESSION_PACKBITS:
+        return std::uint16_t(source);
+    default:
+        return COMPRESSION_ADOBE_DEFLATE;
+    }
+}
+
+std::string Attribute(const Image& image, const char* name) {
+    for (const auto& [key, value] : image.attributes) {
+        if (key == name) return value;
+    }
+    return {};
+}
+
+// The names --compression takes for TIFFs.
+int CompressionCode(const std::string& name) {
+    if (name == "none") return COMPRESSION_NONE;
+    if (name == "lzw") return COMPRESSION_LZW;
+    if (name == "deflate" || name == "zip") return COMPRESSION_ADOBE_DEFLATE;
+    if (name == "packbits") return COMPRESSION_PACKBITS;
+    return -1;
+}
+
+bool SetField(TIFF* tif, const TiffField& f);
+
+bool WriteTags(TIFF* tif, const Image& image, int channels, std::uint64_t exif, std::uint64_t gps) {
+    const ImageTags& t = image.tags;
+    const std::uint16_t compression =
+        image.compression.empty() ? WrittenCompression(t.compression) : std::uint16_t(CompressionCode(image.compression));
+    bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, std::uint32_t(image.width)) &&
+              TIFFSetField(tif, TIFFTAG_IMAGELENGTH, std::uint32_t(image.height)) &&
+              TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, std::uint16_t(channels)) &&
+              TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, std::uint16_t(image.depth)) &&
+              TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_UINT) &&
+              TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) &&
+              TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
+              TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+    if (ok && (compression == COMPRESSION_LZW || compression == COMPRESSION_ADOBE_DEFLATE)) {
+        // A kept compression keeps its predictor; a new deflate gets the
+        // horizontal one, which suits photographs.
+        const bool kept = compression == t.compression ||
+                          (compression == COMPRESSION_ADOBE_DEFLATE && t.compression == COMPRESSION_DEFLATE);
+        const int predictor = kept ? t.predictor : PREDICTOR_HORIZONTAL;
+        if (predictor == PREDICTOR_HORIZONTAL) ok = TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+    }
+    if (ok && channels == 4) {
+        const std::uint16_t kind = t.associated_alpha ? EXTRASAMPLE_ASSOCALPHA : EXTRASAMPLE_UNASSALPHA;
+        ok = TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &kind);
+    }
+    const std::string description = t.description.empty() ? Attribute(image, "ImageDescription") : t.description;
+    const std::pair<ttag_t, const std::string*> texts[] = {
+        {TIFFTAG_IMAGEDESCRIPTION, &description}, {TIFFTAG_DATETIME, &t.date_time},
+        {TIFFTAG_ARTIST, &t.artist},             {TIFFTAG_COPYRIGHT, &t.copyright},
+        {TIFFTAG_SOFTWARE, &t.software}};
+    for (const auto& [tag, value] : texts) {
+        if (ok && !value->empty()) ok = TIFFSetField(tif, tag, value->c_str());
+    }
+    if (ok && t.x_resolution > 0 && t.y_resolution > 0) {
+        ok = TIFFSetField(tif, TIFFTAG_XRESOLUTION, t.x_resolution) &&
+             TIFFSetField(tif, TIFFTAG_YRESOLUTION, t.y_resolution);
+    }
+    if (ok && t.resolution_unit >= RESUNIT_NONE && t.resolution_unit <= RESUNIT_CENTIMETER) {
+        ok = TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, std::uint16_t(t.resolution_unit));
+    }
+    if (ok && t.orientation >= ORIENTATION_TOPLEFT && t.orientation <= ORIENTATION_LEFTBOT) {
+        ok = TIFFSetField(tif, TIFFTAG_ORIENTATION, std::uint16_t(t.orientation));
+    }
+    if (ok && !t.icc_profile.empty()) {
+        ok = TIFFSetField(tif, TIFFTAG_ICCPROFILE, std::uint32_t(t.icc_profile.size()), t.icc_profile.data());
+    }
+    const std::pair<ttag_t, const std::string*> camera[] = {{TIFFTAG_MAKE, &t.make}, {TIFFTAG_MODEL, &t.model}};
+    for (const auto& [tag, value] : camera) {
+        if (ok && !value->empty()) ok = TIFFSetField(tif, tag, value->c_str());
+    }
+    const std::pair<ttag_t, const std::vector<std::uint8_t>*> blocks[] = {
+        {TIFFTAG_XMLPACKET, &t.xmp}, {TIFFTAG_RICHTIFFIPTC, &t.iptc}, {TIFFTAG_PHOTOSHOP, &t.photoshop}};
+    for (const auto& [tag, value] : blocks) {
+        if (ok && !value->empty()) ok = TIFFSetField(tif, tag, std::uint32_t(value->size()), value->data());
+    }
+    for (const TiffField& field : t.kept_fields) {
+        if (ok && field.tag == kPrintIm) {
+            // Unknown to libtiff: described for this file, after the Exif and
+            // GPS directories, whose setup forgets such descriptions.
+            static const TIFFFieldInfo kInfo = {kPrintIm, TIFF_VARIABLE2, TIFF_VARIABLE2, TIFF_UNDEFINED,
+                                                FIELD_CUSTOM, 1, 1, const_cast<char*>("PrintIM")};
+            ok = TIFFMergeFieldInfo(tif, &kInfo, 1) == 0;
+        }
+        ok = ok && SetField(tif, field);
+    }
+    if (ok && exif != 0) ok = TIFFSetField(tif, TIFFTAG_EXIFIFD, exif);
+    if (ok && gps != 0) ok = TIFFSetField(tif, TIFFTAG_GPSIFD, gps);
+    return ok;
+}
+
+template <typename T>
+T Value(const TiffField& field) {
+    T value;
+    std::memcpy(&value, field.values.data(), sizeof value);
+    return value;
+}
+
+// Gives field back to libtiff as TakeField took it, in the current directory.
+bool SetField(TIFF* tif, const TiffField& f) {
+    const TIFFField* info = TIFFFieldWithTag(tif, f.tag);
+    if (info == nullptr) return false;
+    const int size = TIFFFieldSetGetSize(info);
+    if (size <= 0 || f.values.size() != std::size_t(size) * f.count) return false;
+    const void* data = f.values.data();
+    const TIFFDataType type = TIFFFieldDataType(info);
+    if (TIFFFieldPassCount(info)) {
+        return TIFFFieldSetGetCountSize(info) == 4 ? TIFFSetField(tif, f.tag, f.count, data)
+                                                   : f.count <= 65535 && TIFFSetField(tif, f.tag, int(f.count), data);
+    }
+    if (type == TIFF_ASCII) {
+        return !f.values.empty() && f.values.back() == 0 && TIFFSetField(tif, f.tag, static_cast<const char*>(data));
+    }
+    if (TIFFFieldWriteCount(info) != int(f.count)) return false;
+    if (f.count > 1) return TIFFSetField(tif, f.tag, data);
+    // One value goes as an argument of its own type.
+    switch (type) {
+    case TIFF_BYTE:
+    case TIFF_UNDEFINED: return TIFFSetField(tif, f.tag, Value<std::uint8_t>(f));
+    case TIFF_SBYTE: return TIFFSetField(tif, f.tag, Value<std::int8_t>(f));
+    case TIFF_SHORT: return TIFFSetField(tif, f.tag, Value<std::uint16_t>(f));
+    case TIFF_SSHORT: return TIFFSetField(tif, f.tag, Value<std::int16_t>(f));
+    case TIFF_LONG: return TIFFSetField(tif, f.tag, Value<std::uint32_t>(f));
+    case TIFF_SLONG: return TIFFSetField(tif, f.tag, Value<std::int32_t>(f));
+    case TIFF_LONG8: return TIFFSetField(tif, f.tag, Value<std::uint64_t>(f));
+    case TIFF_SLONG8: return TIFFSetField(tif, f.tag, Value<std::int64_t>(f));
+    case TIFF_RATIONAL:
+    case TIFF_SRATIONAL:
+    case TIFF_FLOAT: return TIFFSetField(tif, f.tag, size == 8 ? Value<double>(f) : double(Value<float>(f)));
+    case TIFF_DOUBLE: return TIFFSetField(tif, f.tag, Value<double>(f));
+    default: return false;
+    }
+}
+
+// libtiff holds rationals as float or double and writes back a nearby
+// fraction (1/80 goes out as 13421773/1073741824): the stored fractions are
+// put back into the directory written at offset, a classic TIFF in the
+// machine's byte order.
+void PutBackFractions(std::vector<unsigned char>& bytes, std::uint64_t offset, const std::vector<TiffField>& fields) {
+    const auto number = [&](std::uint64_t at, auto value) {
+        std::memcpy(&value, bytes.data() + at, sizeof value);
+        return value;
+    };
+    if (offset == 0 || offset + 2 > bytes.size()) return;
+    const std::size_t entries = number(offset, std::uint16_t());
+    for (std::size_t i = 0; i < entries; ++i) {
+        const std::uint64_t at = offset + 2 + 12 * i;
+        if (at + 12 > bytes.size()) return;
+        const std::uint16_t tag = number(at, std::uint16_t()), type = number(at + 2, std::uint16_t());
+        const std::uint64_t count = number(at + 4, std::uint32_t()), values = number(at + 8, std::uint32_t());
+        if (type != TIFF_RATIONAL && type != TIFF_SRATIONAL) continue;
+        const auto field = std::find_if(fields.begin(), fields.end(), [&](const TiffField& f) { return f.tag == tag; });
+        if (field == fields.end() || field->fractions.size() != 2 * count || values + 8 * count > bytes.size()) continue;
+        std::memcpy(bytes.data() + values, field->fractions.data(), 8 * count);
+    }
+}
+
+// An Exif or GPS directory, written before the image's own so that the
+// image's can point at it as it is written, once; offset 0 when there are no
+// fields. Leaves a fresh image directory current.
+bool WriteCameraDirectory(TIFF* tif, bool gps, const std::vector<TiffField>& fields, std::uint64_t& offset) {
+    offset = 0;
+    if (fields.empty()) return true;
+    if ((gps ? TIFFCreateGPSDirectory(tif) : TIFFCreateEXIFDirectory(tif)) != 0) return false;
+    for (const TiffField& field : fields) {
+        if (!SetField(tif, field)) return false;
+    }
+    if (TIFFWriteCustomDirectory(tif, &offset) != 1) return false;
+    // TIFFCreateDirectory leaves the custom directory's values allocated.
+    TIFFFreeDirectory(tif);
+    return TIFFCreateDirectory(tif) == 0;
+}
+
+// Rows per strip: about a megabyte.
+template <typename T>
+std::size_t RowsPerStrip(const Image& image, int channels) {
+    const std::size_t row_bytes = std::size_t(image.width) * std::size_t(channels) * sizeof(T);
+    return std::clamp<std::size_t>((std::size_t(1) << 20) / row_bytes, 1, std::size_t(image.height));
+}
+
+// Rows [y, y + rows) as the file holds them: RGB or RGBA samples.
+template <typename T>
+void FillStrip(const Image& image, const T* pixels, int channels, std::size_t y, std::size_t rows, T* strip) {
+    const std::size_t width = std::size_t(image.width);
+    const T* s = pixels + y * width * 4;
+    if (channels == 4) {
+        std::memcpy(strip, s, rows * width * 4 * sizeof(T));
+    } else {
+        for (std::size_t i = 0; i < rows * width; ++i, s += 4, strip += 3) strip[0] = s[0], strip[1] = s[1], strip[2] = s[2];
+    }
+}
+
+// Each strip filled from the RGBA rows and encoded by libtiff, which may
+// change the buffer it encodes (predictor, byte order), so the image's own
+// rows are never handed to it.
+template <typename T>
+bool WriteStrips(TIFF* tif, const Image& image, const T* pixels, int channels) {
+    const std::size_t row_samples = std::size_t(image.width) * std::size_t(channels);
+    const std::size_t rows_per_strip = RowsPerStrip<T>(image, channels);
+    if (!TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, std::uint32_t(rows_per_strip))) return false;
+    std::vector<T> strip(rows_per_strip * row_samples);
+    std::uint32_t index = 0;
+    for (std::size_t y = 0; y < std::size_t(image.height); y += rows_per_strip, ++index) {
+        const std::size_t rows = std::min(rows_per_strip, std::size_t(image.height) - y);
+        FillStrip(image, pixels, channels, y, rows, strip.data());
+        const tmsize_t bytes = tmsize_t(rows * row_samples * sizeof(T));
+        if (TIFFWriteEncodedStrip(tif, index, strip.data(), bytes) != bytes) return false;
+    }
+    return true;
+}
+
+// Deflate strips compressed side by side on the workers with libdeflate, then
+// written in order as they are; libtiff compresses one strip after another
+// with zlib on the calling thread.
+template <typename T>
+bool WriteDeflateStrips(TIFF* tif, const Image& image, const T* pixels, int channels, bool predictor, int level,
+                        const Workers& workers) {
+    const std::size_t row_samples = std::size_t(image.width) * std::size_t(channels);
+    const std::size_t rows_per_strip = RowsPerStrip<T>(image, channels);
+    if (!TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, std::uint32_t(rows_per_strip))) return false;
+    const std::size_t count = (std::size_t(image.height) + rows_per_strip - 1) / rows_per_strip;
+    std::vector<std::vector<std::uint8_t>> strips(count);
+    std::atomic<bool> failed{false};
+    workers.ForEach(count, [&](std::size_t i) {
+        const std::size_t y = i * rows_per_strip, rows = std::min(rows_per_strip, std::size_t(image.height) - y);
+        T* strip = Scratch<T>(rows * row_samples);
+        FillStrip(image, pixels, channels, y, rows, strip);
+        if (predictor) {
+            // Horizontal differencing, in the samples' own width and the
+            // machine's byte order, which is the file's.
+            for (std::size_t r = 0; r < rows; ++r) {
+                T* row = strip + r * row_samples;
+                for (std::size_t k = row_samples - 1; k >= std::size_t(channels); --k) row[k] = T(row[k] - row[k - channels]);
+            }
+        }
+        libdeflate_compressor* deflater = Deflater(level);
+        if (deflater == nullptr) {
+            failed = true;
+            return;
+        }
+        const std::size_t bytes = rows * row_samples * sizeof(T);
+        std::vector<std::uint8_t>& out = strips[i];
+        out.resize(libdeflate_zlib_compress_bound(deflater, bytes));
+        out.resize(libdeflate_zlib_compress(deflater, strip, bytes, out.data(), out.size()));
+        if (out.empty()) failed = true;
+    });
+    if (failed) return false;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (TIFFWriteRawStrip(tif, std::uint32_t(i), strips[i].data(), tmsize_t(strips[i].size())) !=
+            tmsize_t(strips[i].size())) {
+            return false;
+        }
+        strips[i] = {};
+    }
+    return true;
+}
+
+template <typename T>
+bool WritePixels(TIFF* tif, const Image& image, const T* pixels, int channels, const WriteSettings& settings) {
+    std::uint16_t compression = COMPRESSION_NONE, predictor = PREDICTOR_NONE;
+    TIFFGetField(tif, TIFFTAG_COMPRESSION, &compression);
+    if (compression == COMPRESSION_ADOBE_DEFLATE) TIFFGetField(tif, TIFFTAG_PREDICTOR, &predictor);
+    // The file is in the machine's byte order, so 16-bit strips need no swapping.
+    if (compression == COMPRESSION_ADOBE_DEFLATE && (predictor == PREDICTOR_NONE || predictor == PREDICTOR_HORIZONTAL)) {
+        const int level = settings.compression >= 0 ? settings.compression : kTiffDefaultCompression;
+        return WriteDeflateStrips(tif, image, pixels, channels, predictor == PREDICTOR_HORIZONTAL, level,
+                                  settings.workers);
+    }
+    if (compression == COMPRESSION_ADOBE_DEFLATE && settings.compression >= 0) {
+        TIFFSetField(tif, TIFFTAG_ZIPQUALITY, settings.compression);
+    }
+    return WriteStrips(tif, image, pixels, channels);
+}
+
+}  // namespace
+
+bool IsTiffName(const fs::path& path) {
+    return HasExtension(path, {".tif", ".tiff"});
+}
+
+bool IsTiffFile(const fs::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return IsTiffName(path);  // let the TIFF reader say what is wrong
+    unsigned char head[4] = {};
+    const ssize_t n = ::pread(fd, head, sizeof head, 0);
+    ::close(fd);
+    if (n != 4) return IsTiffName(path);
+    // Classic (42) or BigTIFF (43), either byte order.
+    return (head[0] == 'I' && head[1] == 'I' && (head[2] == 42 || head[2] == 43) && head[3] == 0) ||
+           (head[0] == 'M' && head[1] == 'M' && head[2] == 0 && (head[3] == 42 || head[3] == 43));
+}
+
+bool IsTiffCompressionName(const std::string& name) { return CompressionCode(name) >= 0; }
+
+int CountTiffPages(const fs::path& path) {
+    Messages messages;
+    std::unique_ptr<TIFF, Closer> tif(Open(path, -1, "r", messages));
+    return tif ? int(TIFFNumberOfDirectories(tif.get())) : 0;
+}
+
+std::vector<std::string> OtherTiffFields(const fs::path& path, int page) {
+    Messages messages;
+    const std::unique_ptr<TIFF, Closer> tif(Open(path, -1, "r", messages));
+    if (!tif || TIFFSetDirectory(tif.get(), tdir_t(page)) != 1) return {};
+    return OtherFields(tif.get(), nullptr);
+}
+
+bool ReadTiff(const fs::path& path, int depth, Image& image, std::string& error, const Workers& workers) {
+    Messages messages;
+    const std::unique_ptr<TIFF, Closer> file(Open(path, -1, "r", messages));
+    TIFF* tif = file.get();
+    if (tif == nullptr) return Fail(path, std::strerror(errno), messages, error);
+
+    std::uint32_t width = 0, height = 0;
+    std::uint16_t samples = 1, bits = 1, format = SAMPLEFORMAT_UINT, photometric = 0, planar = PLANARCONFIG_CONTIG;
+    std::uint16_t extra_count = 0;
+    std::uint16_t* extra_kinds = nullptr;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &format);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extra_count, &extra_kinds);
+    if (TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) != 1) {
+        return Fail(path, "it does not say how its samples make colours", messages, error);
+    }
+    if (width == 0 || height == 0) return Fail(path, "it holds no pixels", messages, error);
+    if (std::int64_t(width) * std::int64_t(height) > kMaxPixels || samples > 64) {
+        return Fail(path, std::to_string(width) + "x" + std::to_string(height) + " with " + std::to_string(samples) +
+                    " samples per pixel is larger than velvetshade handles", messages, error);
+    }
+
+    Image read;
+    read.source_format = "tiff";
+    read.source_path = path;
+    ReadTags(tif, read.tags);
+    read.tags.other_fields = OtherFields(tif, &read.tags.kept_fields);
+    const int colour = photometric == PHOTOMETRIC_RGB ? 3 : 1;
+    const bool direct = format == SAMPLEFORMAT_UINT && (bits == 8 || bits == 16) && samples >= colour &&
+                        (photometric == PHOTOMETRIC_RGB || photometric == PHOTOMETRIC_MINISBLACK);
+    if (direct) {
+        // The first sample past the colour ones is alpha, whatever the file
+        // calls it, as the image library takes it.
+        const int alpha = samples > colour ? colour : -1;
+        read.Allocate(int(width), int(height), bits);
+        read.has_alpha = alpha >= 0;
+        read.tags.associated_alpha = alpha >= 0 && extra_count > 0 && extra_kinds[0] == EXTRASAMPLE_ASSOCALPHA;
+        const bool separate = planar == PLANARCONFIG_SEPARATE && samples > 1;
+        std::string why;
+        const Placer<std::uint8_t> placer8{samples, colour, alpha};
+        const Placer<std::uint16_t> placer16{samples, colour, alpha};
+        const bool ok =
+            bits == 8 ? (!separate && DecodeSideBySide(tif, int(width), int(height), placer8, read.pixels8.data(), workers)) ||
+                            Decode(tif, int(width), int(height), separate, placer8, read.pixels8.data(), why)
+                      : (!separate && DecodeSideBySide(tif, int(width), int(height), placer16, read.pixels16.data(), workers)) ||
+                            Decode(tif, int(width), int(height), separate, placer16, read.pixels16.data(), why);
+        if (!ok) return Fail(path, why, messages, error);
+    } else if (bits <= 8 && format != SAMPLEFORMAT_IEEEFP && format != SAMPLEFORMAT_INT) {
+        // Palette, CMYK, YCbCr, min-is-white, bilevel...: libtiff's own
+        // conversion to 8-bit RGBA.
+        char why[1024] = {};
+        if (!TIFFRGBAImageOK(tif, why)) return Fail(path, why, messages, error);
+        read.Allocate(int(width), int(height), 8);
+        read.has_alpha = extra_count > 0;
+        read.tags.associated_alpha = true;  // the reader premultiplies
+        // Requested in the file's own row order (orientations 5..8 count as
+        // their unrotated kin), so that the Orientation tag still applies.
+        const int orientation = read.tags.orientation >= 1 && read.tags.orientation <= 8
+                                    ? (read.tags.orientation - 1) % 4 + 1
+                                    : ORIENTATION_TOPLEFT;
+        auto* raster = reinterpret_cast<std::uint32_t*>(read.pixels8.data());
+        if (TIFFReadRGBAImageOriented(tif, width, height, raster, orientation, 1) != 1) {
+            return Fail(path, "", messages, error);
+        }
+        for (std::size_t i = 0; i < std::size_t(width) * height; ++i) {
+            const std::uint32_t p = raster[i];
+            std::uint8_t* d = &read.pixels8[i * 4];
+            d[0] = std::uint8_t(TIFFGetR(p)), d[1] = std::uint8_t(TIFFGetG(p)), d[2] = std::uint8_t(TIFFGetB(p));
+            d[3] = std::uint8_t(TIFFGetA(p));
+        }
+    } else {
+        return Fail(path, Kind(format, bits, photometric) + " are not supported (8- and 16-bit integers only)",
+                    {}, error);
+    }
+    // Last: reading the Exif and GPS directories leaves the image's own.
+    if (read.tags.more_metadata) {
+        TakeCameraMetadata(tif, read.tags);
+        read.tags.tiff_metadata = true;
+    }
+    ChangeDepth(read, depth != 0 ? depth : read.depth);
+    image = std::move(read);
+    return true;
+}
+
+bool EncodeTiff(const fs::path& format_path, const Image& image, const WriteSettings& settings,
+                std::vector<unsigned char>& bytes, std::string& error) {
+    if (!image.compression.empty() && CompressionCode(image.compression) < 0) {
+        error = "cannot write " + format_path.string() + ": TIFF compression \"" + image.compression +
+                "\" is not one of none, lzw, deflate, packbits";
+        return false;
+    }
+    Messages messages;
+    bytes.clear();
+    // Room for the whole file at once: growing a frame's worth of bytes step
+    // by step copies it over and over.
+    bytes.reserve(image.samples() / 4 * std::size_t(image.has_alpha ? 4 : 3) * std::size_t(image.depth / 8) +
+                  (std::size_t(1) << 20));
+    InMemory memory{bytes, 0};
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    if (options == nullptr) return Fail(format_path, "out of memory", messages, error, "write");
+    TIFFOpenOptionsSetErrorHandlerExtR(options, KeepError, &messages);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, DropWarning, nullptr);
+    TIFF* tif = TIFFClientOpenExt(format_path.c_str(), "w", &memory, InMemory::Read, InMemory::Write,
+                                  InMemory::Seek, InMemory::Close, InMemory::Size, nullptr, nullptr, options);
+    TIFFOpenOptionsFree(options);
+    if (tif == nullptr) return Fail(format_path, "", messages, error, "write");
+    const std::unique_ptr<TIFF, Closer> file(tif);
+    const int channels = image.has_alpha ? 4 : 3;
+    std::uint64_t exif = 0, gps = 0;
+    const bool ok = WriteCameraDirectory(tif, false, image.tags.exif_fields, exif) &&
+                    WriteCameraDirectory(tif, true, image.tags.gps_fields, gps) &&
+                    WriteTags(tif, image, channels, exif, gps) &&
+                    (image.depth == 16 ? WritePixels(tif, image, image.pixels16.data(), channels, settings)
+                                       : WritePixels(tif, image, image.pixels8.data(), channels, settings)) &&
+                    TIFFWriteDirectory(tif) == 1 && TIFFFlush(tif) == 1;
+    if (!ok) return Fail(format_path, "", messages, error, "write");
+    if (!TIFFIsByteSwapped(tif) && !TIFFIsBigTIFF(tif)) {
+        PutBackFractions(bytes, exif, image.tags.exif_fields);
+        PutBackFractions(bytes, gps, image.tags.gps_fields);
+    }
+    return true;
+}
+
+}  // namespace velvetshade
