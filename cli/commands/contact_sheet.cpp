@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "cli/images/image_ops.h"
+#include "cli/system/text.h"
 
 namespace velvetshade {
 namespace {
@@ -13,12 +14,6 @@ namespace {
 constexpr int kMaxSteps = 64;
 constexpr double kBackground = 0.15;  // dark grey, so no look's colours vanish into it
 constexpr double kLabelGrey = 0.9;
-
-std::string Trim(std::string s) {
-    while (!s.empty() && s.back() == ' ') s.pop_back();
-    const auto first = s.find_first_not_of(' ');
-    return first == std::string::npos ? std::string() : s.substr(first);
-}
 
 bool Number(const std::string& text, double& value) {
     const char* end = text.data() + text.size();

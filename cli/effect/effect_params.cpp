@@ -6,20 +6,10 @@
 #include <cmath>
 #include <cstring>
 
+#include "cli/system/text.h"
+
 namespace velvetshade {
 namespace {
-
-std::string Lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = char(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
-std::string Trim(std::string_view s) {
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-    return std::string(s);
-}
 
 std::vector<std::string> SplitItems(const char* list) {
     std::vector<std::string> items;
