@@ -134,8 +134,7 @@ std::string Describe(const ParamInfo& p) {
     if (p.kind == ParamInfo::Kind::Slider) {
         text += FormatFloat(p.min) + " to " + FormatFloat(p.max) + ", default " + FormatFloat(p.default_value);
     } else {
-        for (std::size_t i = 0; i < p.items.size(); ++i) text += (i ? ", " : "") + p.items[i];
-        text += " (or 1-" + std::to_string(p.items.size()) + ")";
+        text += ItemList(p);
         const auto d = std::size_t(p.default_value);
         if (d >= 1 && d <= p.items.size()) text += ", default " + p.items[d - 1];
     }
