@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
-"""Runs the benchmarks tools/bench built and prints one table against the targets.
+"""Runs the benchmarks tools/bench built and prints one table against the targets,
+which it also writes, with the run's date, processor and options, to a Markdown
+file (--out; docs/benchmark.md holds the latest full run).
 
 Medians throughout: Google Benchmark repetitions for the look and the frame,
 whole-process wall times for velvetshade and FFmpeg, the two run alternately so
 that other load on the machine falls on both alike.
 """
 import argparse
+import datetime
 import json
 import os
 import shutil
@@ -261,6 +264,48 @@ def verdict(ok):
     return "pass" if ok else "FAIL"
 
 
+def processor():
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return "unknown processor"
+
+
+def write_whole(path, text):
+    """Writes text to path complete or not at all: a temporary file beside it,
+    synced, then renamed over it."""
+    directory = os.path.dirname(os.path.abspath(path))
+    os.makedirs(directory, exist_ok=True)
+    part = path + ".part"
+    try:
+        with open(part, "w") as f:
+            f.write(text)
+            f.flush()
+            os.fsync(f.fileno())
+        os.replace(part, path)
+    finally:
+        if os.path.exists(part):
+            os.remove(part)
+    fd = os.open(directory, os.O_RDONLY)
+    try:
+        os.fsync(fd)
+    finally:
+        os.close(fd)
+
+
+def benchmark_log(log, options, date, cpu):
+    """The run's log as a Markdown page: what was run, when and where, then
+    the log itself (its first line and the table)."""
+    return ("# Benchmark run\n\n"
+            f"`bash tools/bench{(' ' + options) if options else ''}` on {date}, {cpu}; written by "
+            "`tools/bench_table.py` (the README's Performance section says what each row measures).\n\n"
+            + "\n\n".join(log[:-1]) + "\n\n" + log[-1] + "\n")
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__)
     ap.add_argument("--build", default="build/linux")
@@ -269,11 +314,16 @@ def main():
     ap.add_argument("--repetitions", type=int, default=5, help="Google Benchmark repetitions")
     ap.add_argument("--quick", action="store_true", help="3 runs and 3 repetitions")
     ap.add_argument("--json", help="also write the raw medians here")
+    ap.add_argument("--out", help="write the log, the table with the run's date, processor and options, here "
+                                  "(default: benchmark.md in the --work folder; docs/benchmark.md is the "
+                                  "latest full run)")
     ap.add_argument("--quiet-wait", type=float, default=60,
                     help="seconds to wait before each part for the machine to be idle (0: no wait)")
     ap.add_argument("--only", help="measure only the velvetshade/FFmpeg cases whose label holds this text, "
                                    "without the benchmarks")
     args = ap.parse_args()
+    # As given to tools/bench, for the log: the folders are its own.
+    options = " ".join(a for a in sys.argv[1:] if a not in ("--build", args.build, "--work", args.work))
     if args.quick:
         args.runs = args.repetitions = 3
 
@@ -362,22 +412,24 @@ def main():
     header = ["measurement", "1 thread", "2 threads", "1 -> 2", "target", "result"]
     widths = [max(len(r[i]) for r in rows + [header]) for i in range(len(header))]
     line = lambda cells: "| " + " | ".join(c.ljust(w) for c, w in zip(cells, widths)) + " |"
-    print(f"{os.cpu_count()} cores, load average {load:.2f} at the start and "
-          f"{os.getloadavg()[0]:.2f} at the end (other work on the machine slows both sides); "
-          f"medians of {args.repetitions} repetitions (benchmarks) and {args.runs} runs (processes)")
+    log = [f"{os.cpu_count()} cores, load average {load:.2f} at the start and "
+           f"{os.getloadavg()[0]:.2f} at the end (other work on the machine slows both sides); "
+           f"medians of {args.repetitions} repetitions (benchmarks) and {args.runs} runs (processes)"]
     if QUIET_WAITS:
-        print(f"note: the machine was busy with other work before {len(QUIET_WAITS)} of the parts; "
-              "their numbers are slower than an idle machine gives")
-    print(line(header))
-    print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
-    for r in rows:
-        print(line(r))
+        log.append(f"note: the machine was busy with other work before {len(QUIET_WAITS)} of the parts; "
+                   "their numbers are slower than an idle machine gives")
+    log.append("\n".join([line(header), "|" + "|".join("-" * (w + 2) for w in widths) + "|"] +
+                         [line(r) for r in rows]))
+    print("\n".join(log))
 
+    out = args.out or os.path.join(args.work, "benchmark.md")
+    date = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
+    write_whole(out, benchmark_log(log, options, date, f"{processor()} ({os.cpu_count()} cores)"))
+    print(f"written to {out}")
     if args.json:
-        with open(args.json, "w") as f:
-            json.dump({"look": look, "iterate": iterate, "frame": frame,
-                       "end_to_end": {f"{all_cases[i].label}/{n} threads": r for (i, n), r in e2e.items()}},
-                      f, indent=1)
+        write_whole(args.json, json.dumps(
+            {"look": look, "iterate": iterate, "frame": frame,
+             "end_to_end": {f"{all_cases[i].label}/{n} threads": r for (i, n), r in e2e.items()}}, indent=1))
     return 1 if failures else 0
 
 

@@ -9,17 +9,12 @@
 #include <stdexcept>
 
 #include "cli/effect/effect_params.h"
+#include "cli/system/text.h"
 
 namespace velvetshade {
 namespace {
 
 constexpr const char* kTool = "velvetshade";
-
-std::string Lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = char(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
 
 // A usage error worded for the user. Option callbacks throw it as the option
 // is read, so the first bad value on the command line is the one reported.
@@ -57,6 +52,37 @@ void Value(CLI::App& app, const std::string& name, const std::string& type, cons
            help)
         ->type_name(type)
         ->trigger_on_parse();
+}
+
+// A whole decimal number that allowed accepts. CLI11 reads a leading 0 as
+// octal and 0x as hex ("--frame 0010" would be frame 8, "--frame 0008" an
+// error), so the number is read here and handed on in plain decimal.
+CLI::Validator Integer(std::function<bool(long long)> allowed, const std::string& takes) {
+    return CLI::Validator(
+        [allowed = std::move(allowed), takes](std::string& value) {
+            long long n = 0;
+            if (!ParseInt(value, n) || !allowed(n)) return "takes " + takes + ", got \"" + value + "\"";
+            value = std::to_string(n);
+            return std::string();
+        },
+        "");
+}
+
+CLI::Validator IntegerIn(long long low, long long high, std::string takes = {}) {
+    if (takes.empty()) takes = "a number from " + std::to_string(low) + " to " + std::to_string(high);
+    return Integer([low, high](long long n) { return n >= low && n <= high; }, takes);
+}
+
+CLI::Validator IntegerOf(std::vector<long long> values, const std::string& takes) {
+    return Integer([values = std::move(values)](long long n) {
+        return std::find(values.begin(), values.end(), n) != values.end();
+    }, takes);
+}
+
+// An option with one whole number, stored in field once allowed accepts it.
+void Number(CLI::App& app, const std::string& name, const std::string& type, const std::string& help, int& field,
+            CLI::Validator allowed) {
+    app.add_option(name, field, help)->type_name(type)->transform(std::move(allowed))->trigger_on_parse();
 }
 
 // Options not known to a command go up to the tool's own (--module, --help,
@@ -99,13 +125,8 @@ void LookOption(CLI::App& app, Options& o) {
 }
 
 void ThreadsOption(CLI::App& app, Options& o) {
-    Value(app, "--threads", "N", "worker threads, 0 = all cores (default 0)", "a number from 0 (all cores) to 1024",
-          [&o](const std::string& v) {
-              long long n = 0;
-              if (!ParseInt(v, n) || n < 0 || n > 1024) return false;
-              o.threads = int(n);
-              return true;
-          });
+    Number(app, "--threads", "N", "worker threads, 0 = all cores (default 0)", o.threads,
+           IntegerIn(0, 1024, "a number from 0 (all cores) to 1024"));
 }
 
 std::string Describe(const ParamInfo& p) {
@@ -113,8 +134,7 @@ std::string Describe(const ParamInfo& p) {
     if (p.kind == ParamInfo::Kind::Slider) {
         text += FormatFloat(p.min) + " to " + FormatFloat(p.max) + ", default " + FormatFloat(p.default_value);
     } else {
-        for (std::size_t i = 0; i < p.items.size(); ++i) text += (i ? ", " : "") + p.items[i];
-        text += " (or 1-" + std::to_string(p.items.size()) + ")";
+        text += ItemList(p);
         const auto d = std::size_t(p.default_value);
         if (d >= 1 && d <= p.items.size()) text += ", default " + p.items[d - 1];
     }
@@ -387,13 +407,8 @@ bool ParseArgs(int argc, const char* const* argv, const std::vector<ParamInfo>& 
               o.compare = v;
               return v == "split" || v == "side";
           });
-    Value(*render, "--depth", "8|16", "render depth (default: 8 for 8-bit inputs, 16 for deeper or float ones)",
-          "8 or 16", [&o](const std::string& v) {
-              long long n = 0;
-              if (!ParseInt(v, n) || (n != 8 && n != 16)) return false;
-              o.depth = int(n);
-              return true;
-          });
+    Number(*render, "--depth", "8|16", "render depth (default: 8 for 8-bit inputs, 16 for deeper or float ones)",
+           o.depth, IntegerOf({8, 16}, "8 or 16"));
     ThreadsOption(*render, o);
     Value(*render, "--scale", "A/B",
           "the input is a frame of a layer rendered at scale A/B (e.g. 1/2)",
@@ -414,13 +429,7 @@ bool ParseArgs(int argc, const char* const* argv, const std::vector<ParamInfo>& 
               o.codec = v;
               return true;
           });
-    Value(*render, "--crf", "N", "quality for encoders that take a constant rate factor", "a number from 0 to 63",
-          [&o](const std::string& v) {
-              long long n = 0;
-              if (!ParseInt(v, n) || n < 0 || n > 63) return false;
-              o.crf = int(n);
-              return true;
-          });
+    Number(*render, "--crf", "N", "quality for encoders that take a constant rate factor", o.crf, IntegerIn(0, 63));
     const auto word = [](const std::string& v) {
         return !v.empty() && v.find_first_of(" \t\n=") == std::string::npos;
     };
@@ -459,13 +468,8 @@ bool ParseArgs(int argc, const char* const* argv, const std::vector<ParamInfo>& 
               o.rate = v;
               return true;
           });
-    Value(*render, "--quality", "N", "quality of lossy image output (JPEG, WebP), 1 to 100",
-          "a number from 1 to 100", [&o](const std::string& v) {
-              long long n = 0;
-              if (!ParseInt(v, n) || n < 1 || n > 100) return false;
-              o.quality = int(n);
-              return true;
-          });
+    Number(*render, "--quality", "N", "quality of lossy image output (JPEG, WebP), 1 to 100", o.quality,
+           IntegerIn(1, 100));
     // NAME, N or NAME:N: a compression name (TIFF, OpenEXR, PNG) and a
     // deflate level (PNG, deflate TIFF).
     Value(*render, "--compression", "NAME[:N]|N",
@@ -520,26 +524,10 @@ bool ParseArgs(int argc, const char* const* argv, const std::vector<ParamInfo>& 
               o.vary.push_back(v);
               return true;
           });
-    Value(*sheet, "--frame", "N", "the frame of a video or frame pattern (default 0)", "a frame number",
-          [&o](const std::string& v) {
-              long long n = 0;
-              if (!ParseInt(v, n) || n < 0 || n > 999999999) return false;
-              o.frame = int(n);
-              return true;
-          });
-    Value(*sheet, "--cell-width", "N", "width of a cell in pixels (default 320)", "a number from 16 to 4096",
-          [&o](const std::string& v) {
-              long long n = 0;
-              if (!ParseInt(v, n) || n < 16 || n > 4096) return false;
-              o.cell_width = int(n);
-              return true;
-          });
-    Value(*sheet, "--depth", "8|16", "render depth (default: as the input)", "8 or 16", [&o](const std::string& v) {
-        long long n = 0;
-        if (!ParseInt(v, n) || (n != 8 && n != 16)) return false;
-        o.depth = int(n);
-        return true;
-    });
+    Number(*sheet, "--frame", "N", "the frame of a video or frame pattern (default 0)", o.frame,
+           IntegerIn(0, 999999999, "a frame number"));
+    Number(*sheet, "--cell-width", "N", "width of a cell in pixels (default 320)", o.cell_width, IntegerIn(16, 4096));
+    Number(*sheet, "--depth", "8|16", "render depth (default: as the input)", o.depth, IntegerOf({8, 16}, "8 or 16"));
     ThreadsOption(*sheet, o);
     Flag(*sheet, "--overwrite", o.overwrite, "replace an existing output file");
     AddParamOptions(*sheet, tool, params, o);
@@ -552,13 +540,8 @@ bool ParseArgs(int argc, const char* const* argv, const std::vector<ParamInfo>& 
     ModuleOption(*lut, o);
     SetOption(*lut, o);
     LookOption(*lut, o);
-    Value(*lut, "--size", "17|33|65", "lattice points along each axis (default 33)", "17, 33 or 65",
-          [&o](const std::string& v) {
-              long long n = 0;
-              if (!ParseInt(v, n) || (n != 17 && n != 33 && n != 65)) return false;
-              o.lut_size = int(n);
-              return true;
-          });
+    Number(*lut, "--size", "17|33|65", "lattice points along each axis (default 33)", o.lut_size,
+           IntegerOf({17, 33, 65}, "17, 33 or 65"));
     ThreadsOption(*lut, o);
     Flag(*lut, "--overwrite", o.overwrite, "replace an existing output file");
     AddParamOptions(*lut, tool, params, o);
@@ -585,6 +568,12 @@ bool ParseArgs(int argc, const char* const* argv, const std::vector<ParamInfo>& 
         return true;
     } catch (const UsageError& e) {
         error = e.what();
+        return false;
+    } catch (const CLI::ValidationError& e) {
+        // "--crf: takes a number from 0 to 63, got ..." from a Number option.
+        const std::string what = e.what();
+        const auto colon = what.find(": ");
+        error = colon == std::string::npos ? what : what.substr(0, colon) + " " + what.substr(colon + 2);
         return false;
     } catch (const CLI::ArgumentMismatch& e) {
         error = ArgumentMismatch(e.what());

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "cli/images/image_ops.h"
+#include "cli/system/text.h"
 
 namespace velvetshade {
 namespace {
@@ -13,18 +14,6 @@ namespace {
 constexpr int kMaxSteps = 64;
 constexpr double kBackground = 0.15;  // dark grey, so no look's colours vanish into it
 constexpr double kLabelGrey = 0.9;
-
-std::string Trim(std::string s) {
-    while (!s.empty() && s.back() == ' ') s.pop_back();
-    const auto first = s.find_first_not_of(' ');
-    return first == std::string::npos ? std::string() : s.substr(first);
-}
-
-bool Number(const std::string& text, double& value) {
-    const char* end = text.data() + text.size();
-    const auto r = std::from_chars(text.data(), end, value);
-    return r.ec == std::errc() && r.ptr == end && std::isfinite(value);
-}
 
 std::vector<std::string> Split(const std::string& text, char sep) {
     std::vector<std::string> parts;
@@ -35,28 +24,6 @@ std::vector<std::string> Split(const std::string& text, char sep) {
         if (at == std::string::npos) return parts;
         start = at + 1;
     }
-}
-
-const ParamInfo* FindParam(const std::vector<ParamInfo>& params, const std::string& name) {
-    for (const auto& p : params) {
-        if (p.kind != ParamInfo::Kind::Other && (p.name == name || p.option == OptionName(name))) return &p;
-    }
-    return nullptr;
-}
-
-// 1-based item of a pop-up from its text or number; 0 if none.
-int Item(const ParamInfo& p, const std::string& text) {
-    for (std::size_t i = 0; i < p.items.size(); ++i) {
-        if (p.items[i] == text) return int(i) + 1;
-    }
-    long long n = 0;
-    return ParseInt(text, n) && n >= 1 && n <= (long long)p.items.size() ? int(n) : 0;
-}
-
-std::string Exact(double v) {
-    char text[64];
-    const auto r = std::to_chars(text, text + sizeof text, v);
-    return std::string(text, r.ptr);
 }
 
 // As the host shows a slider: two decimals, trailing zeros dropped.
@@ -108,8 +75,8 @@ bool ParseVary(const std::string& text, const std::vector<ParamInfo>& params, Sh
         error = usage;
         return false;
     }
-    const ParamInfo* p = FindParam(params, Trim(text.substr(0, eq)));
-    if (!p) {
+    const ParamInfo* p = FindParam(params, text.substr(0, eq));
+    if (!p || p->kind == ParamInfo::Kind::Other) {
         error = "--vary: unknown parameter \"" + Trim(text.substr(0, eq)) + "\" (see velvetshade params)";
         return false;
     }
@@ -128,10 +95,10 @@ bool ParseVary(const std::string& text, const std::vector<ParamInfo>& params, Sh
         }
         double from = 0, to = 0;
         if (popup) {
-            from = Item(*p, parts[0]);
-            to = Item(*p, parts[1]);
+            from = PopupItem(*p, parts[0]);
+            to = PopupItem(*p, parts[1]);
             if (parts.size() == 2) steps = (long long)std::abs(to - from) + 1;
-        } else if (!Number(parts[0], from) || !Number(parts[1], to)) {
+        } else if (!ParseNumber(parts[0], from) || !ParseNumber(parts[1], to)) {
             error = usage;
             return false;
         }
@@ -145,8 +112,8 @@ bool ParseVary(const std::string& text, const std::vector<ParamInfo>& params, Sh
     } else {
         for (const auto& part : Split(spec, ',')) {
             double v = 0;
-            if (p->kind == ParamInfo::Kind::Popup) v = Item(*p, part);
-            else if (!Number(part, v)) v = std::nan("");
+            if (p->kind == ParamInfo::Kind::Popup) v = PopupItem(*p, part);
+            else if (!ParseNumber(part, v)) v = std::nan("");
             numbers.push_back(v);
         }
         if (numbers.size() > kMaxSteps) {
@@ -157,10 +124,8 @@ bool ParseVary(const std::string& text, const std::vector<ParamInfo>& params, Sh
     for (const double v : numbers) {
         if (p->kind == ParamInfo::Kind::Popup) {
             if (v < 1 || v > double(p->items.size())) {
-                std::string items;
-                for (const auto& item : p->items) items += (items.empty() ? "" : ", ") + item;
-                error = "--vary: \"" + p->name + "\" steps through its items: " + items + " (or 1-" +
-                        std::to_string(p->items.size()) + "), got \"" + spec + "\"";
+                error = "--vary: \"" + p->name + "\" steps through its items: " + ItemList(*p) + ", got \"" +
+                        spec + "\"";
                 return false;
             }
             axis.values.push_back(p->items[std::size_t(v) - 1]);
@@ -171,7 +136,7 @@ bool ParseVary(const std::string& text, const std::vector<ParamInfo>& params, Sh
                         FormatFloat(p->max) + ", got \"" + spec + "\"";
                 return false;
             }
-            axis.values.push_back(Exact(v));
+            axis.values.push_back(FormatDouble(v));
             axis.labels.push_back(p->name + " " + Shown(v));
         }
     }

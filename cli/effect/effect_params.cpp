@@ -6,20 +6,10 @@
 #include <cmath>
 #include <cstring>
 
+#include "cli/system/text.h"
+
 namespace velvetshade {
 namespace {
-
-std::string Lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = char(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
-std::string Trim(std::string_view s) {
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-    return std::string(s);
-}
 
 std::vector<std::string> SplitItems(const char* list) {
     std::vector<std::string> items;
@@ -34,15 +24,18 @@ std::vector<std::string> SplitItems(const char* list) {
     return items;
 }
 
-bool ParseNumber(const std::string& text, double& value) {
-    const char* begin = text.data();
-    const char* end = begin + text.size();
-    if (begin != end && *begin == '+') ++begin;
-    const auto [ptr, ec] = std::from_chars(begin, end, value);
-    return ec == std::errc() && ptr == end && std::isfinite(value);
+std::string KnownNames(const std::vector<ParamInfo>& params) {
+    std::string text;
+    for (const auto& p : params) {
+        if (p.kind == ParamInfo::Kind::Other) continue;
+        text += (text.empty() ? "\"" : ", \"") + p.name + "\"";
+    }
+    return text;
 }
 
-const ParamInfo* Find(const std::vector<ParamInfo>& params, const std::string& name) {
+}  // namespace
+
+const ParamInfo* FindParam(const std::vector<ParamInfo>& params, std::string_view name) {
     const std::string wanted = Lower(Trim(name));
     for (const auto& p : params) {
         if (Lower(p.name) == wanted || p.option == wanted) return &p;
@@ -55,22 +48,34 @@ const ParamInfo* Find(const std::vector<ParamInfo>& params, const std::string& n
     return nullptr;
 }
 
+int PopupItem(const ParamInfo& p, std::string_view text) {
+    const std::string wanted = Lower(text);
+    for (std::size_t i = 0; i < p.items.size(); ++i) {
+        if (Lower(p.items[i]) == wanted) return int(i) + 1;
+    }
+    long long n = 0;
+    return ParseInt(text, n) && n >= 1 && n <= (long long)p.items.size() ? int(n) : 0;
+}
+
 std::string ItemList(const ParamInfo& p) {
     std::string text;
     for (std::size_t i = 0; i < p.items.size(); ++i) text += (i ? ", " : "") + p.items[i];
     return text + " (or 1-" + std::to_string(p.items.size()) + ")";
 }
 
-std::string KnownNames(const std::vector<ParamInfo>& params) {
-    std::string text;
-    for (const auto& p : params) {
-        if (p.kind == ParamInfo::Kind::Other) continue;
-        text += (text.empty() ? "\"" : ", \"") + p.name + "\"";
-    }
-    return text;
+bool ParseNumber(std::string_view text, double& value) {
+    const char* begin = text.data();
+    const char* end = begin + text.size();
+    if (begin != end && *begin == '+') ++begin;
+    const auto [ptr, ec] = std::from_chars(begin, end, value);
+    return ec == std::errc() && ptr == end && std::isfinite(value);
 }
 
-}  // namespace
+std::string FormatDouble(double value) {
+    char text[64];
+    const auto r = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, r.ptr);
+}
 
 std::string FormatFloat(double value) {
     char text[64];
@@ -116,7 +121,7 @@ std::vector<ParamInfo> DescribeParams(const std::vector<PF_ParamDef>& definition
 bool ApplySettings(const std::vector<ParamInfo>& params, const std::vector<ParamSetting>& settings,
                    std::vector<PF_ParamDef>& values, std::string& error) {
     for (const auto& s : settings) {
-        const ParamInfo* p = Find(params, s.name);
+        const ParamInfo* p = FindParam(params, s.name);
         if (!p) {
             error = "unknown parameter \"" + s.name + "\" in " + s.spelling +
                     "; the effect's parameters are " + KnownNames(params) + " (see velvetshade params)";
@@ -145,15 +150,7 @@ bool ApplySettings(const std::vector<ParamInfo>& params, const std::vector<Param
             }
             slot.u.fs_d.value = v;
         } else if (p->kind == ParamInfo::Kind::Popup) {
-            int item = 0;
-            for (std::size_t i = 0; i < p->items.size(); ++i) {
-                if (Lower(p->items[i]) == Lower(value)) {
-                    item = int(i) + 1;
-                    break;
-                }
-            }
-            long long n = 0;
-            if (item == 0 && ParseInt(value, n) && n >= 1 && n <= (long long)p->items.size()) item = int(n);
+            const int item = PopupItem(*p, value);
             if (item == 0) {
                 error = "\"" + p->name + "\" has no item \"" + s.value + "\"; its items are " + ItemList(*p);
                 return false;

@@ -35,6 +35,17 @@ struct ParamInfo {
 // definitions: what add_param was handed, in call order.
 std::vector<ParamInfo> DescribeParams(const std::vector<PF_ParamDef>& definitions);
 
+// The parameter named name: its registered name in any case, or its option
+// name however spelled ("Vignetting_Amount", "x process type"); null if none.
+const ParamInfo* FindParam(const std::vector<ParamInfo>& params, std::string_view name);
+
+// The 1-based item of a pop-up named by its text (any case) or its number;
+// 0 if it has none such.
+int PopupItem(const ParamInfo& p, std::string_view text);
+
+// A pop-up's items for messages: "Normal, F.Zuiko (or 1-2)".
+std::string ItemList(const ParamInfo& p);
+
 // Sets values[p.index] (values as from Host::DefaultValues) for each setting;
 // on the first unknown name, bad number, value outside the valid range or
 // unknown item, false with a message that names what is allowed.
@@ -43,6 +54,8 @@ bool ApplySettings(const std::vector<ParamInfo>& params, const std::vector<Param
 
 // Whole-string integer parse, no sign games, no trailing text.
 bool ParseInt(std::string_view text, long long& value);
+// Whole-string finite decimal number, with an optional leading '+'.
+bool ParseNumber(std::string_view text, double& value);
 
 // Lower case, every run of other characters turned into one '-':
 // "X-Process Type" becomes "x-process-type".
@@ -53,5 +66,7 @@ std::string FormatParams(const std::vector<ParamInfo>& params);
 
 // Shortest text that reads back as the same 32-bit float ("0.1", not 0.100000001).
 std::string FormatFloat(double value);
+// Every digit that reads back as the same double.
+std::string FormatDouble(double value);
 
 }  // namespace velvetshade

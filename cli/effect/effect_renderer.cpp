@@ -1,13 +1,13 @@
 #include "cli/effect/effect_renderer.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <system_error>
 #include <thread>
 
 #include "cli/system/companion_module.h"
 #include "cli/images/convert16.h"
+#include "cli/images/pixel_order.h"
 
 namespace velvetshade {
 namespace fs = std::filesystem;
@@ -115,7 +115,7 @@ void EffectRenderer::ToHost(const Frame& frame, int first, int last) {
             for (std::size_t x = 0; x < width; ++x, p += 4) {
                 std::uint32_t rgba;
                 std::memcpy(&rgba, p, sizeof rgba);
-                const std::uint32_t argb = rgba << 8 | rgba >> 24;
+                const std::uint32_t argb = RgbaToArgb(rgba);
                 std::memcpy(p, &argb, sizeof argb);
             }
         }
@@ -144,7 +144,7 @@ void EffectRenderer::ToFile(const Frame& frame, int first, int last) {
             for (std::size_t x = 0; x < width; ++x) {
                 std::uint32_t argb;
                 std::memcpy(&argb, d + 4 * x, sizeof argb);
-                const std::uint32_t rgba = argb >> 8 | argb << 24;
+                const std::uint32_t rgba = ArgbToRgba(argb);
                 std::memcpy(d + 4 * x, &rgba, sizeof rgba);
             }
         }
@@ -271,7 +271,7 @@ const std::uint8_t* EffectRenderer::RenderRgba8ToHostOrder(const std::uint8_t* r
         for (std::size_t i = 0, n = std::size_t(last - first) * std::size_t(width); i < n; ++i, s += 4, d += 4) {
             std::uint32_t pixel;
             std::memcpy(&pixel, s, sizeof pixel);
-            pixel = pixel << 8 | pixel >> 24;
+            pixel = RgbaToArgb(pixel);
             std::memcpy(d, &pixel, sizeof pixel);
         }
     });
@@ -287,11 +287,9 @@ const std::uint8_t* EffectRenderer::RenderRgba8ToHostOrder(const std::uint8_t* r
 
 void EffectRenderer::ForEachBand(int height, const std::function<void(int, int)>& rows) {
     constexpr int kBand = 16;  // rows per hand-out: whole pages, few atomic steps
-    std::atomic<int> next{0};
-    host_->pool().Run(host_->threads() - 1, [&](int) {
-        for (int first; (first = next.fetch_add(kBand, std::memory_order_relaxed)) < height;) {
-            rows(first, std::min(height, first + kBand));
-        }
+    workers().ForEach(std::size_t((height + kBand - 1) / kBand), [&](std::size_t band) {
+        const int first = int(band) * kBand;
+        rows(first, std::min(height, first + kBand));
     });
 }
 

@@ -1,7 +1,6 @@
 #include "cli/effect/look_file.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -47,13 +46,6 @@ std::string Items(const ParamInfo& p) {
     return text;
 }
 
-// Every digit that reads back as the same double.
-std::string FullNumber(double value) {
-    char text[64];
-    const auto r = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, r.ptr);
-}
-
 bool CheckParameter(const ParamInfo& p, const json& value, const std::string& where, ParamSetting& setting,
                     std::string& error) {
     if (p.kind == ParamInfo::Kind::Slider) {
@@ -71,7 +63,7 @@ bool CheckParameter(const ParamInfo& p, const json& value, const std::string& wh
                     ", got " + Shown(value);
             return false;
         }
-        setting.value = FullNumber(v);
+        setting.value = FormatDouble(v);
     } else if (p.kind == ParamInfo::Kind::Popup) {
         const std::string* text = value.is_string() ? value.get_ptr<const std::string*>() : nullptr;
         bool known = false;
@@ -104,7 +96,7 @@ std::string ShownValue(const ParamInfo& param, const PF_ParamDef& value) {
         if (item >= 1 && item <= param.items.size()) return param.items[item - 1];
         return std::to_string(value.u.pd.value);
     }
-    return FullNumber(value.u.fs_d.value);
+    return FormatDouble(value.u.fs_d.value);
 }
 
 bool ParseLook(std::string_view text, const std::string& source, const std::vector<ParamInfo>& params,

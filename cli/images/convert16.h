@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "cli/images/pixel_order.h"
+
 namespace velvetshade {
 
 // round(v * 32768 / 65535); no ties, since 65535 is odd.
@@ -26,7 +28,7 @@ constexpr std::uint16_t HostToFile16(std::uint16_t h) {
 // which works on all four lanes at once without a carry between them.
 constexpr std::uint64_t FileToHostPixel16(std::uint64_t rgba) {
     const std::uint64_t host = ((rgba >> 1) & 0x7FFF7FFF7FFF7FFFu) + (rgba & 0x0001000100010001u);
-    return host << 16 | host >> 48;
+    return RgbaToArgb(host);
 }
 
 // HostToFile16 on all four lanes, ARGB in and RGBA out. Below the host's
@@ -38,7 +40,7 @@ constexpr std::uint64_t HostToFilePixel16(std::uint64_t argb) {
     const std::uint64_t low = argb & 0x7FFF7FFF7FFF7FFFu;
     const std::uint64_t above_half = ((low + 0x3FFF3FFF3FFF3FFFu) >> 15) & kLaneOnes;
     const std::uint64_t file = ((low << 1) - above_half) | past_max * 0xFFFF;
-    return file >> 16 | file << 48;
+    return ArgbToRgba(file);
 }
 
 namespace detail {

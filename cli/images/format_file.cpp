@@ -1,13 +1,13 @@
 #include "cli/images/format_file.h"
 
 #include <algorithm>
-#include <cctype>
+
+#include "cli/system/text.h"
 
 namespace velvetshade {
 
 bool HasExtension(const std::filesystem::path& path, std::initializer_list<std::string_view> extensions) {
-    std::string ext = path.extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    const std::string ext = Lower(path.extension().string());
     return std::find(extensions.begin(), extensions.end(), ext) != extensions.end();
 }
 

@@ -51,31 +51,6 @@ fs::path FramePath(const FramePattern& pattern, int frame) {
     return pattern.directory / (pattern.prefix + number + pattern.suffix);
 }
 
-std::vector<int> FindFrames(const FramePattern& pattern) {
-    std::vector<int> frames;
-    std::error_code ec;
-    const fs::path dir = pattern.directory.empty() ? fs::path(".") : pattern.directory;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (name.size() <= pattern.prefix.size() + pattern.suffix.size() ||
-            name.compare(0, pattern.prefix.size(), pattern.prefix) != 0 ||
-            name.compare(name.size() - pattern.suffix.size(), pattern.suffix.size(), pattern.suffix) != 0) {
-            continue;
-        }
-        const std::string digits = name.substr(pattern.prefix.size(),
-                                               name.size() - pattern.prefix.size() - pattern.suffix.size());
-        if (digits.size() > 9 ||
-            !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-            continue;
-        }
-        const int frame = std::stoi(digits);
-        // Only the spelling the pattern would produce: "7" is not frame 7 of "%04d".
-        if (FramePath(pattern, frame).filename() == it->path().filename()) frames.push_back(frame);
-    }
-    std::sort(frames.begin(), frames.end());
-    return frames;
-}
-
 namespace {
 
 // Names in the pattern's directory with its prefix and suffix around digits only.
@@ -100,6 +75,19 @@ std::vector<std::string> NumberedNames(const FramePattern& pattern) {
 }
 
 }  // namespace
+
+std::vector<int> FindFrames(const FramePattern& pattern) {
+    std::vector<int> frames;
+    for (const std::string& name : NumberedNames(pattern)) {
+        const std::size_t digits = name.size() - pattern.prefix.size() - pattern.suffix.size();
+        if (digits > 9) continue;
+        const int frame = std::stoi(name.substr(pattern.prefix.size(), digits));
+        // Only the spelling the pattern would produce: "7" is not frame 7 of "%04d".
+        if (FramePath(pattern, frame).filename() == name) frames.push_back(frame);
+    }
+    std::sort(frames.begin(), frames.end());
+    return frames;
+}
 
 bool ResolvePadding(FramePattern& pattern, std::string& note) {
     if (pattern.digits != 0 || !FindFrames(pattern).empty()) return false;

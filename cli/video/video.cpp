@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -14,6 +13,7 @@
 #include <unistd.h>
 
 #include "cli/system/input_file.h"
+#include "cli/system/text.h"
 
 namespace velvetshade {
 namespace fs = std::filesystem;
@@ -21,11 +21,6 @@ namespace fs = std::filesystem;
 namespace {
 
 using Json = nlohmann::json;
-
-std::string Lower(std::string s) {
-    for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
 const char* RawFormat(int depth) {
     if (depth == 8) return "rgba";

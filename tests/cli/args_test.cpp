@@ -125,6 +125,25 @@ TEST(Args, RefusesMalformedCommandLinesSayingWhy) {
     }
 }
 
+// CLI11 alone would read "0010" as octal 8 and refuse "0008" and "08".
+TEST(Args, WholeNumbersAreDecimalAndTheLastUseCounts) {
+    Options o;
+    std::string error;
+    ASSERT_TRUE(Parse({"sheet", "a", "b", "--frame", "0010", "--cell-width", "0320", "--threads", "08",
+                       "--depth", "16", "--depth", "8"},
+                      o, error))
+        << error;
+    EXPECT_EQ(o.frame, 10);
+    EXPECT_EQ(o.cell_width, 320);
+    EXPECT_EQ(o.threads, 8);
+    EXPECT_EQ(o.depth, 8);
+    for (const char* bad : {"0x10", "+5", " 5", "5 ", "1e2", "64"}) {
+        Options c;
+        EXPECT_FALSE(Parse({"render", "a", "b", "--crf", bad}, c, error)) << bad;
+        EXPECT_EQ(error, std::string("--crf takes a number from 0 to 63, got \"") + bad + "\"");
+    }
+}
+
 TEST(Args, NegativeValuesAreValuesNotOptions) {
     Options o;
     std::string error;

@@ -43,6 +43,10 @@ TEST(Vary, StepsListsAndItems) {
     EXPECT_EQ(axis.values, (std::vector<std::string>{"Normal", "Warm Lens"}));
     ASSERT_TRUE(ParseVary("Lens Type=Expired Film,2", Params(), axis, error)) << error;
     EXPECT_EQ(axis.labels, (std::vector<std::string>{"Expired Film", "F.Zuiko"}));
+    // In any case, as render takes them; the sheet shows the registered spelling.
+    ASSERT_TRUE(ParseVary("LENS TYPE=warm lens,f.zuiko", Params(), axis, error)) << error;
+    EXPECT_EQ(axis.name, "Lens Type");
+    EXPECT_EQ(axis.values, (std::vector<std::string>{"Warm Lens", "F.Zuiko"}));
 }
 
 TEST(Vary, RefusalsSayWhatIsAllowed) {
