@@ -23,9 +23,9 @@ namespace {
 namespace fs = std::filesystem;
 
 // A parameter as registered, the value a frei0r host is given, and the same
-// value in the module's units for velvetshade (sliders map 0..1 onto the
-// registered range, whose ends are 32-bit floats: 0.1f for Brightness is
-// 0.10000000149011612).
+// value in the module's units for velvetshade: sliders map 0..1 onto the
+// registered range, and a value on its two-decimal grid is that decimal
+// (0.25 of Brightness' 0.1..1.9 is 0.55, not 0.1f + 0.25 * (1.9f - 0.1f)).
 struct Setting {
     std::string name;
     std::string frei0r;
@@ -49,9 +49,7 @@ std::vector<Setting> All(const std::string& radius, const std::string& amount,
     static const std::map<std::string, std::string> kColor = {
         {"0", "-127"}, {"0.25", "-63.5"}, {"0.5", "0"}, {"0.75", "63.5"}, {"1", "127"}};
     static const std::map<std::string, std::string> kBrightness = {
-        {"0", "0.10000000149011612"},  {"0.25", "0.54999999515712261"},
-        {"0.5", "0.9999999888241291"}, {"0.75", "1.4499999824911356"},
-        {"1", "1.8999999761581421"}};
+        {"0", "0.1"}, {"0.25", "0.55"}, {"0.5", "1"}, {"0.75", "1.45"}, {"1", "1.9"}};
     return {{"Vignetting Radius", radius, k255.at(radius)},
             {"Vignetting Amount", amount, k255.at(amount)},
             {"Dodge", dodge, k255.at(dodge)},
