@@ -6,8 +6,6 @@
 
 #include <framework/mlt.h>
 
-#include <sys/wait.h>
-
 #include <cctype>
 #include <cstdlib>
 #include <stdexcept>
@@ -17,6 +15,8 @@
 #include <map>
 #include <string>
 #include <vector>
+
+#include "tests/frei0r/programs.h"
 
 namespace {
 
@@ -93,16 +93,8 @@ const Case& CaseNamed(const std::string& label) {
     throw std::runtime_error("no case " + label);
 }
 
-std::string Quote(const std::string& arg) {
-    std::string q = "'";
-    for (char c : arg) q += (c == '\'') ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using vstest::ExpectSameBytes;
+using vstest::ReadFile;
 
 class Frei0rHosts : public ::testing::Test {
 protected:
@@ -137,11 +129,7 @@ protected:
 
     // Runs a program without a shell's help with words; its output goes to a log.
     static int Run(const std::vector<std::string>& argv, const std::string& log = "commands.log") {
-        std::string command;
-        for (const std::string& arg : argv) command += Quote(arg) + " ";
-        command += ">>" + Quote(Path(log)) + " 2>&1 </dev/null";
-        const int status = std::system(command.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return vstest::Run(argv, Path(log));
     }
 
     // The frames of an image or pattern as raw RGBA bytes.
@@ -167,19 +155,6 @@ protected:
         }
         EXPECT_EQ(Run(argv), 0) << "velvetshade failed; see " << Path("commands.log");
         return references_[key] = Rgba(out, stem + ".rgba");
-    }
-
-    static void ExpectSameBytes(const std::string& got, const std::string& want) {
-        ASSERT_FALSE(want.empty());
-        ASSERT_EQ(got.size(), want.size());
-        std::size_t differing = 0, first = got.size();
-        for (std::size_t i = 0; i < got.size(); ++i) {
-            if (got[i] != want[i]) {
-                if (differing++ == 0) first = i;
-            }
-        }
-        EXPECT_EQ(differing, 0u) << "first at byte " << first << " (pixel " << first / 4
-                                 << ", channel " << first % 4 << ")";
     }
 
     static std::string FfmpegFilter(const Case& c) {
