@@ -192,6 +192,27 @@ TEST_F(Frei0rHosts, FfmpegMatchesTheModuleOnAPhotograph) {
     }
 }
 
+TEST_F(Frei0rHosts, FfmpegReportsATypoInAPopupOnceAndRendersOn) {
+    // Three frames, one instance: one line naming the parameter and the items.
+    const std::string raw = Path("typo.rgba");
+    ASSERT_EQ(Run({"ffmpeg", "-v", "error", "-y", "-i", Path("clip_%04d.png"), "-vf",
+                   "frei0r=velvetshade:0.5|0.5|0.5|0.5|type1|0.5|0.5|1|E6C42|Normal", "-pix_fmt",
+                   "rgba", "-f", "rawvideo", raw},
+                  "typo.log"),
+              0);
+    const std::string log = ReadFile(Path("typo.log"));
+    std::size_t lines = 0;
+    for (std::size_t at = 0; (at = log.find("velvetshade: X-Process Type: \"E6C42\" names no item", at)) !=
+                             std::string::npos;
+         ++at) {
+        ++lines;
+    }
+    EXPECT_EQ(lines, 1u) << log;
+    const Case typo = {"typo", All("0.5", "0.5", "0.5", "0.5", "type1", "0.5", "0.5", "1", "Type2",
+                                   "Normal", "Type1", "Type2", "Normal")};
+    ExpectSameBytes(ReadFile(raw), Reference(Path("clip_%04d.png"), typo));
+}
+
 // MLT's framework itself, as an editor drives it: the still through MLT's own
 // loader, our filter found by MLT's frei0r module and its properties set by
 // name, and the frame pulled through the filter. melt's consumer threads are
