@@ -4,6 +4,8 @@
 #include <cmath>
 #include <string_view>
 
+#include "frei0r/value_grid.h"
+
 namespace vsfrei0r {
 
 namespace {
@@ -75,14 +77,15 @@ void FilterInstance::Set(int index, const void* value) {
         const char* text = *static_cast<const char* const*>(value);
         if (text == nullptr) return;
         const int item = ParseItem(p.items, text);
-        if (item == 0) return;
+        if (item == 0) return bad_values_.UnknownItem(index, text);
         item_text_[index] = ItemText(p.items, item);
         values_[index] = item;
     } else {
         const double v = *static_cast<const double*>(value);
+        bad_values_.CheckSlider(index, v);
         if (std::isnan(v)) return;
         normalised_[index] = std::clamp(v, 0.0, 1.0);
-        values_[index] = p.min + normalised_[index] * (p.max - p.min);
+        values_[index] = SliderValue(p.min, p.max, normalised_[index]);
     }
     prepared_ = false;
 }

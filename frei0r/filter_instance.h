@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "frei0r/bad_values.h"
 #include "frei0r/look_binding.h"
 
 namespace vsfrei0r {
@@ -33,6 +34,7 @@ private:
     std::string item_text_[kParamCount];
     PreparedLook look_;
     bool prepared_ = false;
+    BadValues bad_values_;
 };
 
 }  // namespace vsfrei0r

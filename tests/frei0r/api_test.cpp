@@ -2,13 +2,17 @@
 // values a careless or hostile host might pass.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <limits>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -246,6 +250,64 @@ TEST_F(Frei0rApi, InstancesKeepTheirOwnSettingsAndSize) {
     std::vector<std::uint32_t> in(3, 0x80402010), out(3, 0);
     f.update(column, 0.0, in.data(), out.data());
     EXPECT_NE(out, std::vector<std::uint32_t>(3, 0));
+}
+
+// What the filter says on stderr while `body` runs, line by line.
+template <typename Body>
+std::vector<std::string> StderrLines(Body body) {
+    std::fflush(stderr);
+    char path[] = "/tmp/vs-frei0r-stderr-XXXXXX";
+    const int file = mkstemp(path);
+    const int saved = dup(2);
+    dup2(file, 2);
+    body();
+    std::fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+    close(file);
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    unlink(path);
+    return lines;
+}
+
+TEST_F(Frei0rApi, BadValuesAreReportedOncePerInstanceAndParameter) {
+    f0r_instance_t i = Make();
+    f0r_instance_t other = Make();
+    ASSERT_NE(i, nullptr);
+    ASSERT_NE(other, nullptr);
+    const std::vector<std::uint32_t> defaults = Render(i);
+    const std::vector<std::string> lines = StderrLines([&] {
+        // As MLT does, every frame: one line for each parameter.
+        for (int frame = 0; frame < 3; ++frame) {
+            SetString(i, 8, "E6C42");
+            SetDouble(i, 6, 1.5);
+            SetDouble(i, 6, 0.5);  // good values in between do not reset it
+            SetDouble(i, 0, kNaN);
+            SetString(i, 4, "Type1");
+            SetDouble(i, 3, 0.25);
+        }
+        SetString(other, 8, "e6c42");
+        SetString(other, 9, nullptr);  // no text at all: nothing to name
+    });
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0],
+              "velvetshade: X-Process Type: \"E6C42\" names no item; it takes Type1, Type2, Type3, "
+              "Type4, Type5, E6C41, BW, Vintage (any case) or an item's number from 1 to 8; the "
+              "setting stays as it was");
+    EXPECT_EQ(lines[1], "velvetshade: Brightness: 1.5 is outside 0 to 1 (over 0.1 to 1.9); taken as 1");
+    EXPECT_EQ(lines[2],
+              "velvetshade: Vignetting Radius: NaN is not a value from 0 to 1 (over 0 to 255); ignored");
+    EXPECT_NE(lines[3].find("\"e6c42\" names no item"), std::string::npos) << lines[3];
+    // The render goes on as before: the bad text changed nothing.
+    SetDouble(other, 6, 0.5);
+    SetDouble(other, 3, 0.25);
+    SetDouble(i, 6, 0.5);
+    SetDouble(i, 0, GetDouble(other, 0));
+    EXPECT_EQ(GetString(i, 8), "Type2");
+    EXPECT_EQ(Render(i), Render(other));
+    EXPECT_NE(Render(i), defaults);
 }
 
 }  // namespace

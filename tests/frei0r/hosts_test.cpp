@@ -6,8 +6,6 @@
 
 #include <framework/mlt.h>
 
-#include <sys/wait.h>
-
 #include <cctype>
 #include <cstdlib>
 #include <stdexcept>
@@ -18,14 +16,16 @@
 #include <string>
 #include <vector>
 
+#include "tests/frei0r/programs.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
 // A parameter as registered, the value a frei0r host is given, and the same
-// value in the module's units for velvetshade (sliders map 0..1 onto the
-// registered range, whose ends are 32-bit floats: 0.1f for Brightness is
-// 0.10000000149011612).
+// value in the module's units for velvetshade: sliders map 0..1 onto the
+// registered range, and a value on its two-decimal grid is that decimal
+// (0.25 of Brightness' 0.1..1.9 is 0.55, not 0.1f + 0.25 * (1.9f - 0.1f)).
 struct Setting {
     std::string name;
     std::string frei0r;
@@ -49,9 +49,7 @@ std::vector<Setting> All(const std::string& radius, const std::string& amount,
     static const std::map<std::string, std::string> kColor = {
         {"0", "-127"}, {"0.25", "-63.5"}, {"0.5", "0"}, {"0.75", "63.5"}, {"1", "127"}};
     static const std::map<std::string, std::string> kBrightness = {
-        {"0", "0.10000000149011612"},  {"0.25", "0.54999999515712261"},
-        {"0.5", "0.9999999888241291"}, {"0.75", "1.4499999824911356"},
-        {"1", "1.8999999761581421"}};
+        {"0", "0.1"}, {"0.25", "0.55"}, {"0.5", "1"}, {"0.75", "1.45"}, {"1", "1.9"}};
     return {{"Vignetting Radius", radius, k255.at(radius)},
             {"Vignetting Amount", amount, k255.at(amount)},
             {"Dodge", dodge, k255.at(dodge)},
@@ -95,16 +93,8 @@ const Case& CaseNamed(const std::string& label) {
     throw std::runtime_error("no case " + label);
 }
 
-std::string Quote(const std::string& arg) {
-    std::string q = "'";
-    for (char c : arg) q += (c == '\'') ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using vstest::ExpectSameBytes;
+using vstest::ReadFile;
 
 class Frei0rHosts : public ::testing::Test {
 protected:
@@ -139,11 +129,7 @@ protected:
 
     // Runs a program without a shell's help with words; its output goes to a log.
     static int Run(const std::vector<std::string>& argv, const std::string& log = "commands.log") {
-        std::string command;
-        for (const std::string& arg : argv) command += Quote(arg) + " ";
-        command += ">>" + Quote(Path(log)) + " 2>&1 </dev/null";
-        const int status = std::system(command.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return vstest::Run(argv, Path(log));
     }
 
     // The frames of an image or pattern as raw RGBA bytes.
@@ -169,19 +155,6 @@ protected:
         }
         EXPECT_EQ(Run(argv), 0) << "velvetshade failed; see " << Path("commands.log");
         return references_[key] = Rgba(out, stem + ".rgba");
-    }
-
-    static void ExpectSameBytes(const std::string& got, const std::string& want) {
-        ASSERT_FALSE(want.empty());
-        ASSERT_EQ(got.size(), want.size());
-        std::size_t differing = 0, first = got.size();
-        for (std::size_t i = 0; i < got.size(); ++i) {
-            if (got[i] != want[i]) {
-                if (differing++ == 0) first = i;
-            }
-        }
-        EXPECT_EQ(differing, 0u) << "first at byte " << first << " (pixel " << first / 4
-                                 << ", channel " << first % 4 << ")";
     }
 
     static std::string FfmpegFilter(const Case& c) {
@@ -217,6 +190,27 @@ TEST_F(Frei0rHosts, FfmpegMatchesTheModuleOnAPhotograph) {
         const Case& c = CaseNamed(label);
         ExpectSameBytes(Ffmpeg(Path("photo.png"), c), Reference(Path("photo.png"), c));
     }
+}
+
+TEST_F(Frei0rHosts, FfmpegReportsATypoInAPopupOnceAndRendersOn) {
+    // Three frames, one instance: one line naming the parameter and the items.
+    const std::string raw = Path("typo.rgba");
+    ASSERT_EQ(Run({"ffmpeg", "-v", "error", "-y", "-i", Path("clip_%04d.png"), "-vf",
+                   "frei0r=velvetshade:0.5|0.5|0.5|0.5|type1|0.5|0.5|1|E6C42|Normal", "-pix_fmt",
+                   "rgba", "-f", "rawvideo", raw},
+                  "typo.log"),
+              0);
+    const std::string log = ReadFile(Path("typo.log"));
+    std::size_t lines = 0;
+    for (std::size_t at = 0; (at = log.find("velvetshade: X-Process Type: \"E6C42\" names no item", at)) !=
+                             std::string::npos;
+         ++at) {
+        ++lines;
+    }
+    EXPECT_EQ(lines, 1u) << log;
+    const Case typo = {"typo", All("0.5", "0.5", "0.5", "0.5", "type1", "0.5", "0.5", "1", "Type2",
+                                   "Normal", "Type1", "Type2", "Normal")};
+    ExpectSameBytes(ReadFile(raw), Reference(Path("clip_%04d.png"), typo));
 }
 
 // MLT's framework itself, as an editor drives it: the still through MLT's own
