@@ -502,7 +502,9 @@ extern "C" __attribute__((visibility("default"))) const velvetshade::FootageLibr
     // Every failure comes back as an error code and reaches the user in
     // velvetshade's words; the libraries' own lines ("[nut @ 0x...] No main
     // startcode found.") would also land in the middle of ours, written by
-    // another thread while an interrupt is reported.
-    av_log_set_level(AV_LOG_QUIET);
+    // another thread while an interrupt is reported. Set once: the entry is
+    // asked for the table at every use, from any thread.
+    static const bool quiet = (av_log_set_level(AV_LOG_QUIET), true);
+    (void)quiet;
     return &velvetshade::kLibrary;
 }
