@@ -13,12 +13,10 @@ namespace velvetshade {
 namespace fs = std::filesystem;
 
 fs::path DefaultModulePath() {
-    const std::vector<fs::path> paths = CompanionPaths("Lanthorn.so");
-    for (const fs::path& path : paths) {
-        std::error_code ec;
-        if (fs::exists(path, ec)) return path;
-    }
-    return paths.front();
+    std::string missing;
+    const fs::path found = FindCompanion("Lanthorn.so", missing);
+    // Where the message that no module is there points to.
+    return found.empty() ? vshost::platform::ExecutablePath().parent_path() / "Lanthorn.so" : found;
 }
 
 std::unique_ptr<EffectRenderer> EffectRenderer::Open(const fs::path& module_path, std::string& error) {

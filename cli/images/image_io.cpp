@@ -15,23 +15,11 @@ namespace velvetshade {
 namespace fs = std::filesystem;
 namespace {
 
-constexpr const char* kLibraryFile = "velvetshade-images.so";
-
-// Loaded once and kept for the process's life: images it filled may hold
-// descriptions whose code lives in it.
+// Kept for the process's life: images it filled may hold descriptions whose
+// code lives in it.
 const ImageLibrary* Library(std::string& error) {
-    static const ImageLibrary* library = nullptr;
-    static std::string failure;
-    if (library != nullptr) return library;
-    if (failure.empty()) {
-        std::string why;
-        const auto entry = reinterpret_cast<decltype(&VelvetshadeImageLibrary)>(
-            LoadCompanionEntry(kLibraryFile, "VelvetshadeImageLibrary", why));
-        if (entry != nullptr && (library = entry()) != nullptr) return library;
-        failure = "the image library " + std::string(kLibraryFile) + " cannot be loaded: " + why;
-    }
-    error = failure;
-    return nullptr;
+    return LoadCompanionTable<ImageLibrary>("the image library", "velvetshade-images.so", "VelvetshadeImageLibrary",
+                                            error);
 }
 
 bool StartsLikeJpeg(const fs::path& path) {

@@ -8,17 +8,9 @@ namespace velvetshade {
 namespace fs = std::filesystem;
 namespace {
 
-// The image library module, as cli/image_io.cpp finds it; opening it again
-// only takes another reference to the copy already loaded.
+// The image library module, the one the image formats load.
 const ImageOps* Ops(std::string& error) {
-    static const ImageOps* ops = nullptr;
-    if (ops != nullptr) return ops;
-    std::string why;
-    const auto entry = reinterpret_cast<decltype(&VelvetshadeImageOps)>(
-        LoadCompanionEntry("velvetshade-images.so", "VelvetshadeImageOps", why));
-    if (entry != nullptr && (ops = entry()) != nullptr) return ops;
-    error = "the image library velvetshade-images.so cannot be loaded: " + why;
-    return nullptr;
+    return LoadCompanionTable<ImageOps>("the image library", "velvetshade-images.so", "VelvetshadeImageOps", error);
 }
 
 }  // namespace

@@ -1,10 +1,11 @@
-// FFmpeg's own libraries, for what its programs do not say on the command
-// line: frames with their timestamps between velvetshade and ffmpeg (NUT
-// streams of raw frames through pipes), the conversions between the
-// frames' pixel formats, and which codecs a container takes
-// and an encoder writes. A module of its own, loaded only for videos: linking
-// the libraries into the tool costs 80 ms at every start, a still image
-// included.
+// FFmpeg's own libraries, for what would otherwise take a program of FFmpeg's
+// to find out: what a file holds (its streams, their codecs, rotation and
+// frames, read by libavformat in this process rather than by an ffprobe
+// started for it), frames with their timestamps between velvetshade and
+// ffmpeg (NUT streams of raw frames through pipes), the conversions between
+// the frames' pixel formats, and which codecs a container takes and an
+// encoder writes. A module of its own, loaded only for videos: linking the
+// libraries into the tool costs 80 ms at every start, a still image included.
 #pragma once
 
 #include <cstddef>
@@ -58,12 +59,54 @@ public:
     virtual std::size_t output_size() const = 0;
 };
 
+// One stream of a file, in FFmpeg's names; a text is empty where the file
+// does not say.
+struct FileStream {
+    int index = 0;
+    char kind = 0;  // 'v', 'a', 's' (subtitles), 'd' (data), 't' (attachment)
+    std::string codec;
+    std::string profile;  // "4444", "High"; a number where FFmpeg has no name for it
+    bool attached_pic = false;
+    std::string language;
+    bool alpha_mode = false;  // tagged alpha_mode=1: VP8 or VP9 alpha beside the picture
+    // Frames: the container's count, or for video streams, where the
+    // container lacks one for any of them, the packets counted (nothing
+    // decoded); -1 for unknown.
+    long long frames = -1;
+    // Video only.
+    int width = 0;
+    int height = 0;
+    std::string pix_fmt;
+    std::string rate;          // "num/den": FFmpeg's guess of the real base rate
+    std::string average_rate;  // "num/den", "0/0" for none
+    std::string color_space, color_transfer, color_primaries, color_range;
+    double rotation = 0;  // whole degrees, from the display matrix
+};
+
+struct FileContents {
+    std::vector<FileStream> streams;
+    std::string start_time;  // the first timestamp in seconds, "%f"; empty for none
+    int chapters = 0;
+};
+
+// A packet of one stream in seconds, to the microsecond (as FFmpeg's tools
+// print times, the precision cuts are given to ffmpeg in).
+struct PacketTime {
+    double pts = 0;
+    double duration = 0;  // 0: not stored
+};
+
 struct EncoderInfo {
     std::string name;                   // "libx264", "prores_ks", "ffv1"
     std::vector<std::string> pix_fmts;  // empty: any
 };
 
 struct FootageLibrary {
+    // What the file at url (a "file:" URL) holds, with streams in the file's
+    // order; false with a reason when libavformat cannot read it.
+    bool (*probe)(const char* url, FileContents& contents, std::string& error);
+    // The packets of one stream in stored order, but those without a time.
+    bool (*packet_times)(const char* url, int stream, std::vector<PacketTime>& times, std::string& error);
     // A NUT stream of raw video frames read from, or written to, a pipe.
     std::unique_ptr<RawFrameReader> (*open_reader)(int fd, std::string& error);
     std::unique_ptr<RawFrameWriter> (*open_writer)(int fd, const RawStream& stream, std::string& error);

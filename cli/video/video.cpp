@@ -8,10 +8,6 @@
 #include <map>
 #include <vector>
 
-#include <cerrno>
-#include <nlohmann/json.hpp>
-#include <unistd.h>
-
 #include "cli/system/input_file.h"
 #include "cli/system/text.h"
 
@@ -20,14 +16,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using Json = nlohmann::json;
-
 const char* RawFormat(int depth) {
     if (depth == 8) return "rgba";
     return std::endian::native == std::endian::little ? "rgba64le" : "rgba64be";
 }
-
-bool Known(const std::string& value) { return !value.empty() && value != "unknown" && value != "N/A"; }
 
 double RateValue(const std::string& rate) {
     const auto slash = rate.find('/');
@@ -38,20 +30,6 @@ double RateValue(const std::string& rate) {
     } catch (...) {
         return 0;
     }
-}
-
-// Runs a program and collects what it prints.
-bool Capture(const std::vector<std::string>& argv, std::string& output, std::string& error) {
-    Subprocess child;
-    if (!child.Start(argv, Subprocess::Pipe::FromChild, error)) return false;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(child.fd(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        output.append(buffer, std::size_t(n));
-    }
-    return child.Wait(error);
 }
 
 // The scaler's name for the source's YUV matrix and range, so RGB frames
@@ -82,14 +60,6 @@ bool ConvertsHere(const VideoInfo& info, const std::string& pix_fmt, const char*
            ScaleMatrix(info, direction).find("_range=") != std::string::npos;
 }
 
-std::string Text(const Json& object, const char* key) {
-    const auto it = object.find(key);
-    if (it == object.end()) return {};
-    if (it->is_string()) return it->get<std::string>();
-    if (it->is_number()) return it->dump();
-    return {};
-}
-
 std::string MuxerOf(const fs::path& path) {
     static const std::map<std::string, std::string> kMuxers = {
         {".mp4", "mp4"},    {".m4v", "mp4"},          {".mov", "mov"},   {".mkv", "matroska"}, {".webm", "webm"},
@@ -98,47 +68,6 @@ std::string MuxerOf(const fs::path& path) {
         {".3gp", "3gp"},    {".y4m", "yuv4mpegpipe"}, {".nut", "nut"}};
     const auto muxer = kMuxers.find(Lower(path.extension().string()));
     return muxer == kMuxers.end() ? std::string() : muxer->second;
-}
-
-bool IsCover(const Json& stream) {
-    return stream.contains("disposition") && stream["disposition"].value("attached_pic", 0) != 0;
-}
-
-// Frames of each video stream: the container's count where it keeps one,
-// else the packets counted (no decoding), never duration times rate, which a
-// variable frame rate makes wrong.
-std::map<int, long long> CountFrames(const fs::path& path, const Json& streams) {
-    std::map<int, long long> frames;
-    bool uncounted = false;
-    for (const Json& s : streams) {
-        long long n = 0;
-        const std::string nb = Text(s, "nb_frames");
-        if (std::from_chars(nb.data(), nb.data() + nb.size(), n).ec == std::errc() && n > 0) {
-            frames[s.value("index", -1)] = n;
-        } else if (Text(s, "codec_type") == "video") {
-            uncounted = true;
-        }
-    }
-    std::string counted, why;
-    if (!uncounted || !Capture({"ffprobe", "-v", "error", "-protocol_whitelist", "file", "-select_streams", "v", "-count_packets", "-show_entries",
-                                "stream=index,nb_read_packets", "-of", "csv=p=0", PlainFileUrl(path)},
-                               counted, why)) {
-        return frames;
-    }
-    for (std::size_t at = 0; at < counted.size();) {
-        std::size_t nl = counted.find('\n', at);
-        if (nl == std::string::npos) nl = counted.size();
-        const std::string line = counted.substr(at, nl - at);
-        at = nl + 1;
-        int index = 0;
-        long long n = 0;
-        const auto comma = line.find(',');
-        if (comma != std::string::npos && std::from_chars(line.data(), line.data() + comma, index).ec == std::errc() &&
-            std::from_chars(line.data() + comma + 1, line.data() + line.size(), n).ec == std::errc()) {
-            frames[index] = n;
-        }
-    }
-    return frames;
 }
 
 // The MP4 family: the containers that keep a display matrix as FFmpeg
@@ -161,7 +90,7 @@ std::string Describe(const SourceStream& s) {
     return text + ")";
 }
 
-// ffprobe's names of ProRes profiles, as prores_ks takes them.
+// FFmpeg's names of ProRes profiles, as prores_ks takes them.
 std::string ProresProfile(const std::string& profile) {
     static const std::map<std::string, std::string> kProfiles = {
         {"proxy", "proxy"}, {"lt", "lt"},     {"standard", "standard"}, {"hq", "hq"},
@@ -179,9 +108,10 @@ std::string PlainFileUrl(const fs::path& path) {
 }
 
 bool KnownEncoder(const std::string& name, std::string& error) {
-    std::string text;
-    if (!Capture({"ffmpeg", "-hide_banner", "-h", "encoder=" + name}, text, error)) return false;
-    if (text.starts_with("Encoder ")) return true;
+    const FootageLibrary* library = LoadFootageLibrary(error);
+    if (library == nullptr) return false;
+    EncoderInfo encoder;
+    if (library->find_encoder(name.c_str(), encoder)) return true;
     error = "ffmpeg has no encoder \"" + name + "\" (ffmpeg -encoders lists them)";
     return false;
 }
@@ -223,39 +153,26 @@ bool IsVideoPath(const fs::path& path) {
 bool ProbeVideo(const fs::path& path, VideoInfo& info, std::string& error) {
     if (!CheckInputFile(path, error)) return false;
     const FootageLibrary* library = LoadFootageLibrary(error);
-    if (library == nullptr) {
+    FileContents file;
+    if (library == nullptr || !library->probe(PlainFileUrl(path).c_str(), file, error)) {
         error = "cannot read " + path.string() + ": " + error;
         return false;
     }
-    std::string text;
-    if (!Capture({"ffprobe", "-v", "error", "-protocol_whitelist", "file", "-show_streams", "-show_chapters", "-show_format", "-of", "json",
-                  PlainFileUrl(path)},
-                 text, error)) {
-        error = "cannot read " + path.string() + ": " + error;
-        return false;
-    }
-    const Json probe = Json::parse(text, nullptr, false);
-    if (probe.is_discarded() || !probe.contains("streams") || !probe["streams"].is_array()) {
-        error = "cannot read " + path.string() + ": ffprobe described it in a way we do not understand";
-        return false;
-    }
-    const std::map<int, long long> frames = CountFrames(path, probe["streams"]);
-    const int videos = int(std::count_if(probe["streams"].begin(), probe["streams"].end(),
-                                         [](const Json& s) { return Text(s, "codec_type") == "video"; }));
+    const auto& streams = file.streams;
+    const auto videos = std::count_if(streams.begin(), streams.end(), [](const FileStream& s) { return s.kind == 'v'; });
     // The footage: the first video stream that is neither marked as a cover
     // picture nor a single picture beside a longer video.
-    const Json* video = nullptr;
-    const Json* first = nullptr;
+    const FileStream* video = nullptr;
+    const FileStream* first = nullptr;
     bool cover = false;
-    for (const Json& s : probe["streams"]) {
-        if (Text(s, "codec_type") != "video") continue;
-        if (IsCover(s)) {
+    for (const FileStream& s : streams) {
+        if (s.kind != 'v') continue;
+        if (s.attached_pic) {
             cover = true;
             continue;
         }
         if (first == nullptr) first = &s;
-        const auto n = frames.find(s.value("index", -1));
-        const bool still = videos > 1 && n != frames.end() && n->second <= 1;
+        const bool still = videos > 1 && s.frames == 1;
         if (video == nullptr && !still) video = &s;
     }
     if (video == nullptr) video = first;
@@ -264,107 +181,67 @@ bool ProbeVideo(const fs::path& path, VideoInfo& info, std::string& error) {
             "cannot read " + path.string() + (cover ? ": it holds a cover picture but no video" : ": no video stream");
         return false;
     }
-    for (const Json& s : probe["streams"]) {
+    for (const FileStream& s : streams) {
         if (&s == video) continue;
-        SourceStream stream;
-        stream.index = s.value("index", -1);
-        stream.codec = Text(s, "codec_name");
-        const std::string type = Text(s, "codec_type");
-        stream.kind = type == "video"        ? 'v'
-                      : type == "audio"      ? 'a'
-                      : type == "subtitle"   ? 's'
-                      : type == "attachment" ? 't'
-                                             : 'd';
-        stream.attached_pic = IsCover(s);
-        if (s.contains("tags")) stream.language = Text(s["tags"], "language");
-        info.others.push_back(stream);
+        info.others.push_back({s.index, s.kind, s.codec, s.attached_pic, s.language});
     }
-    const Json& v = *video;
-    info.stream_index = v.value("index", 0);
-    info.width = v.value("width", 0);
-    info.height = v.value("height", 0);
+    const FileStream& v = *video;
+    info.stream_index = v.index;
+    info.width = v.width;
+    info.height = v.height;
     if (info.width <= 0 || info.height <= 0 || std::int64_t(info.width) * std::int64_t(info.height) > kMaxPixels) {
         error = "cannot read " + path.string() + ": the video stream has no usable frame size";
         return false;
     }
-    info.rate = Text(v, "r_frame_rate");
+    info.rate = v.rate;
     info.fps = RateValue(info.rate);
     // As ffmpeg guesses it: a container with a millisecond time base can
     // report 1000 fps for a short clip whose average is the real rate.
-    const std::string average_rate = Text(v, "avg_frame_rate");
-    const double average = RateValue(average_rate);
+    const double average = RateValue(v.average_rate);
     if (average > 0 && average < 70 && !(info.fps > 0 && info.fps <= 210)) {
-        info.rate = average_rate;
+        info.rate = v.average_rate;
         info.fps = average;
     }
     if (!(info.fps > 0 && info.fps < 1000)) {
         error = "cannot read " + path.string() + ": the video stream has no usable frame rate";
         return false;
     }
-    info.pix_fmt = Text(v, "pix_fmt");
-    info.codec = Text(v, "codec_name");
-    info.profile = Text(v, "profile");
+    info.pix_fmt = v.pix_fmt;
+    info.codec = v.codec;
+    info.profile = v.profile;
     info.bits = library->pix_fmt_bits(info.pix_fmt.c_str()) > 8 ? 16 : 8;
     info.has_alpha = library->pix_fmt_has_alpha(info.pix_fmt.c_str());
     // VP8 and VP9 keep alpha beside the picture, flagged by a tag; only
     // libvpx's decoders read it.
-    if (v.contains("tags") && (info.codec == "vp9" || info.codec == "vp8")) {
-        for (const auto& [key, value] : v["tags"].items()) {
-            if (Lower(key) == "alpha_mode" && value == "1") {
-                info.decoder = info.codec == "vp9" ? "libvpx-vp9" : "libvpx";
-                info.pix_fmt = "yuva420p";
-                info.has_alpha = true;
-            }
-        }
+    if (v.alpha_mode && (info.codec == "vp9" || info.codec == "vp8")) {
+        info.decoder = info.codec == "vp9" ? "libvpx-vp9" : "libvpx";
+        info.pix_fmt = "yuva420p";
+        info.has_alpha = true;
     }
-    for (const char* key : {"color_space", "color_transfer", "color_primaries", "color_range"}) {
-        const std::string value = Text(v, key);
-        if (!Known(value)) continue;
-        std::string& field = key == std::string("color_space")       ? info.color_space
-                             : key == std::string("color_transfer")  ? info.color_transfer
-                             : key == std::string("color_primaries") ? info.color_primaries
-                                                                     : info.color_range;
-        field = value;
-    }
-    if (v.contains("side_data_list")) {
-        for (const Json& side : v["side_data_list"]) {
-            if (side.contains("rotation") && side["rotation"].is_number())
-                info.rotation = side["rotation"].get<double>();
-        }
-    }
-    if (probe.contains("format")) {
-        const std::string start = Text(probe["format"], "start_time");
-        if (RateValue(start) != 0) info.start_time = start;
-    }
-    if (probe.contains("chapters")) info.chapters = int(probe["chapters"].size());
-
-    if (const auto n = frames.find(info.stream_index); n != frames.end()) info.frames = n->second;
+    info.color_space = v.color_space;
+    info.color_transfer = v.color_transfer;
+    info.color_primaries = v.color_primaries;
+    info.color_range = v.color_range;
+    info.rotation = v.rotation;
+    if (RateValue(file.start_time) != 0) info.start_time = file.start_time;
+    info.chapters = file.chapters;
+    info.frames = v.frames;
     return true;
 }
 
 bool ProbeFrameTimes(const fs::path& path, const VideoInfo& info, std::vector<double>& times, double& end,
                      std::string& error) {
-    std::string text;
-    if (!Capture({"ffprobe", "-v", "error", "-protocol_whitelist", "file", "-select_streams",
-                  std::to_string(info.stream_index), "-show_entries",
-                  "packet=pts_time,duration_time", "-of", "csv=p=0", PlainFileUrl(path)},
-                 text, error)) {
+    const FootageLibrary* library = LoadFootageLibrary(error);
+    std::vector<PacketTime> packets;
+    if (library == nullptr || !library->packet_times(PlainFileUrl(path).c_str(), info.stream_index, packets, error)) {
         error = "cannot read " + path.string() + ": " + error;
         return false;
     }
     times.clear();
     end = 0;
-    for (std::size_t at = 0; at < text.size();) {
-        std::size_t nl = text.find('\n', at);
-        if (nl == std::string::npos) nl = text.size();
-        const std::string line = text.substr(at, nl - at);
-        at = nl + 1;
-        const auto comma = line.find(',');
-        const double pts = RateValue(line.substr(0, comma));
-        if (line.empty() || line.starts_with("N/A")) continue;
-        times.push_back(pts);
-        const double duration = comma == std::string::npos ? 0 : RateValue(line.substr(comma + 1));
-        end = std::max(end, pts + (duration > 0 ? duration : 1 / info.fps));
+    for (const PacketTime& p : packets) {
+        times.push_back(p.pts);
+        end = std::max(end, p.pts + (p.duration > 0 ? p.duration : 1 / info.fps));
     }
     std::sort(times.begin(), times.end());
     return true;
@@ -657,7 +534,7 @@ bool VideoWriter::Open(const fs::path& write_path, const fs::path& format_path, 
     const bool convert_here = depth_ == 8 && ConvertsHere(info, plan.pix_fmt, "out");
     if (!scale.empty() && !convert_here) argv.insert(argv.end(), {"-filter:0", scale});
     if (!plan.pix_fmt.empty()) argv.insert(argv.end(), {"-pix_fmt:0", plan.pix_fmt});
-    // ffprobe names the RGB matrix "gbr"; the option calls it "rgb".
+    // FFmpeg names the RGB matrix "gbr"; the option calls it "rgb".
     if (!info.color_space.empty()) {
         argv.insert(argv.end(), {"-colorspace", info.color_space == "gbr" ? "rgb" : info.color_space});
     }

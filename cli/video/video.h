@@ -38,7 +38,7 @@ struct VideoInfo {
     int bits = 8;         // 8, or 16 for anything deeper
     std::string pix_fmt;  // the source's pixel format
     std::string codec;
-    std::string profile;  // the codec's profile as ffprobe names it ("4444", "High")
+    std::string profile;  // the codec's profile as FFmpeg names it ("4444", "High")
     std::string decoder;  // a decoder to ask for by name; empty: ffmpeg's choice
     std::string color_space, color_transfer, color_primaries, color_range;
     double rotation = 0;     // degrees, from the display matrix

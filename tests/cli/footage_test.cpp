@@ -1,7 +1,9 @@
 // Image sequences and videos through the built tool.
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <dlfcn.h>
+#include <fstream>
 #include <sys/mman.h>
 #include <unistd.h>
 #include <gtest/gtest.h>
@@ -278,6 +280,77 @@ TEST(Video, DamagedVideoIsRefused) {
     EXPECT_NE(r.err.find("cannot read"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(dir.path / "out.mp4"));
     EXPECT_TRUE(dir.Leftovers().empty());
+}
+
+// What a render learns about a file (its streams, their frames and times,
+// whether the encoder asked for exists) comes from FFmpeg's libraries in the
+// tool's own process. FFmpeg's programs, watched through stand-ins on PATH
+// that note their arguments and run the real ones, only decode and encode.
+TEST(Video, LearnsWhatAFileHoldsWithoutStartingAProbe) {
+    const TempDir dir("no_probe");
+    // Matroska keeps no frame count, so packets are counted; a part of the
+    // video needs every frame's time.
+    const auto in = dir.path / "in.mkv", out = dir.path / "out.mp4", log = dir.path / "calls.log";
+    RunResult r = RunProgram({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=64x48:rate=12", "-f",
+                              "lavfi", "-i", "sine=d=1", "-t", "1", "-c:v", "libx264", "-c:a", "aac", in.string()});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const auto bin = dir.path / "bin";
+    fs::create_directories(bin);
+    for (const std::string program : {"ffmpeg", "ffprobe"}) {
+        const RunResult real = RunProgram({"sh", "-c", "command -v " + program});
+        ASSERT_EQ(real.exit_code, 0) << program;
+        std::ofstream(bin / program) << "#!/bin/sh\necho \"" << program << " $*\" >> '" << log.string() << "'\nexec "
+                                     << real.out.substr(0, real.out.find('\n')) << " \"$@\"\n";
+        fs::permissions(bin / program, fs::perms::owner_exec, fs::perm_options::add);
+    }
+    const char* path = std::getenv("PATH");
+    r = RunProgram({"env", "PATH=" + bin.string() + ":" + (path ? path : "/usr/bin"), VELVETSHADE_EXE, "render",
+                    in.string(), out.string(), "--frames", "3-7", "--codec", "libx264"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(ProbeFile(out).frames, 5);
+    EXPECT_TRUE(ProbeFile(out).audio);
+    std::ifstream lines(log);
+    int runs = 0;
+    for (std::string line; std::getline(lines, line); ++runs) {
+        EXPECT_TRUE(line.starts_with("ffmpeg ")) << line;
+        EXPECT_EQ((line + " ").find(" -h "), std::string::npos) << line;
+    }
+    EXPECT_EQ(runs, 2) << "a decoder and an encoder";
+}
+
+// An installed tree keeps the tool in bin/ and the modules that come with it
+// in lib/velvetshade/; one that is missing is named with where it was looked for.
+TEST(Video, FindsTheToolsModulesInAnInstalledTree) {
+    const TempDir dir("installed");
+    const fs::path built = fs::path(VELVETSHADE_EXE).parent_path(), bin = dir.path / "bin",
+                   lib = dir.path / "lib" / "velvetshade", tool = bin / "velvetshade";
+    fs::create_directories(bin);
+    fs::create_directories(lib);
+    fs::copy_file(VELVETSHADE_EXE, tool);
+    for (const char* module : {"Lanthorn.so", "velvetshade-footage.so", "velvetshade-images.so"}) {
+        fs::copy_file(built / module, lib / module);
+    }
+    const auto in = dir.path / "in.mp4";
+    RunResult r = RunProgram({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=64x48:rate=12", "-frames:v",
+                              "6", "-c:v", "libx264", in.string()});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    // The effect, the footage library, and the image library for EXR.
+    r = RunProgram({tool.string(), "render", in.string(), (dir.path / "out.mp4").string()});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(ProbeFile(dir.path / "out.mp4").frames, 6);
+    r = RunProgram({tool.string(), "render", in.string(), (dir.path / "out.%d.exr").string(), "--frames", "2-2"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_TRUE(fs::exists(dir.path / "out.2.exr"));
+
+    fs::remove(lib / "velvetshade-footage.so");
+    r = RunProgram({tool.string(), "render", in.string(), (dir.path / "again.mp4").string()});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("the footage library velvetshade-footage.so cannot be loaded: velvetshade-footage.so is "
+                         "missing: it is neither beside the program in " +
+                         bin.string() + " nor in " + lib.string()),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(fs::exists(dir.path / "again.mp4"));
 }
 
 // A decoder that ends before its first frame (killed by an interrupt, or

@@ -5,6 +5,7 @@ extern "C" {
 #include <libavfilter/buffersink.h>
 #include <libavfilter/buffersrc.h>
 #include <libavformat/avformat.h>
+#include <libavutil/display.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
 }
@@ -12,6 +13,9 @@ extern "C" {
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #include <unistd.h>
@@ -396,6 +400,180 @@ std::unique_ptr<FrameConverter> OpenConverter(const RawStream& in, const char* o
     return converter;
 }
 
+// A file opened as FFmpeg's programs open one given on their command line
+// with "-protocol_whitelist file": only files, every program of an MPEG-TS
+// scanned, the streams' parameters completed by reading ahead.
+class InputFile {
+public:
+    ~InputFile() { avformat_close_input(&format_); }
+
+    bool Open(const char* url, std::string& error) {
+        AVDictionary* options = nullptr;
+        av_dict_set(&options, "protocol_whitelist", "file", 0);
+        av_dict_set(&options, "scan_all_pmts", "1", 0);
+        int rc = avformat_open_input(&format_, url, nullptr, &options);
+        av_dict_free(&options);
+        if (rc >= 0) rc = avformat_find_stream_info(format_, nullptr);
+        if (rc < 0) {
+            error = AvError(rc);
+            return false;
+        }
+        return true;
+    }
+
+    // Every packet of the streams keep() names, in stored order; the others
+    // are not read where the container lets them be skipped.
+    template <class Keep, class Take>
+    bool ReadPackets(Keep keep, Take take, std::string& error) {
+        for (unsigned i = 0; i < format_->nb_streams; ++i) {
+            if (!keep(format_->streams[i])) format_->streams[i]->discard = AVDISCARD_ALL;
+        }
+        AVPacket* packet = av_packet_alloc();
+        if (packet == nullptr) {
+            error = "out of memory";
+            return false;
+        }
+        // A read error ends the file as it would end ffmpeg's reading of it.
+        while (av_read_frame(format_, packet) >= 0) {
+            const AVStream* stream = format_->streams[packet->stream_index];
+            if (keep(stream)) take(stream, *packet);
+            av_packet_unref(packet);
+        }
+        av_packet_free(&packet);
+        return true;
+    }
+
+    AVFormatContext* operator->() const { return format_; }
+
+private:
+    AVFormatContext* format_ = nullptr;
+};
+
+// Seconds as FFmpeg's tools print them ("%f"): to the microsecond.
+std::string SecondsText(std::int64_t ts, AVRational time_base) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%f", double(ts) * av_q2d(time_base));
+    return text;
+}
+
+double Seconds(std::int64_t ts, AVRational time_base) { return std::strtod(SecondsText(ts, time_base).c_str(), nullptr); }
+
+std::string RateText(AVRational rate) { return std::to_string(rate.num) + "/" + std::to_string(rate.den); }
+
+std::string Known(const char* name) { return name != nullptr ? name : ""; }
+
+// A colour property's name, empty where it is unspecified.
+template <class Value>
+std::string ColourName(Value value, Value unspecified, const char* (*name)(Value)) {
+    return value == unspecified ? std::string() : Known(name(value));
+}
+
+const std::uint8_t* DisplayMatrix(const AVStream* stream) {
+#if LIBAVCODEC_VERSION_INT >= AV_VERSION_INT(60, 30, 100)
+    const AVPacketSideData* side = av_packet_side_data_get(stream->codecpar->coded_side_data,
+                                                           stream->codecpar->nb_coded_side_data,
+                                                           AV_PKT_DATA_DISPLAYMATRIX);
+    return side != nullptr && side->size >= 9 * 4 ? side->data : nullptr;
+#else
+    const std::uint8_t* matrix = nullptr;
+    for (int i = 0; i < stream->nb_side_data; ++i) {
+        const AVPacketSideData& side = stream->side_data[i];
+        if (side.type == AV_PKT_DATA_DISPLAYMATRIX && side.size >= 9 * 4) matrix = side.data;
+    }
+    return matrix;
+#endif
+}
+
+FileStream Describe(const AVStream* st) {
+    const AVCodecParameters* par = st->codecpar;
+    FileStream s;
+    s.index = st->index;
+    switch (par->codec_type) {
+        case AVMEDIA_TYPE_VIDEO: s.kind = 'v'; break;
+        case AVMEDIA_TYPE_AUDIO: s.kind = 'a'; break;
+        case AVMEDIA_TYPE_SUBTITLE: s.kind = 's'; break;
+        case AVMEDIA_TYPE_ATTACHMENT: s.kind = 't'; break;
+        default: s.kind = 'd'; break;
+    }
+    if (const AVCodecDescriptor* d = avcodec_descriptor_get(par->codec_id)) s.codec = d->name;
+    if (const char* profile = avcodec_profile_name(par->codec_id, par->profile)) {
+        s.profile = profile;
+    } else if (par->profile != FF_PROFILE_UNKNOWN) {
+        s.profile = std::to_string(par->profile);
+    }
+    s.attached_pic = (st->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
+    if (const AVDictionaryEntry* e = av_dict_get(st->metadata, "language", nullptr, AV_DICT_MATCH_CASE)) {
+        s.language = e->value;
+    }
+    for (const AVDictionaryEntry* e = nullptr; (e = av_dict_get(st->metadata, "alpha_mode", e, 0)) != nullptr;) {
+        if (std::strcmp(e->value, "1") == 0) s.alpha_mode = true;
+    }
+    if (st->nb_frames > 0) s.frames = st->nb_frames;
+    if (s.kind != 'v') return s;
+    s.width = par->width;
+    s.height = par->height;
+    s.pix_fmt = Known(av_get_pix_fmt_name(AVPixelFormat(par->format)));
+    s.rate = RateText(st->r_frame_rate);
+    s.average_rate = RateText(st->avg_frame_rate);
+    s.color_space = ColourName(par->color_space, AVCOL_SPC_UNSPECIFIED, av_color_space_name);
+    s.color_transfer = ColourName(par->color_trc, AVCOL_TRC_UNSPECIFIED, av_color_transfer_name);
+    s.color_primaries = ColourName(par->color_primaries, AVCOL_PRI_UNSPECIFIED, av_color_primaries_name);
+    s.color_range = ColourName(par->color_range, AVCOL_RANGE_UNSPECIFIED, av_color_range_name);
+    if (const std::uint8_t* matrix = DisplayMatrix(st)) {
+        // Whole degrees, cut towards zero as FFmpeg's tools print them.
+        const double degrees = av_display_rotation_get(reinterpret_cast<const std::int32_t*>(matrix));
+        if (std::isfinite(degrees)) s.rotation = double(static_cast<long long>(degrees));
+    }
+    return s;
+}
+
+bool Probe(const char* url, FileContents& contents, std::string& error) {
+    InputFile file;
+    if (!file.Open(url, error)) return false;
+    contents = FileContents{};
+    bool uncounted = false;
+    for (unsigned i = 0; i < file->nb_streams; ++i) {
+        contents.streams.push_back(Describe(file->streams[i]));
+        const FileStream& s = contents.streams.back();
+        uncounted = uncounted || (s.kind == 'v' && s.frames < 0);
+    }
+    if (file->start_time != AV_NOPTS_VALUE) contents.start_time = SecondsText(file->start_time, AV_TIME_BASE_Q);
+    contents.chapters = int(file->nb_chapters);
+    // Frames: never duration times rate, which a variable frame rate makes
+    // wrong. Where the container does not count them all, the video
+    // streams' packets are.
+    if (!uncounted) return true;
+    // Streams that turn up only while reading (MPEG-TS) are not counted.
+    std::vector<long long> packets(file->nb_streams, 0);
+    const auto video = [&](const AVStream* st) {
+        return unsigned(st->index) < packets.size() && st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+    };
+    if (!file.ReadPackets(video, [&](const AVStream* st, const AVPacket&) { ++packets[st->index]; }, error)) {
+        return false;
+    }
+    for (FileStream& s : contents.streams) {
+        if (s.kind == 'v' && packets[s.index] > 0) s.frames = packets[s.index];
+    }
+    return true;
+}
+
+bool PacketTimes(const char* url, int stream, std::vector<PacketTime>& times, std::string& error) {
+    InputFile file;
+    if (!file.Open(url, error)) return false;
+    if (stream < 0 || unsigned(stream) >= file->nb_streams) {
+        error = "the file has no stream " + std::to_string(stream);
+        return false;
+    }
+    times.clear();
+    return file.ReadPackets([&](const AVStream* st) { return st->index == stream; },
+                            [&](const AVStream* st, const AVPacket& packet) {
+                                if (packet.pts == AV_NOPTS_VALUE) return;
+                                times.push_back({Seconds(packet.pts, st->time_base),
+                                                 packet.duration != 0 ? Seconds(packet.duration, st->time_base) : 0});
+                            },
+                            error);
+}
+
 AVCodecID CodecId(const char* name) {
     if (const AVCodecDescriptor* d = avcodec_descriptor_get_by_name(name)) return d->id;
     return AV_CODEC_ID_NONE;
@@ -492,8 +670,9 @@ int PixFmtBits(const char* pix_fmt) {
     return bits;
 }
 
-constexpr FootageLibrary kLibrary = {OpenReader,    OpenWriter,   OpenConverter, MuxerTakes,     MuxerDefault, FindEncoder,
-                                     ClosestPixFmt, SubtitleKind, PixFmtHasAlpha, PixFmtBits};
+constexpr FootageLibrary kLibrary = {Probe,       PacketTimes,   OpenReader,   OpenWriter,     OpenConverter,
+                                     MuxerTakes,  MuxerDefault,  FindEncoder,  ClosestPixFmt,  SubtitleKind,
+                                     PixFmtHasAlpha, PixFmtBits};
 
 }  // namespace
 }  // namespace velvetshade
@@ -502,7 +681,9 @@ extern "C" __attribute__((visibility("default"))) const velvetshade::FootageLibr
     // Every failure comes back as an error code and reaches the user in
     // velvetshade's words; the libraries' own lines ("[nut @ 0x...] No main
     // startcode found.") would also land in the middle of ours, written by
-    // another thread while an interrupt is reported.
-    av_log_set_level(AV_LOG_QUIET);
+    // another thread while an interrupt is reported. Set once: the entry is
+    // asked for the table at every use, from any thread.
+    static const bool quiet = (av_log_set_level(AV_LOG_QUIET), true);
+    (void)quiet;
     return &velvetshade::kLibrary;
 }
