@@ -286,7 +286,10 @@ bool ReadTiffDirectory(const fs::path& path, std::uint64_t offset, TiffDirectory
         }
         if (pointed_exif && !has_exif) directory.dropped.push_back("the Exif directory is dropped: it cannot be read");
         if (pointed_gps && !has_gps) directory.dropped.push_back("the GPS directory is dropped: it cannot be read");
-        if (is_camera) directory.exif = ExifBlock(camera, order);
+        if (is_camera && !Guarded([&] { directory.exif = ExifBlock(camera, order); })) {
+            directory.exif.clear();
+            directory.dropped.push_back("the Exif and GPS directories are dropped: Exiv2 cannot write them");
+        }
     });
     if (!ok) {
         directory = {};
