@@ -88,7 +88,8 @@ std::size_t TypeWidth(std::uint64_t type) {
 // directories it points at. Values are copied as stored; 8-byte whole
 // numbers become 4-byte ones where they fit, and an entry where they do not
 // (strip offsets beyond 4 GB) is left out. Values that lie outside the file
-// are left empty, as Exiv2 leaves them in a classic TIFF.
+// are left out too, their entry kept empty, as Exiv2 keeps it in a classic
+// TIFF.
 class ClassicTiff {
 public:
     ClassicTiff(const std::uint8_t* file, std::size_t size) : file_(file), size_(size), big_endian_(file[0] == 'M') {}
@@ -96,26 +97,52 @@ public:
     // Empty when the directory cannot be read.
     std::vector<std::uint8_t> Of(std::uint64_t offset) {
         out_ = {file_[0], file_[1], 0, 0, 0, 0, 0, 0};
-        Put(2, 42, 2);
+        Store(&out_[2], 42, 2);
         if (!Directory(offset, 4, 0)) return {};
         return std::move(out_);
     }
 
 private:
+    struct Entry {
+        std::uint64_t tag = 0, type = 0, count = 0;
+        std::vector<std::uint8_t> values;  // in the file's byte order
+    };
+
     bool Get(std::uint64_t at, int n, std::uint64_t& value) const {
         if (at > size_ || std::uint64_t(n) > size_ - at) return false;
         value = 0;
         for (int i = 0; i < n; ++i) value |= std::uint64_t(file_[at + std::uint64_t(big_endian_ ? n - 1 - i : i)]) << (8 * i);
         return true;
     }
-    void Put(std::size_t at, std::uint64_t value, int n) {
-        for (int i = 0; i < n; ++i) out_[at + std::size_t(big_endian_ ? n - 1 - i : i)] = std::uint8_t(value >> (8 * i));
+    void Store(std::uint8_t* to, std::uint64_t value, int n) const {
+        for (int i = 0; i < n; ++i) to[big_endian_ ? n - 1 - i : i] = std::uint8_t(value >> (8 * i));
     }
 
-    struct Entry {
-        std::uint64_t tag = 0, type = 0, count = 0;
-        std::vector<std::uint8_t> values;  // in the file's byte order
-    };
+    // The entry at, its values read; false when it is left out.
+    bool Read(std::uint64_t at, Entry& e) const {
+        std::uint64_t where = at + 12;
+        Get(at, 2, e.tag), Get(at + 2, 2, e.type), Get(at + 4, 8, e.count);
+        const std::size_t width = TypeWidth(e.type);
+        if (width == 0 || e.count > size_ / width || (e.count * width > 8 && !Get(at + 12, 8, where))) return false;
+        const bool eight = e.type >= 16;  // LONG8, SLONG8, IFD8: as LONG, SLONG, LONG
+        if (eight) e.type = e.type == 17 ? 9 : 4;
+        if (where > size_ || e.count * width > size_ - where) {
+            e.count = 0;
+            return true;
+        }
+        if (!eight) {
+            e.values.assign(file_ + where, file_ + where + e.count * width);
+            return true;
+        }
+        e.values.resize(4 * e.count);
+        for (std::uint64_t k = 0; k < e.count; ++k) {
+            std::uint64_t v = 0;
+            Get(where + 8 * k, 8, v);
+            if (e.type == 9 ? std::int64_t(v) != std::int32_t(v) : v > 0xFFFFFFFF) return false;
+            Store(&e.values[4 * k], v, 4);
+        }
+        return true;
+    }
 
     // The directory at offset, written at the end of the copy and pointed at
     // from the four bytes at pointer.
@@ -124,58 +151,36 @@ private:
         if (depth > 2 || !Get(offset, 8, count) || count > 4096 || count > (size_ - offset - 8) / 20) return false;
         std::vector<Entry> entries;
         for (std::uint64_t i = 0; i < count; ++i) {
-            const std::uint64_t at = offset + 8 + 20 * i;
             Entry e;
-            std::uint64_t where = at + 12;
-            Get(at, 2, e.tag), Get(at + 2, 2, e.type), Get(at + 4, 8, e.count);
-            const std::size_t width = TypeWidth(e.type);
-            if (width == 0 || e.count > size_ / width) continue;
-            if (e.count * width > 8) Get(at + 12, 8, where);
-            if (where > size_ || e.count * width > size_ - where) {
-                e.count = 0;  // left for Exiv2 to find empty
-            } else if (width == 8 && e.type >= 16) {
-                // LONG8, SLONG8, IFD8: as LONG, SLONG, LONG.
-                for (std::uint64_t k = 0; k < e.count; ++k) {
-                    std::uint64_t v = 0;
-                    Get(where + 8 * k, 8, v);
-                    const bool fits = e.type == 17 ? std::int64_t(v) == std::int32_t(v) : v <= 0xFFFFFFFF;
-                    if (!fits) break;
-                    e.values.resize(e.values.size() + 4);
-                    for (int b = 0; b < 4; ++b) e.values[e.values.size() - 4 + std::size_t(big_endian_ ? 3 - b : b)] = std::uint8_t(v >> (8 * b));
-                }
-                if (e.values.size() != 4 * e.count) continue;
-                e.type = e.type == 17 ? 9 : 4;
-            } else {
-                e.values.assign(file_ + where, file_ + where + e.count * width);
-            }
-            entries.push_back(std::move(e));
+            if (Read(offset + 8 + 20 * i, e)) entries.push_back(std::move(e));
         }
         const std::size_t start = out_.size();
-        Put(pointer, start, 4);
+        Store(&out_[pointer], start, 4);
         out_.resize(start + 2 + 12 * entries.size() + 4);
-        Put(start, entries.size(), 2);
+        Store(&out_[start], entries.size(), 2);
         std::vector<std::pair<std::uint64_t, std::size_t>> below;  // directories pointed at, and from where
         for (std::size_t j = 0; j < entries.size(); ++j) {
             const Entry& e = entries[j];
             const std::size_t at = start + 2 + 12 * j;
-            Put(at, e.tag, 2), Put(at + 2, e.type, 2), Put(at + 4, e.count, 4);
+            Store(&out_[at], e.tag, 2), Store(&out_[at + 2], e.type, 2), Store(&out_[at + 4], e.count, 4);
             if (e.values.size() <= 4) {
                 std::copy(e.values.begin(), e.values.end(), out_.begin() + std::ptrdiff_t(at + 8));
             } else {
                 out_.resize(out_.size() + out_.size() % 2);
-                Put(at + 8, out_.size(), 4);
+                Store(&out_[at + 8], out_.size(), 4);
                 out_.insert(out_.end(), e.values.begin(), e.values.end());
             }
             const bool points = e.tag == kExifPointer || e.tag == kGpsPointer || e.tag == kInteropPointer;
             if (points && e.count == 1 && (e.type == 4 || e.type == 13)) {
-                std::uint64_t to = 0;
-                for (int b = 0; b < 4; ++b) to |= std::uint64_t(e.values[std::size_t(big_endian_ ? 3 - b : b)]) << (8 * b);
-                below.emplace_back(to, at);
+                const std::uint8_t* v = e.values.data();
+                below.emplace_back(big_endian_ ? std::uint64_t(v[0]) << 24 | v[1] << 16 | v[2] << 8 | v[3]
+                                               : std::uint64_t(v[3]) << 24 | v[2] << 16 | v[1] << 8 | v[0],
+                                   at);
             }
         }
         for (const auto& [to, at] : below) {
             // One that cannot be read is pointed at by nothing: Exiv2 finds it empty.
-            if (!Directory(to, at + 8, depth + 1)) Put(at + 4, 0, 4);
+            if (!Directory(to, at + 8, depth + 1)) Store(&out_[at + 4], 0, 4);
         }
         return true;
     }
