@@ -76,7 +76,8 @@ void NoteLeftOut(const Image& image, bool png, std::vector<std::string>& notes) 
         if (m.code == 0xE1 && starts(m, "http://ns.adobe.com/xmp/extension/", 35)) {
             drop("the extended XMP is dropped: velvetshade carries the main XMP packet only");
         } else if ((m.code == 0xE1 && (starts(m, "http://ns.adobe.com/xap/1.0/", 29) || starts(m, "Exif\0\0", 6))) ||
-                   (m.code == 0xE2 && starts(m, "ICC_PROFILE", 12)) || (m.code == 0xED && starts(m, "Photoshop 3.0", 14))) {
+                   (m.code == 0xE2 && starts(m, "ICC_PROFILE", 12)) ||
+                   (m.code == 0xED && starts(m, "Photoshop 3.0", 14))) {
             continue;
         } else if (m.code == 0xFE) {
             std::string text(m.data.begin(), m.data.end());

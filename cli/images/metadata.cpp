@@ -11,8 +11,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cerrno>
-#include <cstring>
 #include <exception>
 #include <fcntl.h>
 #include <limits>
@@ -111,7 +109,9 @@ private:
     bool Get(std::uint64_t at, int n, std::uint64_t& value) const {
         if (at > size_ || std::uint64_t(n) > size_ - at) return false;
         value = 0;
-        for (int i = 0; i < n; ++i) value |= std::uint64_t(file_[at + std::uint64_t(big_endian_ ? n - 1 - i : i)]) << (8 * i);
+        for (int i = 0; i < n; ++i) {
+            value |= std::uint64_t(file_[at + std::uint64_t(big_endian_ ? n - 1 - i : i)]) << (8 * i);
+        }
         return true;
     }
     void Store(std::uint8_t* to, std::uint64_t value, int n) const {
@@ -237,7 +237,7 @@ bool ReadTiffDirectory(const fs::path& path, std::uint64_t offset, TiffDirectory
     directory = {};
     const PrivateMap file(path);
     if (file.data() == nullptr || file.size() < 16) {
-        why = file.data() == nullptr ? std::strerror(errno) : "it is too short";
+        why = "it cannot be mapped, or is too short to be a TIFF";
         return false;
     }
     const std::uint8_t* head = file.data();
@@ -334,7 +334,8 @@ bool TagsFromExif(const std::vector<std::uint8_t>& exif, ImageTags& tags) {
             tags.x_resolution = x->toFloat();
             tags.y_resolution = y->toFloat();
             // Inches where the unit is not said.
-            tags.resolution_unit = unit != nullptr && unit->toLong() >= 1 && unit->toLong() <= 3 ? int(unit->toLong()) : 2;
+            const long said = unit != nullptr ? unit->toLong() : 0;
+            tags.resolution_unit = said >= 1 && said <= 3 ? int(said) : 2;
         }
     });
 }
@@ -367,7 +368,8 @@ bool AddCameraDirectories(std::vector<unsigned char>& bytes, const std::vector<s
         Exiv2::ExifData fields;
         Exiv2::IptcData iptc;
         Exiv2::XmpData xmp;
-        const Exiv2::ByteOrder order = Exiv2::TiffParser::decode(fields, iptc, xmp, bytes.data(), std::uint32_t(bytes.size()));
+        const Exiv2::ByteOrder order =
+            Exiv2::TiffParser::decode(fields, iptc, xmp, bytes.data(), std::uint32_t(bytes.size()));
         bool added = false;
         for (const Exiv2::Exifdatum& datum : camera) {
             if (InCameraDirectory(datum)) {

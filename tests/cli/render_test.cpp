@@ -334,9 +334,10 @@ TEST(Render, CameraMetadataOfAJpegGoesOutWithoutTheImageLibrary) {
     };
     const std::string comment = "velvetshade: note: the JPEG comment is dropped: velvetshade does not carry it into "
                                 "other formats\n";
-    for (const auto& [from, to, said] :
-         {std::tuple{jpeg, path("out.png"), "velvetshade: note: the IPTC block is dropped: PNG files hold none\n" + comment},
-          std::tuple{jpeg, path("out.tif"), comment}, std::tuple{path("out.png"), path("png.tif"), std::string()}}) {
+    const std::string iptc = "velvetshade: note: the IPTC block is dropped: PNG files hold none\n";
+    for (const auto& [from, to, said] : {std::tuple{jpeg, path("out.png"), iptc + comment},
+                                         std::tuple{jpeg, path("out.tif"), comment},
+                                         std::tuple{path("out.png"), path("png.tif"), std::string()}}) {
         SCOPED_TRACE(to);
         ::setenv("LD_DEBUG", "files", 1);
         const RunResult r = RunTool({"render", from, to});
@@ -365,7 +366,8 @@ TEST(Render, CameraMetadataOfAJpegGoesOutWithoutTheImageLibrary) {
     };
     const std::size_t directory = number(4, 4);
     for (std::uint32_t e = 0; e < number(directory, 2); ++e) {
-        if (number(directory + 2 + 12 * e, 2) == 0x8769) bytes.replace(directory + 2 + 12 * e + 8, 4, "\xF0\xFF\xFF\x7F");
+        const std::size_t entry = directory + 2 + 12 * e;
+        if (number(entry, 2) == 0x8769) bytes.replace(entry + 8, 4, "\xF0\xFF\xFF\x7F");  // the Exif directory
     }
     std::ofstream(path("bad.tif"), std::ios::binary) << bytes;
     for (const auto& [from, to, said] :
