@@ -23,16 +23,11 @@ namespace velvetshade {
 // library module only.
 struct LibraryDescription;
 
-// A field of a TIFF's Exif or GPS directory as libtiff hands it over: its
-// values in the machine's byte order and in libtiff's own widths (rationals
-// as float or double), to be handed back to the same libtiff.
+// A field of a TIFF's image directory kept as stored: a text with its
+// closing zero, or a block's bytes.
 struct TiffField {
-    std::uint32_t tag = 0;
-    std::uint32_t count = 0;  // values; for text, its bytes with the closing zero
+    std::uint16_t tag = 0;
     std::vector<std::uint8_t> values;
-    // Rationals as stored, numerator and denominator, count pairs; empty for
-    // other types.
-    std::vector<std::uint32_t> fractions;
 };
 
 // Fields of a TIFF's image directory that a TIFF written through libtiff
@@ -59,7 +54,7 @@ struct PngText {
     std::string key, text, lang, lang_key;
 };
 
-// What a TIFF written from an image carries over from its source, whichever
+// What a file written from an image carries over from its source, whichever
 // reader filled it. Codes are TIFF's own; 0 or empty means absent.
 struct ImageTags {
     std::string description, date_time, artist, copyright, software;
@@ -70,18 +65,20 @@ struct ImageTags {
     int compression = 0;  // the source TIFF's, kept where libtiff can write it
     int predictor = 0;
     bool associated_alpha = false;  // the source marks its alpha premultiplied
-    // The source holds Exif, which only the image library reads or carries
-    // into another format.
-    bool exif = false;
-    // The source holds a camera's metadata (Exif, GPS, XMP, IPTC, make and
-    // model), which only the image library writes into other formats...
+    // The image library's description of the source holds a camera's
+    // metadata (Exif, GPS, XMP, IPTC, make and model), which only the library
+    // writes into other formats. Never set for files read without it.
     bool more_metadata = false;
-    // ...and which a TIFF source read by libtiff handed over, below, for a
-    // TIFF written without the library: everything libtiff carries whole.
-    bool tiff_metadata = false;
-    // What of it libtiff could not carry, each with why ("the Exif
-    // interoperability directory (InteropIndex) is dropped: libtiff cannot
-    // write it"): notes for a TIFF written from it.
+    // The source's Exif as a TIFF-structured block (what a JPEG's APP1
+    // segment holds after its signature, and a PNG's eXIf chunk): the
+    // camera's fields of the main directory and the Exif, GPS and
+    // interoperability directories and maker note, values as stored. A PNG
+    // written from it holds it whole; a TIFF takes its directories (the main
+    // one's fields go through the tags here).
+    std::vector<std::uint8_t> exif;
+    // What of the source's metadata could not be read, each with why ("the
+    // XMP packet is dropped: it cannot be read"): notes for a PNG or TIFF
+    // written from it.
     std::vector<std::string> dropped;
     // Fields of a TIFF source's image directory beyond those above, by
     // libtiff's name or as "tag 50342" where it knows none (PrintIM excepted):
@@ -95,7 +92,6 @@ struct ImageTags {
     // Blocks of the main directory as stored: XMP packet, IPTC records,
     // Photoshop resources.
     std::vector<std::uint8_t> xmp, iptc, photoshop;
-    std::vector<TiffField> exif_fields, gps_fields;
     // A PNG source's texts beyond description, author, copyright, software
     // and XMP, which only a PNG written from it holds.
     std::vector<PngText> png_texts;

@@ -31,46 +31,70 @@ bool StartsLikeJpeg(const fs::path& path) {
     return jpeg;
 }
 
-// What our own PNG or TIFF writer leaves out of a JPEG source's markers: it
-// carries the ICC profile and the XMP packet, and a TIFF also Photoshop's
-// resources with their IPTC. written: the tags that go out (a comment may
-// have become the description).
-void NoteJpegMarkers(const Image& image, const ImageTags& written, bool png, std::vector<std::string>& notes) {
-    if (image.source || image.source_format != "jpeg") return;
+// What our own PNG or TIFF writer leaves out of the source's metadata.
+void NoteLeftOut(const Image& image, bool png, std::vector<std::string>& notes) {
+    const ImageTags& t = image.tags;
+    notes.insert(notes.end(), t.dropped.begin(), t.dropped.end());
+    // Fields of a TIFF source no writer carries, but those libtiff keeps.
+    std::vector<std::string> others;
+    for (const std::string& name : t.other_fields) {
+        const auto same = [&](const TiffField& f) { return name == KeptTiffFieldName(f.tag); };
+        if (png || std::none_of(t.kept_fields.begin(), t.kept_fields.end(), same)) others.push_back(name);
+    }
+    if (!others.empty()) notes.push_back(OtherFieldsNote(others));
+    // A PNG holds the XMP packet in a text, and neither IPTC nor Photoshop's
+    // resources.
+    std::vector<std::string> dropped;
+    if (png && !t.xmp.empty() && !PngCarriesXmp(t.xmp)) {
+        dropped.push_back("the XMP packet is dropped: it holds a zero byte, which PNG text cannot");
+    }
+    if (png && (!t.iptc.empty() || !t.photoshop.empty())) {
+        dropped.push_back(t.iptc.empty() ? "the Photoshop block is dropped: PNG files hold none"
+                                         : "the IPTC block is dropped: PNG files hold none");
+    }
+    // A JPEG's markers beyond the Exif, the main XMP packet, the profile and
+    // Photoshop's resources; a comment that is the description goes as that.
     const auto starts = [](const JpegMarker& m, const char* signature, std::size_t size) {
         return m.data.size() >= size && std::memcmp(m.data.data(), signature, size) == 0;
     };
-    bool xmp = false, photoshop = false;
-    std::vector<std::string> dropped;
     const auto drop = [&](std::string what) {
         if (std::find(dropped.begin(), dropped.end(), what) == dropped.end()) dropped.push_back(std::move(what));
     };
     for (const JpegMarker& m : image.jpeg.markers) {
-        if (m.code == 0xE1 && starts(m, "http://ns.adobe.com/xap/1.0/", 29) && !xmp) {
-            xmp = true;
-            if (png && !PngCarriesXmp(image.tags.xmp)) {
-                drop("the XMP packet is dropped: it holds a zero byte, which PNG text cannot");
-            }
-        } else if (m.code == 0xE1 && starts(m, "http://ns.adobe.com/xmp/extension/", 35)) {
+        if (m.code == 0xE1 && starts(m, "http://ns.adobe.com/xmp/extension/", 35)) {
             drop("the extended XMP is dropped: velvetshade carries the main XMP packet only");
-        } else if (m.code == 0xED && starts(m, "Photoshop 3.0", 14) && !photoshop) {
-            photoshop = true;
-            if (png) {
-                drop(image.tags.iptc.empty() ? "the Photoshop block is dropped: PNG files hold none"
-                                             : "the IPTC block is dropped: PNG files hold none");
-            }
-        } else if ((m.code == 0xE2 && starts(m, "ICC_PROFILE", 12)) || (m.code == 0xE1 && starts(m, "Exif\0\0", 6))) {
-            continue;  // the profile goes as it was; Exif as the image library describes it
+        } else if ((m.code == 0xE1 && (starts(m, "http://ns.adobe.com/xap/1.0/", 29) || starts(m, "Exif\0\0", 6))) ||
+                   (m.code == 0xE2 && starts(m, "ICC_PROFILE", 12)) ||
+                   (m.code == 0xED && starts(m, "Photoshop 3.0", 14))) {
+            continue;
         } else if (m.code == 0xFE) {
             std::string text(m.data.begin(), m.data.end());
             while (!text.empty() && text.back() == '\0') text.pop_back();
-            if (text == written.description) continue;
+            if (text == t.description) continue;
             drop("the JPEG comment is dropped: velvetshade does not carry it into other formats");
         } else {
             drop("the JPEG's APP" + std::to_string(m.code - 0xE0) + " block is dropped: velvetshade does not know it");
         }
     }
     notes.insert(notes.end(), dropped.begin(), dropped.end());
+    if (!png && t.HasPngColourChunks()) {
+        std::vector<std::string> chunks;
+        if (t.png_gamma != 0) chunks.push_back("gAMA");
+        if ((t.png_chromaticities[0] | t.png_chromaticities[1]) != 0) chunks.push_back("cHRM");
+        if (t.png_srgb_intent >= 0) chunks.push_back("sRGB");
+        std::string names;
+        for (const std::string& c : chunks) names += (names.empty() ? "" : ", ") + c;
+        notes.push_back(chunks.size() == 1
+                            ? "PNG chunk " + names + " is dropped: velvetshade carries it into PNG files only"
+                            : "PNG chunks " + names + " are dropped: velvetshade carries them into PNG files only");
+    }
+    if (!png && !t.png_texts.empty()) {
+        std::string keys;
+        for (const PngText& text : t.png_texts) keys += (keys.empty() ? "" : ", ") + text.key;
+        notes.push_back(t.png_texts.size() == 1
+                            ? "PNG text " + keys + " is dropped: velvetshade carries it into PNG files only"
+                            : "PNG texts " + keys + " are dropped: velvetshade carries them into PNG files only");
+    }
 }
 
 }  // namespace
@@ -107,60 +131,23 @@ bool EncodeImage(const fs::path& format_path, const Image& image, std::vector<st
     if (IsJpegName(format_path) && CanWriteJpegDirectly(image) && image.quality == 0) {
         return EncodeJpeg(format_path, image, bytes, error);
     }
-    // Our own PNG writer carries neither Exif nor the rest of a camera's
-    // metadata, and knows no compression but zip.
-    const bool library_metadata = image.tags.exif || image.tags.more_metadata;
-    // Our own writers carry none of a TIFF source's other fields, but for
-    // those libtiff's keeps, nor all of a JPEG's markers.
-    const auto note_others = [&](const ImageTags& written) {
-        std::vector<std::string> others;
-        for (const std::string& name : image.tags.other_fields) {
-            const auto same = [&](const TiffField& f) { return name == KeptTiffFieldName(f.tag); };
-            const auto& kept = image.tags.kept_fields;
-            if (!IsTiffName(format_path) || std::none_of(kept.begin(), kept.end(), same)) others.push_back(name);
+    // Our own writers carry the metadata of every file read without the
+    // image library; one the library read, in which it found a camera's
+    // metadata, goes back through it. Our PNG writer knows no compression
+    // but zip.
+    if (IsPngName(format_path) && !image.tags.more_metadata &&
+        (image.compression.empty() || image.compression == "zip")) {
+        if (!EncodePng(format_path, image, settings.compression, settings.workers, bytes, error, settings.png_ahead,
+                       settings.sink)) {
+            return false;
         }
-        if (!others.empty()) notes.push_back(OtherFieldsNote(others));
-        NoteJpegMarkers(image, written, IsPngName(format_path), notes);
-        if (!IsPngName(format_path) && image.tags.HasPngColourChunks()) {
-            const ImageTags& t = image.tags;
-            std::vector<std::string> chunks;
-            if (t.png_gamma != 0) chunks.push_back("gAMA");
-            if ((t.png_chromaticities[0] | t.png_chromaticities[1]) != 0) chunks.push_back("cHRM");
-            if (t.png_srgb_intent >= 0) chunks.push_back("sRGB");
-            std::string names;
-            for (const std::string& c : chunks) names += (names.empty() ? "" : ", ") + c;
-            notes.push_back(chunks.size() == 1
-                                ? "PNG chunk " + names + " is dropped: velvetshade carries it into PNG files only"
-                                : "PNG chunks " + names + " are dropped: velvetshade carries them into PNG files only");
-        }
-        if (!IsPngName(format_path) && !image.tags.png_texts.empty()) {
-            std::string keys;
-            for (const PngText& text : image.tags.png_texts) keys += (keys.empty() ? "" : ", ") + text.key;
-            notes.push_back(image.tags.png_texts.size() == 1
-                                ? "PNG text " + keys + " is dropped: velvetshade carries it into PNG files only"
-                                : "PNG texts " + keys + " are dropped: velvetshade carries them into PNG files only");
-        }
+        NoteLeftOut(image, true, notes);
         return true;
-    };
-    if (IsPngName(format_path) && !library_metadata && (image.compression.empty() || image.compression == "zip")) {
-        return EncodePng(format_path, image, settings.compression, settings.workers, bytes, error,
-                         settings.png_ahead, settings.sink) &&
-               note_others(image.tags);
     }
-    // A TIFF read by libtiff goes out through libtiff, with what of its
-    // camera's metadata libtiff carries; the rest is named in notes. The
-    // library would lose more, and crashes writing some cameras' Exif
-    // (LensSpecification) from a TIFF it read.
-    if (IsTiffName(format_path) && image.tags.tiff_metadata) {
-        if (!EncodeTiff(format_path, image, settings, bytes, error)) return false;
-        notes.insert(notes.end(), image.tags.dropped.begin(), image.tags.dropped.end());
-        return note_others(image.tags);
-    }
-    // Any other camera's metadata goes out through the library, with the
-    // library's description of the source. Exif of a file read without the
-    // library (PNG, JPEG) is looked at by the library first.
-    if (IsTiffName(format_path) && !image.tags.more_metadata && !(image.tags.exif && !image.source)) {
-        return EncodeTiff(format_path, image, settings, bytes, error) && note_others(image.tags);
+    if (IsTiffName(format_path) && !image.tags.more_metadata) {
+        if (!EncodeTiff(format_path, image, settings, notes, bytes, error)) return false;
+        NoteLeftOut(image, false, notes);
+        return true;
     }
     const ImageLibrary* library = Library(error);
     if (library == nullptr) {
@@ -172,20 +159,6 @@ bool EncodeImage(const fs::path& format_path, const Image& image, std::vector<st
     std::shared_ptr<const LibraryDescription> described;
     if (!image.source && !image.source_path.empty()) {
         if (!library->describe(image.source_path, described, error)) return false;
-    }
-    if (IsTiffName(format_path) && described) {
-        // Exif holding only the tags a TIFF carries (description, date,
-        // artist...) needs no library writer.
-        Image tagged = image;
-        tagged.tags = library->tags(*described, image.has_alpha);
-        // A JPEG's blocks as stored, which the library's names do not hold.
-        tagged.tags.xmp = image.tags.xmp;
-        tagged.tags.iptc = image.tags.iptc;
-        tagged.tags.photoshop = image.tags.photoshop;
-        tagged.tags.kept_fields = image.tags.kept_fields;
-        if (!tagged.tags.more_metadata) {
-            return EncodeTiff(format_path, tagged, settings, bytes, error) && note_others(tagged.tags);
-        }
     }
     return library->encode(format_path, image, described ? described.get() : image.source.get(), notes, bytes,
                            error);

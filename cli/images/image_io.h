@@ -51,8 +51,6 @@ struct ImageLibrary {
     // The description the library reads from a file, without its pixels.
     bool (*describe)(const std::filesystem::path& path, std::shared_ptr<const LibraryDescription>& description,
                      std::string& error);
-    // The tags a TIFF written from an image so described carries.
-    ImageTags (*tags)(const LibraryDescription& description, bool alpha);
     bool (*read_page)(const std::filesystem::path& path, int depth, int page, Image& image, std::string& error);
     int (*count_pages)(const std::filesystem::path& path);
     bool (*can_write_pages)(const std::filesystem::path& path);

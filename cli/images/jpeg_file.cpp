@@ -12,6 +12,7 @@
 #include <type_traits>
 
 #include "cli/images/format_file.h"
+#include "cli/images/metadata.h"
 
 namespace velvetshade {
 namespace fs = std::filesystem;
@@ -58,30 +59,6 @@ bool Carried(int code) {
 
 constexpr char kXmpSignature[] = "http://ns.adobe.com/xap/1.0/";  // and its zero: 29 bytes
 constexpr char kPhotoshopSignature[] = "Photoshop 3.0";             // and its zero: 14 bytes
-
-// The IPTC records among Photoshop resources ("8BIM", id, padded name, size,
-// padded data), empty when there are none.
-std::vector<std::uint8_t> IptcOf(const std::vector<std::uint8_t>& resources) {
-    std::size_t at = 0;
-    const auto be = [&](std::size_t p, int n) {
-        std::uint32_t v = 0;
-        for (int i = 0; i < n; ++i) v = v << 8 | resources[p + std::size_t(i)];
-        return v;
-    };
-    while (at + 7 <= resources.size() && std::memcmp(&resources[at], "8BIM", 4) == 0) {
-        const std::uint32_t id = be(at + 4, 2);
-        const std::size_t name = std::size_t(resources[at + 6]) + 1;
-        const std::size_t size_at = at + 6 + name + name % 2;
-        if (size_at + 4 > resources.size()) break;
-        const std::size_t size = be(size_at, 4), data = size_at + 4;
-        if (size > resources.size() - data) break;
-        if (id == 0x0404) {
-            return {resources.begin() + std::ptrdiff_t(data), resources.begin() + std::ptrdiff_t(data + size)};
-        }
-        at = data + size + size % 2;
-    }
-    return {};
-}
 
 // A libjpeg decompress or compress struct with our error handling, destroyed
 // if it was created.
@@ -221,9 +198,11 @@ bool ReadJpeg(const fs::path& path, int depth, Image& image, bool& handled, std:
     read.source_path = path;
     for (jpeg_saved_marker_ptr m = d.info.marker_list; m != nullptr; m = m->next) {
         if (Carried(m->marker)) read.jpeg.markers.push_back({int(m->marker), {m->data, m->data + m->data_length}});
-        read.tags.exif = read.tags.exif || (m->marker == JPEG_APP0 + 1 && m->data_length >= 6 &&
-                                            std::memcmp(m->data, "Exif\0\0", 6) == 0);
-        // XMP and Photoshop's IPTC, as stored, for writers of other formats.
+        // Exif, XMP and Photoshop's IPTC, as stored, for writers of other formats.
+        if (m->marker == JPEG_APP0 + 1 && m->data_length >= 6 && std::memcmp(m->data, "Exif\0\0", 6) == 0 &&
+            read.tags.exif.empty()) {
+            read.tags.exif.assign(m->data + 6, m->data + m->data_length);
+        }
         if (m->marker == JPEG_APP0 + 1 && m->data_length >= sizeof kXmpSignature &&
             std::memcmp(m->data, kXmpSignature, sizeof kXmpSignature) == 0 && read.tags.xmp.empty()) {
             read.tags.xmp.assign(m->data + sizeof kXmpSignature, m->data + m->data_length);
@@ -231,7 +210,7 @@ bool ReadJpeg(const fs::path& path, int depth, Image& image, bool& handled, std:
         if (m->marker == JPEG_APP0 + 13 && m->data_length >= sizeof kPhotoshopSignature &&
             std::memcmp(m->data, kPhotoshopSignature, sizeof kPhotoshopSignature) == 0 && read.tags.photoshop.empty()) {
             read.tags.photoshop.assign(m->data + sizeof kPhotoshopSignature, m->data + m->data_length);
-            read.tags.iptc = IptcOf(read.tags.photoshop);
+            read.tags.iptc = IptcOfPhotoshop(read.tags.photoshop);
         }
     }
     for (int c = 0; c < 3; ++c) {
@@ -242,6 +221,13 @@ bool ReadJpeg(const fs::path& path, int depth, Image& image, bool& handled, std:
         read.tags.resolution_unit = d.info.density_unit + 1;
         read.tags.x_resolution = float(d.info.X_density);
         read.tags.y_resolution = float(d.info.Y_density);
+    }
+    // The Exif's texts, orientation and resolution (where JFIF gives none)
+    // for writers of other formats; the marker itself is copied into a JPEG
+    // whether it can be read or not.
+    if (!read.tags.exif.empty() && !TagsFromExif(read.tags.exif, read.tags)) {
+        read.tags.exif.clear();
+        read.tags.dropped.push_back("the Exif block is dropped: it cannot be read");
     }
     JOCTET* icc = nullptr;
     unsigned icc_size = 0;

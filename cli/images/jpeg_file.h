@@ -3,7 +3,8 @@
 //
 // Read: 8-bit colour JPEGs (YCbCr or RGB), decoded as the image library
 // decodes them, with their Exif, XMP, IPTC and ICC markers and comments kept
-// to be written again. Grey and CMYK JPEGs go to the image library.
+// to be written again, and read (the Exif through Exiv2) for the writers of
+// other formats. Grey and CMYK JPEGs go to the image library.
 // Write: a JPEG read this way is written with the library's settings
 // (quality 98, the source's chroma sampling) and its markers as they were;
 // images from any other source go to the image library, which makes their

@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include "cli/images/format_file.h"
+#include "cli/images/metadata.h"
 
 namespace velvetshade {
 namespace fs = std::filesystem;
@@ -95,9 +96,16 @@ void ReadTags(png_structp png, png_infop info, ImageTags& tags) {
                       time->hour, time->minute, time->second);
         tags.date_time = text;
     }
+    // Exif where the texts above say nothing.
     png_uint_32 exif_size = 0;
     png_bytep exif = nullptr;
-    tags.exif = png_get_eXIf_1(png, info, &exif_size, &exif) != 0 && exif_size > 0;
+    if (png_get_eXIf_1(png, info, &exif_size, &exif) != 0 && exif != nullptr && exif_size > 0) {
+        tags.exif.assign(exif, exif + exif_size);
+        if (!TagsFromExif(tags.exif, tags)) {
+            tags.exif.clear();
+            tags.dropped.push_back("the Exif block is dropped: it cannot be read");
+        }
+    }
     png_charp name = nullptr;
     int method = 0;
     png_bytep profile = nullptr;
@@ -643,6 +651,10 @@ bool EmitInfo(PngWriter& w, std::vector<unsigned char>& bytes, const PngPlan& pl
     }
     if (!plan.text_chunks.empty()) {
         png_set_text(png, info, plan.text_chunks.data(), int(plan.text_chunks.size()));
+    }
+    // The source's Exif whole, in its own chunk.
+    if (!t.exif.empty()) {
+        png_set_eXIf_1(png, info, png_uint_32(t.exif.size()), const_cast<png_bytep>(t.exif.data()));
     }
     if (plan.has_time) png_set_tIME(png, info, &plan.time);
     png_write_info(png, info);

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "cli/images/format_file.h"
+#include "cli/images/metadata.h"
 
 namespace velvetshade {
 namespace fs = std::filesystem;
@@ -358,20 +359,6 @@ void ReadTags(TIFF* tif, ImageTags& tags) {
     if (TIFFGetField(tif, TIFFTAG_ORIENTATION, &value) == 1) tags.orientation = value;
     if (TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &value) == 1) tags.compression = value;
     if (TIFFGetField(tif, TIFFTAG_PREDICTOR, &value) == 1) tags.predictor = value;
-    toff_t exif_directory = 0;
-    tags.exif = TIFFGetField(tif, TIFFTAG_EXIFIFD, &exif_directory) == 1 && exif_directory != 0;
-    // A camera's Exif and GPS directories, XMP, IPTC, Photoshop resources,
-    // make and model: handed over by TakeCameraMetadata once the pixels are read.
-    toff_t offset = 0;
-    std::uint32_t count = 0;
-    const void* data = nullptr;
-    const char* name = nullptr;
-    tags.more_metadata = TIFFGetField(tif, TIFFTAG_EXIFIFD, &offset) == 1 ||
-                         TIFFGetField(tif, TIFFTAG_GPSIFD, &offset) == 1 ||
-                         TIFFGetField(tif, TIFFTAG_XMLPACKET, &count, &data) == 1 ||
-                         TIFFGetField(tif, TIFFTAG_RICHTIFFIPTC, &count, &data) == 1 ||
-                         TIFFGetField(tif, TIFFTAG_PHOTOSHOP, &count, &data) == 1 ||
-                         TIFFGetField(tif, TIFFTAG_MAKE, &name) == 1 || TIFFGetField(tif, TIFFTAG_MODEL, &name) == 1;
     std::uint32_t icc_size = 0;
     const void* icc = nullptr;
     if (TIFFGetField(tif, TIFFTAG_ICCPROFILE, &icc_size, &icc) == 1 && icc != nullptr) {
@@ -380,189 +367,22 @@ void ReadTags(TIFF* tif, ImageTags& tags) {
     }
 }
 
+// Whether libtiff finds a camera's metadata in the current directory: make,
+// model, Exif, GPS, XMP, IPTC or Photoshop resources.
+bool HoldsCameraMetadata(TIFF* tif) {
+    toff_t offset = 0;
+    std::uint32_t count = 0;
+    const void* data = nullptr;
+    const char* name = nullptr;
+    return TIFFGetField(tif, TIFFTAG_EXIFIFD, &offset) == 1 || TIFFGetField(tif, TIFFTAG_GPSIFD, &offset) == 1 ||
+           TIFFGetField(tif, TIFFTAG_XMLPACKET, &count, &data) == 1 ||
+           TIFFGetField(tif, TIFFTAG_RICHTIFFIPTC, &count, &data) == 1 ||
+           TIFFGetField(tif, TIFFTAG_PHOTOSHOP, &count, &data) == 1 || TIFFGetField(tif, TIFFTAG_MAKE, &name) == 1 ||
+           TIFFGetField(tif, TIFFTAG_MODEL, &name) == 1;
+}
+
 // A camera's print settings, a block unknown to libtiff.
 constexpr std::uint16_t kPrintIm = 50341;
-
-// A directory entry as the file stores it.
-struct StoredEntry {
-    std::uint16_t tag = 0, type = 0;
-    std::uint64_t count = 0;
-    std::uint64_t at = 0;  // where its values are
-};
-
-std::size_t TypeSize(std::uint16_t type) {
-    switch (type) {
-    case TIFF_BYTE: case TIFF_ASCII: case TIFF_SBYTE: case TIFF_UNDEFINED: return 1;
-    case TIFF_SHORT: case TIFF_SSHORT: return 2;
-    case TIFF_LONG: case TIFF_SLONG: case TIFF_FLOAT: case TIFF_IFD: return 4;
-    case TIFF_RATIONAL: case TIFF_SRATIONAL: case TIFF_DOUBLE: case TIFF_LONG8: case TIFF_SLONG8: case TIFF_IFD8:
-        return 8;
-    default: return 0;
-    }
-}
-
-// The directories of an open TIFF as stored, to see what libtiff's fields
-// leave out: it drops a field it cannot convert, and reads IPTC stored as
-// LONGs (as Photoshop and exiftool store it) as nothing.
-class StoredFile {
-public:
-    explicit StoredFile(TIFF* tif)
-        : fd_(TIFFFileno(tif)), swapped_(TIFFIsByteSwapped(tif) != 0), big_(TIFFIsBigTIFF(tif) != 0) {
-        struct stat st {};
-        if (fd_ >= 0 && ::fstat(fd_, &st) == 0) size_ = std::uint64_t(st.st_size);
-    }
-
-    // The entries of the directory at offset; false when it cannot be read.
-    bool Directory(std::uint64_t offset, std::vector<StoredEntry>& entries) const {
-        std::uint64_t count = 0;
-        if (big_ ? !Number<std::uint64_t>(offset, count) : !Number<std::uint16_t>(offset, count)) return false;
-        const std::uint64_t entry_size = big_ ? 20 : 12, first = offset + (big_ ? 8 : 2);
-        if (count > 65535 || first + count * entry_size > size_) return false;
-        entries.resize(std::size_t(count));
-        for (std::uint64_t i = 0; i < count; ++i) {
-            const std::uint64_t at = first + i * entry_size;
-            StoredEntry& e = entries[std::size_t(i)];
-            if (!Number<std::uint16_t>(at, e.tag) || !Number<std::uint16_t>(at + 2, e.type) ||
-                (big_ ? !Number<std::uint64_t>(at + 4, e.count) : !Number<std::uint32_t>(at + 4, e.count))) {
-                return false;
-            }
-            const std::uint64_t inline_size = big_ ? 8 : 4, value = at + (big_ ? 12 : 8);
-            const std::size_t type_size = TypeSize(e.type);
-            if (type_size == 0 || e.count > size_ / type_size) return false;
-            if (e.count * type_size <= inline_size) e.at = value;
-            else if (big_ ? !Number<std::uint64_t>(value, e.at) : !Number<std::uint32_t>(value, e.at)) return false;
-        }
-        return true;
-    }
-
-    // The entry's values as the file holds them.
-    bool Bytes(const StoredEntry& e, std::vector<std::uint8_t>& bytes) const {
-        const std::uint64_t n = e.count * TypeSize(e.type);
-        if (e.at > size_ || n > size_ - e.at) return false;
-        bytes.resize(std::size_t(n));
-        return Read(e.at, bytes.data(), bytes.size());
-    }
-
-    // A whole number of size bytes as stored.
-    std::uint64_t Unsigned(const std::uint8_t* p, std::size_t size) const {
-        std::uint64_t value = 0;
-        for (std::size_t i = 0; i < size; ++i) value |= std::uint64_t(p[swapped_ ? size - 1 - i : i]) << (8 * i);
-        return value;
-    }
-
-private:
-    bool Read(std::uint64_t at, void* to, std::size_t n) const {
-        auto* p = static_cast<char*>(to);
-        while (n > 0) {
-            const ssize_t got = ::pread(fd_, p, n, off_t(at));
-            if (got <= 0) return false;
-            p += got, at += std::uint64_t(got), n -= std::size_t(got);
-        }
-        return true;
-    }
-    template <typename U, typename V>
-    bool Number(std::uint64_t at, V& value) const {
-        unsigned char b[sizeof(U)];
-        if (at > size_ || sizeof(U) > size_ - at || !Read(at, b, sizeof b)) return false;
-        if (swapped_) std::reverse(b, b + sizeof b);
-        U u;
-        std::memcpy(&u, b, sizeof u);
-        value = V(u);
-        return true;
-    }
-
-    int fd_;
-    bool swapped_, big_;
-    std::uint64_t size_ = 0;
-};
-
-// The current directory's field, as libtiff holds it; false for a field it
-// does not know (its values would not go back in) or that points elsewhere
-// in the file.
-bool TakeField(TIFF* tif, std::uint32_t tag, TiffField& field) {
-    const TIFFField* info = TIFFFieldWithTag(tif, tag);
-    if (info == nullptr || TIFFFieldIsAnonymous(info)) return false;
-    const TIFFDataType type = TIFFFieldDataType(info);
-    const int size = TIFFFieldSetGetSize(info);
-    if (size <= 0 || type == TIFF_IFD || type == TIFF_IFD8) return false;
-    const void* data = nullptr;
-    alignas(8) unsigned char one[8] = {};
-    std::uint32_t count = 0;
-    int got = 0;
-    if (TIFFFieldPassCount(info)) {
-        if (TIFFFieldSetGetCountSize(info) == 4) {
-            got = TIFFGetField(tif, tag, &count, &data);
-        } else {
-            std::uint16_t short_count = 0;
-            got = TIFFGetField(tif, tag, &short_count, &data);
-            count = short_count;
-        }
-    } else if (type == TIFF_ASCII) {
-        const char* text = nullptr;
-        got = TIFFGetField(tif, tag, &text);
-        if (text == nullptr) return false;
-        data = text;
-        count = std::uint32_t(std::strlen(text) + 1);
-    } else if (TIFFFieldReadCount(info) == 1) {
-        got = TIFFGetField(tif, tag, one);
-        data = one;
-        count = 1;
-    } else if (TIFFFieldReadCount(info) > 1) {
-        got = TIFFGetField(tif, tag, &data);
-        count = std::uint32_t(TIFFFieldReadCount(info));
-    }
-    // libtiff writes no field without values.
-    if (got != 1 || data == nullptr || count == 0) return false;
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    field.tag = tag;
-    field.count = count;
-    field.values.assign(bytes, bytes + std::size_t(count) * std::size_t(size));
-    return true;
-}
-
-// Whether field holds all the stored entry holds: as many values, and for
-// text nothing stored past what libtiff kept.
-bool AsStored(const StoredFile& file, const StoredEntry& entry, const TiffField& field, bool text) {
-    if (!text) return entry.count == field.count;
-    std::vector<std::uint8_t> stored;
-    if (!file.Bytes(entry, stored)) return false;
-    const std::size_t kept = field.count - 1;
-    return stored.size() >= kept && std::equal(field.values.begin(), field.values.begin() + kept, stored.begin()) &&
-           std::all_of(stored.begin() + kept, stored.end(), [](std::uint8_t b) { return b == 0; });
-}
-
-std::size_t UnsignedSize(int type) {
-    return type == TIFF_BYTE ? 1 : type == TIFF_SHORT ? 2 : type == TIFF_LONG ? 4 : 0;
-}
-
-// A field libtiff drops when it is stored in another type than libtiff's:
-// whole numbers stored narrower (a SHORT PixelXDimension, as cameras write
-// it) are taken widened; anything else is not taken.
-bool TakeWidened(TIFF* tif, const StoredFile& file, const StoredEntry& entry, TiffField& field) {
-    const TIFFField* info = TIFFFieldWithTag(tif, entry.tag);
-    if (info == nullptr || TIFFFieldIsAnonymous(info)) return false;
-    const std::size_t from = UnsignedSize(entry.type), to = UnsignedSize(TIFFFieldDataType(info));
-    if (from == 0 || to == 0 || from > to || TIFFFieldSetGetSize(info) != int(to)) return false;
-    const std::uint64_t most = TIFFFieldPassCount(info) ? (TIFFFieldSetGetCountSize(info) == 4 ? 0xFFFFFFFF : 0xFFFF) : 0;
-    if (entry.count == 0) return false;
-    if (TIFFFieldPassCount(info) ? entry.count > most
-                                 : TIFFFieldReadCount(info) < 1 || entry.count != std::uint64_t(TIFFFieldReadCount(info))) {
-        return false;
-    }
-    std::vector<std::uint8_t> stored;
-    if (!file.Bytes(entry, stored)) return false;
-    field.tag = entry.tag;
-    field.count = std::uint32_t(entry.count);
-    field.values.resize(std::size_t(entry.count) * to);
-    for (std::size_t i = 0; i < std::size_t(entry.count); ++i) {
-        const std::uint64_t value = file.Unsigned(stored.data() + i * from, from);
-        std::uint8_t* at = field.values.data() + i * to;
-        if (to == 1) *at = std::uint8_t(value);
-        else if (to == 2) { const auto v = std::uint16_t(value); std::memcpy(at, &v, 2); }
-        else { const auto v = std::uint32_t(value); std::memcpy(at, &v, 4); }
-    }
-    return true;
-}
 
 // A tag's name as libtiff knows it, else its number.
 std::string TagName(TIFF* tif, std::uint32_t tag) {
@@ -571,10 +391,21 @@ std::string TagName(TIFF* tif, std::uint32_t tag) {
     return "tag " + std::to_string(tag);
 }
 
-// The image directory's fields, current in tif, beyond the metadata read
-// into ImageTags and the layout of the stored pixels (written anew), by name;
-// into kept, when asked for, those libtiff's writer carries as stored.
-std::vector<std::string> OtherFields(TIFF* tif, std::vector<TiffField>* kept) {
+// The one text a field holds, with nothing stored past its closing zero:
+// what libtiff writes back unchanged.
+bool WholeText(const StoredTiffField& field, std::string& text) {
+    const std::vector<std::uint8_t>& v = field.values;
+    if (field.type != TIFF_ASCII || v.empty()) return false;
+    const auto end = std::find(v.begin(), v.end(), std::uint8_t(0));
+    if (std::any_of(end, v.end(), [](std::uint8_t b) { return b != 0; })) return false;
+    text.assign(v.begin(), end);
+    return true;
+}
+
+// The directory's fields beyond the metadata read into ImageTags and the
+// layout of the stored pixels (written anew), by name; into kept, when asked
+// for, those libtiff's writer carries as stored.
+std::vector<std::string> OtherFields(TIFF* tif, const TiffDirectory& directory, std::vector<TiffField>* kept) {
     static constexpr std::uint16_t kCarried[] = {
         TIFFTAG_IMAGEDESCRIPTION, TIFFTAG_DATETIME, TIFFTAG_ARTIST, TIFFTAG_COPYRIGHT, TIFFTAG_SOFTWARE,
         TIFFTAG_XRESOLUTION, TIFFTAG_YRESOLUTION, TIFFTAG_RESOLUTIONUNIT, TIFFTAG_ORIENTATION, TIFFTAG_ICCPROFILE,
@@ -590,194 +421,74 @@ std::vector<std::string> OtherFields(TIFF* tif, std::vector<TiffField>* kept) {
         TIFFTAG_JPEGIFOFFSET, TIFFTAG_JPEGIFBYTECOUNT, TIFFTAG_JPEGRESTARTINTERVAL, TIFFTAG_JPEGLOSSLESSPREDICTORS,
         TIFFTAG_JPEGPOINTTRANSFORM, TIFFTAG_JPEGQTABLES, TIFFTAG_JPEGDCTABLES, TIFFTAG_JPEGACTABLES,
         TIFFTAG_YCBCRCOEFFICIENTS, TIFFTAG_YCBCRSUBSAMPLING, TIFFTAG_YCBCRPOSITIONING, TIFFTAG_REFERENCEBLACKWHITE};
-    const StoredFile file(tif);
-    std::vector<StoredEntry> stored;
     std::vector<std::string> names;
-    if (!file.Directory(TIFFCurrentDirOffset(tif), stored)) return names;
-    for (const StoredEntry& entry : stored) {
-        if (std::find(std::begin(kCarried), std::end(kCarried), entry.tag) != std::end(kCarried) ||
-            std::find(std::begin(kLayout), std::end(kLayout), entry.tag) != std::end(kLayout)) {
+    for (const StoredTiffField& field : directory.fields) {
+        if (std::find(std::begin(kCarried), std::end(kCarried), field.tag) != std::end(kCarried) ||
+            std::find(std::begin(kLayout), std::end(kLayout), field.tag) != std::end(kLayout)) {
             continue;
         }
-        std::string name = KeptTiffFieldName(entry.tag);
-        if (name.empty()) name = TagName(tif, entry.tag);
+        std::string name = KeptTiffFieldName(field.tag);
+        if (name.empty()) name = TagName(tif, field.tag);
         if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
-        if (kept == nullptr || KeptTiffFieldName(entry.tag).empty()) continue;
-        TiffField field;
-        if (entry.tag == kPrintIm) {
+        if (kept == nullptr || KeptTiffFieldName(field.tag).empty()) continue;
+        std::string text;
+        if (field.tag == kPrintIm) {
             // Its numbers are in the file's byte order, which a file written
             // in another would contradict.
-            if (entry.type != TIFF_UNDEFINED || TIFFIsByteSwapped(tif) || !file.Bytes(entry, field.values) ||
-                field.values.empty()) {
-                continue;
+            if (field.type == TIFF_UNDEFINED && !directory.swapped && !field.values.empty()) {
+                kept->push_back({field.tag, field.values});
             }
-            field.tag = entry.tag;
-            field.count = std::uint32_t(field.values.size());
-        } else if (entry.type != TIFF_ASCII || !TakeField(tif, entry.tag, field) ||
-                   !AsStored(file, entry, field, true)) {
-            continue;
+        } else if (WholeText(field, text)) {
+            kept->push_back({field.tag, {text.begin(), text.end()}});
+            kept->back().values.push_back(0);
         }
-        kept->push_back(std::move(field));
     }
     return names;
 }
 
-// The fields of an Exif interoperability directory by name, as far as they
-// can be read: the note names what a reader of the file would look for.
-std::string InteropNames(const StoredFile& file, std::uint64_t offset) {
-    static constexpr std::pair<std::uint16_t, const char*> kNames[] = {
-        {0x0001, "InteropIndex"}, {0x0002, "InteropVersion"}, {0x1000, "RelatedImageFileFormat"},
-        {0x1001, "RelatedImageWidth"}, {0x1002, "RelatedImageHeight"}};
-    std::vector<StoredEntry> entries;
-    if (offset == 0 || !file.Directory(offset, entries)) return {};
-    std::string names;
-    for (const StoredEntry& entry : entries) {
-        const auto known = std::find_if(std::begin(kNames), std::end(kNames),
-                                        [&](const auto& n) { return n.first == entry.tag; });
-        names += (names.empty() ? "" : ", ") +
-                 (known != std::end(kNames) ? std::string(known->second) : "tag " + std::to_string(entry.tag));
-    }
-    return names;
-}
-
-// One note for the fields of a directory dropped for one reason, said of
-// one field (it) or of several (they).
-void NoteFields(const char* directory, const std::vector<std::string>& names, const char* why_one,
-                const char* why_many, std::vector<std::string>& notes) {
-    if (names.empty()) return;
-    std::string list;
-    for (const std::string& name : names) list += (list.empty() ? "" : ", ") + name;
-    notes.push_back(std::string(directory) + (names.size() == 1 ? " field " : " fields ") + list +
-                    (names.size() == 1 ? " is dropped: " : " are dropped: ") + (names.size() == 1 ? why_one : why_many));
-}
-
-// Every field of the Exif or GPS directory at offset that comes through whole,
-// each checked against what is stored; what would not is left out and named
-// in notes. Leaves tif in that directory.
-void TakeDirectory(TIFF* tif, const StoredFile& file, std::uint64_t offset, bool gps,
-                   std::vector<TiffField>& fields, std::vector<std::string>& notes) {
-    const char* directory = gps ? "GPS" : "Exif";
-    std::vector<StoredEntry> stored;
-    if (!file.Directory(offset, stored) ||
-        (gps ? TIFFReadGPSDirectory(tif, offset) : TIFFReadEXIFDirectory(tif, offset)) != 1) {
-        notes.push_back(std::string("the ") + directory + " directory is dropped: it cannot be read");
+// The metadata of the current directory beyond libtiff's fields, as Exiv2
+// reads it, into tags: the camera's (make, model, the XMP, IPTC and
+// Photoshop blocks as stored, the Exif block) and the other fields. What
+// cannot be read or would not come through libtiff whole is left out and
+// named in tags.dropped.
+void TakeMetadata(TIFF* tif, const fs::path& path, ImageTags& tags) {
+    TiffDirectory directory;
+    std::string why;
+    if (!ReadTiffDirectory(path, TIFFCurrentDirOffset(tif), directory, why)) {
+        if (HoldsCameraMetadata(tif)) {
+            tags.dropped.push_back("the camera's metadata (make, model, Exif, GPS, XMP, IPTC) is dropped: "
+                                   "its directory cannot be read");
+        }
         return;
     }
-    std::vector<std::uint32_t> kept(std::size_t(std::max(TIFFGetTagListCount(tif), 0)));
-    for (std::size_t i = 0; i < kept.size(); ++i) kept[i] = TIFFGetTagListEntry(tif, int(i));
-    // A field stored twice is kept once by libtiff, and which copy is not said.
-    std::vector<std::uint32_t> tags, doubled;
-    for (const StoredEntry& entry : stored) tags.push_back(entry.tag);
-    std::sort(tags.begin(), tags.end());
-    for (std::size_t i = 1; i < tags.size(); ++i) {
-        if (tags[i] == tags[i - 1] && (doubled.empty() || doubled.back() != tags[i])) doubled.push_back(tags[i]);
-    }
-    std::vector<std::string> twice, unwritable, changed;
-    for (const std::uint32_t tag : doubled) twice.push_back(TagName(tif, tag));
-    for (const StoredEntry& entry : stored) {
-        if (std::binary_search(doubled.begin(), doubled.end(), entry.tag)) continue;
-        const TIFFField* info = TIFFFieldWithTag(tif, entry.tag);
-        if (!gps && entry.tag == TIFFTAG_INTEROPERABILITYIFD) {
-            std::uint64_t at = 0;
-            if (entry.count == 1) {
-                std::vector<std::uint8_t> bytes;
-                if (file.Bytes(entry, bytes)) at = file.Unsigned(bytes.data(), bytes.size());
-            }
-            const std::string names = InteropNames(file, at);
-            notes.push_back("the Exif interoperability directory" + (names.empty() ? "" : " (" + names + ")") +
-                            " is dropped: libtiff cannot write it");
-            continue;
-        }
-        if (info == nullptr || TIFFFieldIsAnonymous(info) || entry.type == TIFF_IFD || entry.type == TIFF_IFD8 ||
-            TIFFFieldDataType(info) == TIFF_IFD || TIFFFieldDataType(info) == TIFF_IFD8) {
-            unwritable.push_back(TagName(tif, entry.tag));
-            continue;
-        }
-        TiffField field;
-        // libtiff converts what it reads to its own type for the field; only
-        // whole numbers widened come out with the values stored.
-        const TIFFDataType type = TIFFFieldDataType(info);
-        const std::size_t from = UnsignedSize(entry.type), to = UnsignedSize(type);
-        const bool same_values = entry.type == type || (from != 0 && to != 0 && from <= to);
-        const bool taken = std::find(kept.begin(), kept.end(), entry.tag) != kept.end()
-                               ? same_values && TakeField(tif, entry.tag, field) &&
-                                     AsStored(file, entry, field, type == TIFF_ASCII)
-                               : TakeWidened(tif, file, entry, field);
-        if (taken && (type == TIFF_RATIONAL || type == TIFF_SRATIONAL) && entry.type == type) {
-            std::vector<std::uint8_t> stored_bytes;
-            if (!file.Bytes(entry, stored_bytes)) {
-                changed.push_back(TagName(tif, entry.tag));
-                continue;
-            }
-            field.fractions.resize(stored_bytes.size() / 4);
-            for (std::size_t i = 0; i < field.fractions.size(); ++i) {
-                field.fractions[i] = std::uint32_t(file.Unsigned(stored_bytes.data() + 4 * i, 4));
-            }
-        }
-        if (taken) fields.push_back(std::move(field));
-        else changed.push_back(TagName(tif, entry.tag));
-    }
-    NoteFields(directory, twice, "it is stored twice", "they are stored twice", notes);
-    NoteFields(directory, unwritable, "libtiff cannot write it", "libtiff cannot write them", notes);
-    NoteFields(directory, changed, "libtiff would change it", "libtiff would change them", notes);
-}
-
-// The camera's metadata of the main directory, current in tif, and its Exif
-// and GPS directories, into tags; what would not come through whole is left
-// out and named in tags.dropped. Leaves tif in another directory.
-void TakeCameraMetadata(TIFF* tif, ImageTags& tags) {
-    const StoredFile file(tif);
-    std::vector<StoredEntry> stored;
-    if (!file.Directory(TIFFCurrentDirOffset(tif), stored)) {
-        tags.dropped.push_back("the camera's metadata (make, model, Exif, GPS, XMP, IPTC) is dropped: "
-                               "its directory cannot be read");
-        return;
-    }
-    toff_t exif = 0, gps = 0;
-    for (const StoredEntry& entry : stored) {
-        bool ok = true;
-        const char* what = nullptr;
-        switch (entry.tag) {
+    tags.other_fields = OtherFields(tif, directory, &tags.kept_fields);
+    for (const StoredTiffField& field : directory.fields) {
+        switch (field.tag) {
         case TIFFTAG_MAKE:
-        case TIFFTAG_MODEL: {
-            TiffField field;
-            ok = TakeField(tif, entry.tag, field) && AsStored(file, entry, field, true);
-            if (ok) {
-                (entry.tag == TIFFTAG_MAKE ? tags.make : tags.model) =
-                    reinterpret_cast<const char*>(field.values.data());
-            }
-            what = entry.tag == TIFFTAG_MAKE ? "Make is dropped: libtiff would change it"
-                                             : "Model is dropped: libtiff would change it";
+            if (!WholeText(field, tags.make)) tags.dropped.push_back("Make is dropped: libtiff would change it");
             break;
-        }
+        case TIFFTAG_MODEL:
+            if (!WholeText(field, tags.model)) tags.dropped.push_back("Model is dropped: libtiff would change it");
+            break;
         // Blocks of bytes, whatever type they are stored as; one that cannot
         // be read is left out whole.
         case TIFFTAG_XMLPACKET:
+            tags.xmp = field.values;
+            if (tags.xmp.empty()) tags.dropped.push_back("the XMP packet is dropped: it cannot be read");
+            break;
         case TIFFTAG_RICHTIFFIPTC:
-        case TIFFTAG_PHOTOSHOP: {
-            const bool xmp = entry.tag == TIFFTAG_XMLPACKET, iptc = entry.tag == TIFFTAG_RICHTIFFIPTC;
-            std::vector<std::uint8_t>& block = xmp ? tags.xmp : iptc ? tags.iptc : tags.photoshop;
-            ok = file.Bytes(entry, block);
-            if (!ok) block.clear();
-            what = xmp    ? "the XMP packet is dropped: it cannot be read"
-                   : iptc ? "the IPTC block is dropped: it cannot be read"
-                          : "the Photoshop block is dropped: it cannot be read";
+            tags.iptc = field.values;
+            if (tags.iptc.empty()) tags.dropped.push_back("the IPTC block is dropped: it cannot be read");
             break;
-        }
-        case TIFFTAG_EXIFIFD:
-            ok = TIFFGetField(tif, TIFFTAG_EXIFIFD, &exif) == 1 && exif != 0;
-            what = "the Exif directory is dropped: it cannot be read";
-            break;
-        case TIFFTAG_GPSIFD:
-            ok = TIFFGetField(tif, TIFFTAG_GPSIFD, &gps) == 1 && gps != 0;
-            what = "the GPS directory is dropped: it cannot be read";
+        case TIFFTAG_PHOTOSHOP:
+            tags.photoshop = field.values;
+            if (tags.photoshop.empty()) tags.dropped.push_back("the Photoshop block is dropped: it cannot be read");
             break;
         default: break;
         }
-        if (!ok) tags.dropped.push_back(what);
     }
-    if (exif != 0) TakeDirectory(tif, file, exif, false, tags.exif_fields, tags.dropped);
-    if (gps != 0) TakeDirectory(tif, file, gps, true, tags.gps_fields, tags.dropped);
+    tags.exif = std::move(directory.exif);
+    tags.dropped.insert(tags.dropped.end(), directory.dropped.begin(), directory.dropped.end());
 }
 
 std::string Kind(std::uint16_t format, std::uint16_t bits, std::uint16_t photometric) {
@@ -823,9 +534,7 @@ int CompressionCode(const std::string& name) {
     return -1;
 }
 
-bool SetField(TIFF* tif, const TiffField& f);
-
-bool WriteTags(TIFF* tif, const Image& image, int channels, std::uint64_t exif, std::uint64_t gps) {
+bool WriteTags(TIFF* tif, const Image& image, int channels) {
     const ImageTags& t = image.tags;
     const std::uint16_t compression =
         image.compression.empty() ? WrittenCompression(t.compression) : std::uint16_t(CompressionCode(image.compression));
@@ -881,99 +590,16 @@ bool WriteTags(TIFF* tif, const Image& image, int channels, std::uint64_t exif, 
     }
     for (const TiffField& field : t.kept_fields) {
         if (ok && field.tag == kPrintIm) {
-            // Unknown to libtiff: described for this file, after the Exif and
-            // GPS directories, whose setup forgets such descriptions.
+            // Unknown to libtiff: described for this file.
             static const TIFFFieldInfo kInfo = {kPrintIm, TIFF_VARIABLE2, TIFF_VARIABLE2, TIFF_UNDEFINED,
                                                 FIELD_CUSTOM, 1, 1, const_cast<char*>("PrintIM")};
-            ok = TIFFMergeFieldInfo(tif, &kInfo, 1) == 0;
+            ok = TIFFMergeFieldInfo(tif, &kInfo, 1) == 0 &&
+                 TIFFSetField(tif, kPrintIm, std::uint32_t(field.values.size()), field.values.data());
+        } else if (ok) {
+            ok = TIFFSetField(tif, field.tag, reinterpret_cast<const char*>(field.values.data()));
         }
-        ok = ok && SetField(tif, field);
     }
-    if (ok && exif != 0) ok = TIFFSetField(tif, TIFFTAG_EXIFIFD, exif);
-    if (ok && gps != 0) ok = TIFFSetField(tif, TIFFTAG_GPSIFD, gps);
     return ok;
-}
-
-template <typename T>
-T Value(const TiffField& field) {
-    T value;
-    std::memcpy(&value, field.values.data(), sizeof value);
-    return value;
-}
-
-// Gives field back to libtiff as TakeField took it, in the current directory.
-bool SetField(TIFF* tif, const TiffField& f) {
-    const TIFFField* info = TIFFFieldWithTag(tif, f.tag);
-    if (info == nullptr) return false;
-    const int size = TIFFFieldSetGetSize(info);
-    if (size <= 0 || f.values.size() != std::size_t(size) * f.count) return false;
-    const void* data = f.values.data();
-    const TIFFDataType type = TIFFFieldDataType(info);
-    if (TIFFFieldPassCount(info)) {
-        return TIFFFieldSetGetCountSize(info) == 4 ? TIFFSetField(tif, f.tag, f.count, data)
-                                                   : f.count <= 65535 && TIFFSetField(tif, f.tag, int(f.count), data);
-    }
-    if (type == TIFF_ASCII) {
-        return !f.values.empty() && f.values.back() == 0 && TIFFSetField(tif, f.tag, static_cast<const char*>(data));
-    }
-    if (TIFFFieldWriteCount(info) != int(f.count)) return false;
-    if (f.count > 1) return TIFFSetField(tif, f.tag, data);
-    // One value goes as an argument of its own type.
-    switch (type) {
-    case TIFF_BYTE:
-    case TIFF_UNDEFINED: return TIFFSetField(tif, f.tag, Value<std::uint8_t>(f));
-    case TIFF_SBYTE: return TIFFSetField(tif, f.tag, Value<std::int8_t>(f));
-    case TIFF_SHORT: return TIFFSetField(tif, f.tag, Value<std::uint16_t>(f));
-    case TIFF_SSHORT: return TIFFSetField(tif, f.tag, Value<std::int16_t>(f));
-    case TIFF_LONG: return TIFFSetField(tif, f.tag, Value<std::uint32_t>(f));
-    case TIFF_SLONG: return TIFFSetField(tif, f.tag, Value<std::int32_t>(f));
-    case TIFF_LONG8: return TIFFSetField(tif, f.tag, Value<std::uint64_t>(f));
-    case TIFF_SLONG8: return TIFFSetField(tif, f.tag, Value<std::int64_t>(f));
-    case TIFF_RATIONAL:
-    case TIFF_SRATIONAL:
-    case TIFF_FLOAT: return TIFFSetField(tif, f.tag, size == 8 ? Value<double>(f) : double(Value<float>(f)));
-    case TIFF_DOUBLE: return TIFFSetField(tif, f.tag, Value<double>(f));
-    default: return false;
-    }
-}
-
-// libtiff holds rationals as float or double and writes back a nearby
-// fraction (1/80 goes out as 13421773/1073741824): the stored fractions are
-// put back into the directory written at offset, a classic TIFF in the
-// machine's byte order.
-void PutBackFractions(std::vector<unsigned char>& bytes, std::uint64_t offset, const std::vector<TiffField>& fields) {
-    const auto number = [&](std::uint64_t at, auto value) {
-        std::memcpy(&value, bytes.data() + at, sizeof value);
-        return value;
-    };
-    if (offset == 0 || offset + 2 > bytes.size()) return;
-    const std::size_t entries = number(offset, std::uint16_t());
-    for (std::size_t i = 0; i < entries; ++i) {
-        const std::uint64_t at = offset + 2 + 12 * i;
-        if (at + 12 > bytes.size()) return;
-        const std::uint16_t tag = number(at, std::uint16_t()), type = number(at + 2, std::uint16_t());
-        const std::uint64_t count = number(at + 4, std::uint32_t()), values = number(at + 8, std::uint32_t());
-        if (type != TIFF_RATIONAL && type != TIFF_SRATIONAL) continue;
-        const auto field = std::find_if(fields.begin(), fields.end(), [&](const TiffField& f) { return f.tag == tag; });
-        if (field == fields.end() || field->fractions.size() != 2 * count || values + 8 * count > bytes.size()) continue;
-        std::memcpy(bytes.data() + values, field->fractions.data(), 8 * count);
-    }
-}
-
-// An Exif or GPS directory, written before the image's own so that the
-// image's can point at it as it is written, once; offset 0 when there are no
-// fields. Leaves a fresh image directory current.
-bool WriteCameraDirectory(TIFF* tif, bool gps, const std::vector<TiffField>& fields, std::uint64_t& offset) {
-    offset = 0;
-    if (fields.empty()) return true;
-    if ((gps ? TIFFCreateGPSDirectory(tif) : TIFFCreateEXIFDirectory(tif)) != 0) return false;
-    for (const TiffField& field : fields) {
-        if (!SetField(tif, field)) return false;
-    }
-    if (TIFFWriteCustomDirectory(tif, &offset) != 1) return false;
-    // TIFFCreateDirectory leaves the custom directory's values allocated.
-    TIFFFreeDirectory(tif);
-    return TIFFCreateDirectory(tif) == 0;
 }
 
 // Rows per strip: about a megabyte.
@@ -1077,6 +703,38 @@ bool WritePixels(TIFF* tif, const Image& image, const T* pixels, int channels, c
     return WriteStrips(tif, image, pixels, channels);
 }
 
+// The TIFF as libtiff writes it: every tag but the camera's directories.
+bool EncodeWithLibtiff(const fs::path& format_path, const Image& image, const WriteSettings& settings,
+                       std::vector<unsigned char>& bytes, std::string& error) {
+    if (!image.compression.empty() && CompressionCode(image.compression) < 0) {
+        error = "cannot write " + format_path.string() + ": TIFF compression \"" + image.compression +
+                "\" is not one of none, lzw, deflate, packbits";
+        return false;
+    }
+    Messages messages;
+    bytes.clear();
+    // Room for the whole file at once: growing a frame's worth of bytes step
+    // by step copies it over and over.
+    bytes.reserve(image.samples() / 4 * std::size_t(image.has_alpha ? 4 : 3) * std::size_t(image.depth / 8) +
+                  (std::size_t(1) << 20));
+    InMemory memory{bytes, 0};
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    if (options == nullptr) return Fail(format_path, "out of memory", messages, error, "write");
+    TIFFOpenOptionsSetErrorHandlerExtR(options, KeepError, &messages);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, DropWarning, nullptr);
+    TIFF* tif = TIFFClientOpenExt(format_path.c_str(), "w", &memory, InMemory::Read, InMemory::Write,
+                                  InMemory::Seek, InMemory::Close, InMemory::Size, nullptr, nullptr, options);
+    TIFFOpenOptionsFree(options);
+    if (tif == nullptr) return Fail(format_path, "", messages, error, "write");
+    const std::unique_ptr<TIFF, Closer> file(tif);
+    const int channels = image.has_alpha ? 4 : 3;
+    const bool ok = WriteTags(tif, image, channels) &&
+                    (image.depth == 16 ? WritePixels(tif, image, image.pixels16.data(), channels, settings)
+                                       : WritePixels(tif, image, image.pixels8.data(), channels, settings)) &&
+                    TIFFWriteDirectory(tif) == 1 && TIFFFlush(tif) == 1;
+    return ok || Fail(format_path, "", messages, error, "write");
+}
+
 }  // namespace
 
 bool IsTiffName(const fs::path& path) {
@@ -1106,8 +764,13 @@ int CountTiffPages(const fs::path& path) {
 std::vector<std::string> OtherTiffFields(const fs::path& path, int page) {
     Messages messages;
     const std::unique_ptr<TIFF, Closer> tif(Open(path, -1, "r", messages));
-    if (!tif || TIFFSetDirectory(tif.get(), tdir_t(page)) != 1) return {};
-    return OtherFields(tif.get(), nullptr);
+    TiffDirectory directory;
+    std::string why;
+    if (!tif || TIFFSetDirectory(tif.get(), tdir_t(page)) != 1 ||
+        !ReadTiffDirectory(path, TIFFCurrentDirOffset(tif.get()), directory, why)) {
+        return {};
+    }
+    return OtherFields(tif.get(), directory, nullptr);
 }
 
 bool ReadTiff(const fs::path& path, int depth, Image& image, std::string& error, const Workers& workers) {
@@ -1140,7 +803,7 @@ bool ReadTiff(const fs::path& path, int depth, Image& image, std::string& error,
     read.source_format = "tiff";
     read.source_path = path;
     ReadTags(tif, read.tags);
-    read.tags.other_fields = OtherFields(tif, &read.tags.kept_fields);
+    TakeMetadata(tif, path, read.tags);
     const int colour = photometric == PHOTOMETRIC_RGB ? 3 : 1;
     const bool direct = format == SAMPLEFORMAT_UINT && (bits == 8 || bits == 16) && samples >= colour &&
                         (photometric == PHOTOMETRIC_RGB || photometric == PHOTOMETRIC_MINISBLACK);
@@ -1188,53 +851,17 @@ bool ReadTiff(const fs::path& path, int depth, Image& image, std::string& error,
         return Fail(path, Kind(format, bits, photometric) + " are not supported (8- and 16-bit integers only)",
                     {}, error);
     }
-    // Last: reading the Exif and GPS directories leaves the image's own.
-    if (read.tags.more_metadata) {
-        TakeCameraMetadata(tif, read.tags);
-        read.tags.tiff_metadata = true;
-    }
     ChangeDepth(read, depth != 0 ? depth : read.depth);
     image = std::move(read);
     return true;
 }
 
 bool EncodeTiff(const fs::path& format_path, const Image& image, const WriteSettings& settings,
-                std::vector<unsigned char>& bytes, std::string& error) {
-    if (!image.compression.empty() && CompressionCode(image.compression) < 0) {
-        error = "cannot write " + format_path.string() + ": TIFF compression \"" + image.compression +
-                "\" is not one of none, lzw, deflate, packbits";
-        return false;
-    }
-    Messages messages;
-    bytes.clear();
-    // Room for the whole file at once: growing a frame's worth of bytes step
-    // by step copies it over and over.
-    bytes.reserve(image.samples() / 4 * std::size_t(image.has_alpha ? 4 : 3) * std::size_t(image.depth / 8) +
-                  (std::size_t(1) << 20));
-    InMemory memory{bytes, 0};
-    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    if (options == nullptr) return Fail(format_path, "out of memory", messages, error, "write");
-    TIFFOpenOptionsSetErrorHandlerExtR(options, KeepError, &messages);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, DropWarning, nullptr);
-    TIFF* tif = TIFFClientOpenExt(format_path.c_str(), "w", &memory, InMemory::Read, InMemory::Write,
-                                  InMemory::Seek, InMemory::Close, InMemory::Size, nullptr, nullptr, options);
-    TIFFOpenOptionsFree(options);
-    if (tif == nullptr) return Fail(format_path, "", messages, error, "write");
-    const std::unique_ptr<TIFF, Closer> file(tif);
-    const int channels = image.has_alpha ? 4 : 3;
-    std::uint64_t exif = 0, gps = 0;
-    const bool ok = WriteCameraDirectory(tif, false, image.tags.exif_fields, exif) &&
-                    WriteCameraDirectory(tif, true, image.tags.gps_fields, gps) &&
-                    WriteTags(tif, image, channels, exif, gps) &&
-                    (image.depth == 16 ? WritePixels(tif, image, image.pixels16.data(), channels, settings)
-                                       : WritePixels(tif, image, image.pixels8.data(), channels, settings)) &&
-                    TIFFWriteDirectory(tif) == 1 && TIFFFlush(tif) == 1;
-    if (!ok) return Fail(format_path, "", messages, error, "write");
-    if (!TIFFIsByteSwapped(tif) && !TIFFIsBigTIFF(tif)) {
-        PutBackFractions(bytes, exif, image.tags.exif_fields);
-        PutBackFractions(bytes, gps, image.tags.gps_fields);
-    }
-    return true;
+                std::vector<std::string>& notes, std::vector<unsigned char>& bytes, std::string& error) {
+    if (!EncodeWithLibtiff(format_path, image, settings, bytes, error)) return false;
+    if (image.tags.exif.empty() || AddCameraDirectories(bytes, image.tags.exif, notes)) return true;
+    // Exiv2 may have left the file half changed: it is made again without.
+    return EncodeWithLibtiff(format_path, image, settings, bytes, error);
 }
 
 }  // namespace velvetshade

@@ -9,13 +9,13 @@
 // and deeper CMYK samples are refused.
 // Write: RGB or RGBA at the image's depth, contiguous strips, with the
 // source's tags and compression when libtiff writes it (none, LZW, deflate,
-// PackBits); anything else is written with deflate. A TIFF source's camera
-// metadata (make, model, XMP, IPTC, Photoshop, Exif and GPS directories) is
-// read into the image's tags and written back field by field; what libtiff
-// cannot carry whole (the Exif interoperability directory, a field it would
-// change, a directory it cannot read) is left out and named in the tags.
-// Other fields of the image directory are named too, but for a few kept as
-// stored (kKeptTiffFields).
+// PackBits); anything else is written with deflate. A source's camera
+// metadata goes out as it came: make, model, XMP, IPTC and Photoshop blocks
+// through libtiff, the Exif, GPS and interoperability directories and maker
+// note of its Exif block through Exiv2 (cli/images/metadata.h), which reads
+// a TIFF source's too. What cannot be read or carried whole is left out and
+// named. Other fields of the image directory are named too, but for a few
+// kept as stored (kKeptTiffFields).
 #pragma once
 
 #include <filesystem>
@@ -54,8 +54,9 @@ bool ReadTiff(const std::filesystem::path& path, int depth, Image& image, std::s
               const Workers& workers = {});
 
 // Encodes image into bytes, in memory; messages name format_path, the file
-// the user asked for. Deflate strips are compressed side by side on the workers.
+// the user asked for, and notes get what of the camera's metadata could not
+// be written. Deflate strips are compressed side by side on the workers.
 bool EncodeTiff(const std::filesystem::path& format_path, const Image& image, const WriteSettings& settings,
-                std::vector<unsigned char>& bytes, std::string& error);
+                std::vector<std::string>& notes, std::vector<unsigned char>& bytes, std::string& error);
 
 }  // namespace velvetshade

@@ -49,7 +49,7 @@ TEST(Jpeg, ReadAndWrittenAsTheLibraryDoesWithTheSourcesMarkers) {
     EXPECT_EQ(spec.get_string_attribute("Artist"), "A. Photographer");
     EXPECT_EQ(spec.get_string_attribute("ImageDescription"), "a harbour");
 
-    // To another format the Exif tags go too, read by the library.
+    // To another format the Exif tags go too, read through Exiv2.
     const fs::path tif = dir.path / "out.tif";
     ASSERT_TRUE(velvetshade::EncodeImage(tif, image, notes, bytes, error)) << error;
     Save(tif, bytes);

@@ -47,7 +47,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             // What was read is written back.
             std::vector<unsigned char> bytes;
-            if (!velvetshade::EncodeTiff("out.tif", image, velvetshade::WriteSettings{}, bytes, error) || bytes.empty()) std::abort();
+            std::vector<std::string> notes;
+            if (!velvetshade::EncodeTiff("out.tif", image, velvetshade::WriteSettings{}, notes, bytes, error) ||
+                bytes.empty()) {
+                std::abort();
+            }
         } else if (error.empty()) {
             std::abort();
         }

@@ -98,14 +98,15 @@ ImageTags Tags(const OIIO::ImageSpec& spec, bool alpha) {
         tags.icc_profile.assign(bytes, bytes + icc->datasize());
     }
     tags.associated_alpha = alpha && spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
-    // A camera's metadata, which only this library writes back into a TIFF.
+    // A camera's metadata, which only this library writes from its own
+    // description.
     for (const auto& p : spec.extra_attribs) {
         const std::string name = p.name().string();
         for (const char* prefix : {"Exif:", "GPS:", "XMP:", "IPTC:", "photoshop:", "Make", "Model", "FNumber",
                                    "ExposureTime", "FocalLength"}) {
             tags.more_metadata = tags.more_metadata || OIIO::Strutil::starts_with(name, prefix);
         }
-        tags.exif = tags.exif || OIIO::Strutil::istarts_with(name, "Exif:");
+        tags.more_metadata = tags.more_metadata || OIIO::Strutil::istarts_with(name, "Exif:");
     }
     return tags;
 }
@@ -409,11 +410,9 @@ bool Describe(const std::filesystem::path& path, std::shared_ptr<const LibraryDe
     return true;
 }
 
-ImageTags DescribedTags(const LibraryDescription& description, bool alpha) { return Tags(description.spec, alpha); }
-
-constexpr ImageLibrary kLibrary = {ReadImage,       CanWriteImage,     EncodeImage,          Describe,
-                                   DescribedTags,   LibraryReadPage,   LibraryCountPages,    LibraryCanWritePages,
-                                   LibraryEncodePages};
+constexpr ImageLibrary kLibrary = {ReadImage,         CanWriteImage,        EncodeImage,
+                                   Describe,          LibraryReadPage,      LibraryCountPages,
+                                   LibraryCanWritePages, LibraryEncodePages};
 
 }  // namespace
 }  // namespace velvetshade
