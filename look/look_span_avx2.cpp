@@ -4,6 +4,7 @@
 // no fused multiply-add: that needs "fma", which is never named.
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cstdint>
 #include <cstring>
@@ -31,6 +32,7 @@ using Index = __m128i;
 
 [[gnu::always_inline]] inline Vec Splat(double v) { return _mm256_set1_pd(v); }
 [[gnu::always_inline]] inline Vec Iota() { return _mm256_setr_pd(0, 1, 2, 3); }
+[[gnu::always_inline]] inline Vec ReverseLanes(Vec v) { return _mm256_permute4x64_pd(v, _MM_SHUFFLE(0, 1, 2, 3)); }
 [[gnu::always_inline]] inline Vec Sqrt(Vec v) { return _mm256_sqrt_pd(v); }
 
 // Ordered compares: false when either side is NaN, as in C++.
@@ -46,6 +48,15 @@ using Index = __m128i;
 [[gnu::always_inline]] inline Vec And(Mask m, Vec v) { return _mm256_and_pd(m, v); }
 [[gnu::always_inline]] inline Vec BitsAnd(Vec a, Vec b) { return _mm256_and_pd(a, b); }
 [[gnu::always_inline]] inline Vec BitsOr(Vec a, Vec b) { return _mm256_or_pd(a, b); }
+[[gnu::always_inline]] inline Vec Magnitude(Vec v) { return _mm256_andnot_pd(Splat(-0.0), v); }
+[[gnu::always_inline]] inline Vec SignOf(Vec v) { return _mm256_and_pd(Splat(-0.0), v); }
+[[gnu::always_inline]] inline Vec NextPattern(Vec v) {
+    return _mm256_castsi256_pd(_mm256_add_epi64(_mm256_castpd_si256(v), _mm256_set1_epi64x(1)));
+}
+[[gnu::always_inline]] inline Vec PreviousPattern(Vec v) {
+    return _mm256_castsi256_pd(_mm256_sub_epi64(_mm256_castpd_si256(v), _mm256_set1_epi64x(1)));
+}
+[[gnu::always_inline]] inline Mask AndMasks(Mask m, Mask n) { return _mm256_and_pd(m, n); }
 [[gnu::always_inline]] inline Mask AndNotMasks(Mask m, Mask n) { return _mm256_andnot_pd(m, n); }
 [[gnu::always_inline]] inline bool AnyLane(Mask m) { return _mm256_movemask_pd(m) != 0; }
 [[gnu::always_inline]] inline bool AllLanes(Mask m) { return _mm256_movemask_pd(m) == 0xF; }
@@ -76,11 +87,14 @@ using Index = __m128i;
                                     table + _mm_extract_epi32(i, 3));
     return _mm256_insertf128_pd(_mm256_castpd128_pd256(lo), hi, 1);
 }
-[[gnu::always_inline]] inline Vec IntTableAt(const std::int32_t* table, Index i) {
-    return _mm256_cvtepi32_pd(_mm_setr_epi32(table[_mm_cvtsi128_si32(i)],
-                                             table[_mm_extract_epi32(i, 1)],
-                                             table[_mm_extract_epi32(i, 2)],
-                                             table[_mm_extract_epi32(i, 3)]));
+// Integer tables by gathers: one gather replaces four loads and three
+// inserts. A curve entry is four bytes, red lowest.
+[[gnu::always_inline]] inline Index IntsAt(const std::int32_t* table, Index i) {
+    return _mm_i32gather_epi32(table, i, 4);
+}
+[[gnu::always_inline]] inline Index CurveAt(const CurveEntry* table, Index i, int c) {
+    const __m128i entries = _mm_i32gather_epi32(reinterpret_cast<const int*>(table), i, 4);
+    return _mm_and_si128(_mm_srl_epi32(entries, _mm_cvtsi32_si128(8 * c)), _mm_set1_epi32(0xFF));
 }
 
 // Truncation gives INT_MIN for NaN, and the integer clamps then give 0, as

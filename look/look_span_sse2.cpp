@@ -2,6 +2,7 @@
 // register, one register per channel.
 #include <emmintrin.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cstdint>
 #include <cstring>
@@ -27,6 +28,7 @@ using Index = __m128i;
 
 [[gnu::always_inline]] inline Vec Splat(double v) { return _mm_set1_pd(v); }
 [[gnu::always_inline]] inline Vec Iota() { return _mm_setr_pd(0, 1); }
+[[gnu::always_inline]] inline Vec ReverseLanes(Vec v) { return _mm_shuffle_pd(v, v, 1); }
 [[gnu::always_inline]] inline Vec Sqrt(Vec v) { return _mm_sqrt_pd(v); }
 
 // Ordered compares: false when either side is NaN, as in C++.
@@ -44,6 +46,15 @@ using Index = __m128i;
 [[gnu::always_inline]] inline Vec And(Mask m, Vec v) { return _mm_and_pd(m, v); }
 [[gnu::always_inline]] inline Vec BitsAnd(Vec a, Vec b) { return _mm_and_pd(a, b); }
 [[gnu::always_inline]] inline Vec BitsOr(Vec a, Vec b) { return _mm_or_pd(a, b); }
+[[gnu::always_inline]] inline Vec Magnitude(Vec v) { return _mm_andnot_pd(Splat(-0.0), v); }
+[[gnu::always_inline]] inline Vec SignOf(Vec v) { return _mm_and_pd(Splat(-0.0), v); }
+[[gnu::always_inline]] inline Vec NextPattern(Vec v) {
+    return _mm_castsi128_pd(_mm_add_epi64(_mm_castpd_si128(v), _mm_set1_epi64x(1)));
+}
+[[gnu::always_inline]] inline Vec PreviousPattern(Vec v) {
+    return _mm_castsi128_pd(_mm_sub_epi64(_mm_castpd_si128(v), _mm_set1_epi64x(1)));
+}
+[[gnu::always_inline]] inline Mask AndMasks(Mask m, Mask n) { return _mm_and_pd(m, n); }
 [[gnu::always_inline]] inline Mask AndNotMasks(Mask m, Mask n) { return _mm_andnot_pd(m, n); }
 [[gnu::always_inline]] inline bool AnyLane(Mask m) { return _mm_movemask_pd(m) != 0; }
 [[gnu::always_inline]] inline bool AllLanes(Mask m) { return _mm_movemask_pd(m) == 0x3; }
@@ -70,8 +81,17 @@ using Index = __m128i;
 [[gnu::always_inline]] inline Vec TableAt(const double* table, Index i) {
     return _mm_loadh_pd(_mm_load_sd(table + Lane0(i)), table + Lane1(i));
 }
-[[gnu::always_inline]] inline Vec IntTableAt(const std::int32_t* table, Index i) {
-    return _mm_cvtepi32_pd(_mm_setr_epi32(table[Lane0(i)], table[Lane1(i)], 0, 0));
+[[gnu::always_inline]] inline Index IntsAt(const std::int32_t* table, Index i) {
+    return _mm_setr_epi32(table[Lane0(i)], table[Lane1(i)], 0, 0);
+}
+// A curve entry is four bytes, red lowest.
+[[gnu::always_inline]] inline Index CurveAt(const CurveEntry* table, Index i, int c) {
+    std::uint32_t first;
+    std::uint32_t second;
+    std::memcpy(&first, &table[Lane0(i)], sizeof first);
+    std::memcpy(&second, &table[Lane1(i)], sizeof second);
+    return _mm_setr_epi32(static_cast<int>((first >> (8 * c)) & 0xFF),
+                          static_cast<int>((second >> (8 * c)) & 0xFF), 0, 0);
 }
 
 // minpd(max, v) keeps NaN, which maxpd(v, 0) then sends to 0.
