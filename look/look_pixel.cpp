@@ -11,6 +11,7 @@
 
 #include "look/color_math.h"
 #include "look/look_params.h"
+#include "look/look_stages.h"
 #include "look/look_tables.h"
 
 namespace look {
@@ -54,11 +55,8 @@ enum ChannelIndex { kRed, kGreen, kBlue };
 constexpr double kCoolBlend[3] = {2, 101, 160};
 constexpr double kWarmBlend[3] = {108, 59, 24};
 
-constexpr double Limit(double v) {
-    if (v > 255) return 255;
-    if (v < 0) return 0;
-    return v;
-}
+using stages::CastOverlay;
+using stages::Limit;
 
 template <ChannelIndex C>
 double Component(const CurveEntry& e) {
@@ -124,9 +122,7 @@ template <ChannelIndex C>
         if constexpr (C == kBlue) ch = ch - p.color * 0.25;
     } else if (p.color != 0) {
         const double k = p.color > 0 ? kCoolBlend[C] : kWarmBlend[C];
-        const double m = std::fabs(p.color);
-        const double overlay = ch < 128 ? ch * k * 2 / 255 : (ch + k - ch * k / 255) * 2 - 255;
-        ch = overlay * m / 127 + (127 - m) * ch / 127;
+        ch = CastOverlay(ch, k, std::fabs(p.color));
     }
     ch = Limit(ch);
 

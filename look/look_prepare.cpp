@@ -5,6 +5,7 @@
 
 #include "look/color_math.h"
 #include "look/look_params.h"
+#include "look/look_stages.h"
 #include "look/look_tables.h"
 
 namespace look {
@@ -111,6 +112,24 @@ PreparedLook PrepareLook(const LookParams& settings) {
     // (ch + K - ch * K / 255) * 2 - 255 >= 1 - 2^-44, as ch * K / 255 <= K),
     // and weights m / 127 and (127 - m) / 127 of at least 0 keep the mix so.
     if (overlay && p.cast_amount <= 127) s |= LOOK_CAST_NONNEGATIVE;
+    // The overlay's product ch * K (K from 2 to 160) over 255 is subnormal
+    // only for a channel between 0 and 2^-1000. A difference a - b > 0 of
+    // doubles with a > b >= 0 is at least a 2^-53 (a multiple of b's step
+    // when b >= a / 2), so each subtraction shrinks a channel's smallest
+    // nonzero value by 2^-53 at most. A channel reaches the vintage tint or
+    // the offset as 0 or at least 2^-8 (bytes, 16-bit codes, lens integers);
+    // the tint adds (x + t) * 0.5 * A / 255 with x + t 0 or at least 2^-12
+    // (each tint channel is at least 0.7 of the luma, and a luma that is
+    // not 0 at least 0.114478 * 2^-8) and (255 - A) * x / 255. With A = 0
+    // or |A| >= 2^-800 the tinted channel is 0 or at least 2^-874, less an
+    // offset at least 2^-927, and the quotient is normal.
+    if (u != 7 || in.xprocess == 0 || !(std::fabs(in.xprocess) < 0x1p-800)) {
+        s |= LOOK_CAST_QUOTIENT_NORMAL;
+    }
+    // Inside the inner radius nothing is subtracted before the cast, so a
+    // channel read from a byte or a lens index is cast from one of 256
+    // values; the vintage tint would mix the channels first.
+    if ((s & LOOK_CAST_OVERLAY) && u != 7) s |= LOOK_CAST_TABLE;
     p.stages = s;
 
     // The same operations the formulas make per pixel, once per table entry.
@@ -131,6 +150,15 @@ PreparedLook PrepareLook(const LookParams& settings) {
             for (int i = 0; i < 256; ++i) {
                 const double t = Component(XProcessTable[u][i], c);
                 p.xprocess_terms[c][i] = units ? t / 255 : t * in.xprocess / 255;
+            }
+        }
+    }
+    if (s & LOOK_CAST_TABLE) {
+        for (int c = 0; c < 3; ++c) {
+            for (int i = 0; i < 256; ++i) {
+                const double level = (s & LOOK_LENS_TABLE) ? p.lens_values[c][i] : i;
+                p.cast_values[c][i] = stages::Limit(
+                    stages::CastOverlay(stages::Limit(level), p.cast_blend[c], p.cast_amount));
             }
         }
     }
