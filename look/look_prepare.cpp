@@ -36,6 +36,26 @@ bool GeometryIsFinite(const LookParams& in, const LookFrame& p) {
            std::fabs(in.dodge) <= 1e100 && std::fabs(in.vignette_amount) <= 1e100;
 }
 
+// With the geometry finite and every setting finite and at most 1e6 in
+// size, every value before the full x-process mix is finite: channels are
+// 0..255 before each stage (at most 510 read from 16-bit codes), and the
+// tint, cast, contrast and brightness multiply them by settings and
+// constants and divide by constants; the burn weight is Q^2 A with
+// |Q| <= 1e10 (distances within 2^33, |half_diagonal - inner| >= 1), the
+// dodge weight gap^2 / half_diagonal / inner * dodge with gap <= inner <=
+// 4e9, half_diagonal >= 1 and inner >= 1e-7: all below 1e40, so no product
+// overflows and no NaN (inf - inf, 0 * inf) arises.
+bool NothingBecomesNaN(const LookParams& in, std::uint32_t stages) {
+    if ((stages & LOOK_GEOMETRY_FINITE) == 0) return false;
+    const double values[] = {in.vignette_radius, in.vignette_amount, in.dodge,
+                             in.color,           in.contrast,        in.brightness,
+                             in.xprocess,        in.half_diagonal};
+    for (double v : values) {
+        if (!(std::fabs(v) <= 1e6)) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 PreparedLook PrepareLook(const LookParams& settings) {
@@ -130,6 +150,8 @@ PreparedLook PrepareLook(const LookParams& settings) {
     // channel read from a byte or a lens index is cast from one of 256
     // values; the vintage tint would mix the channels first.
     if ((s & LOOK_CAST_OVERLAY) && u != 7) s |= LOOK_CAST_TABLE;
+    if (u == 7) s |= LOOK_VINTAGE_TERMS;
+    if (NothingBecomesNaN(in, s)) s |= LOOK_NAN_FREE;
     p.stages = s;
 
     // The same operations the formulas make per pixel, once per table entry.
@@ -150,6 +172,16 @@ PreparedLook PrepareLook(const LookParams& settings) {
             for (int i = 0; i < 256; ++i) {
                 const double t = Component(XProcessTable[u][i], c);
                 p.xprocess_terms[c][i] = units ? t / 255 : t * in.xprocess / 255;
+            }
+        }
+    }
+    if (s & LOOK_VINTAGE_TERMS) {
+        // VintageTint's (255 - amount) * x / 255, on the level before the
+        // limit, as the tint reads it.
+        for (int c = 0; c < 3; ++c) {
+            for (int i = 0; i < 256; ++i) {
+                const double level = (s & LOOK_LENS_TABLE) ? p.lens_values[c][i] : i;
+                p.vintage_terms[c][i] = p.xprocess_rest * level / 255;
             }
         }
     }

@@ -46,6 +46,19 @@ SpanKernels SpanKernelsFor(LookVariant variant) {
     return {LookSpan8Sse2, LookSpan16Sse2, LookSpanRgba8Sse2};
 }
 
+SpanValueKernels SpanValueKernelsFor(LookVariant variant) {
+    if (!LookVariantRuns(variant)) variant = LookVariant::kSse2;
+    switch (variant) {
+        case LookVariant::kPlain:
+            return {nullptr, nullptr};
+        case LookVariant::kSse2:
+            break;
+        case LookVariant::kAvx2:
+            return {LookSpanValues8Avx2, LookSpanValues16Avx2};
+    }
+    return {LookSpanValues8Sse2, LookSpanValues16Sse2};
+}
+
 SpanKernels FastestSpanKernels() { return SpanKernelsFor(FastestLookVariant()); }
 
 }  // namespace look

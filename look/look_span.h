@@ -12,6 +12,7 @@
 namespace look {
 
 class PreparedLook;
+struct RgbColor;
 
 // Renders `count` pixels of row y from column x0: in[i] is the pixel at
 // (x0 + i, y) and out[i] receives it. in and out are the same row or do not
@@ -54,6 +55,29 @@ void LookSpan16Avx2(const PreparedLook& look, std::int32_t x0, std::int32_t y, c
                     Pixel16* out, std::int32_t count);
 void LookSpanRgba8Avx2(const PreparedLook& look, std::int32_t x0, std::int32_t y,
                        const RgbaPixel8* in, RgbaPixel8* out, std::int32_t count);
+
+// The finished, limited working values (0..255 scale) each pixel ends with,
+// instead of its codes: the same path, so the exact binary64 results can be
+// checked against LookWorkingValues, not only the truncated codes.
+using SpanValuesFunction8 = void (*)(const PreparedLook& look, std::int32_t x0, std::int32_t y,
+                                     const Pixel8* in, RgbColor* out, std::int32_t count);
+using SpanValuesFunction16 = void (*)(const PreparedLook& look, std::int32_t x0, std::int32_t y,
+                                      const Pixel16* in, RgbColor* out, std::int32_t count);
+void LookSpanValues8Sse2(const PreparedLook& look, std::int32_t x0, std::int32_t y,
+                         const Pixel8* in, RgbColor* out, std::int32_t count);
+void LookSpanValues16Sse2(const PreparedLook& look, std::int32_t x0, std::int32_t y,
+                          const Pixel16* in, RgbColor* out, std::int32_t count);
+void LookSpanValues8Avx2(const PreparedLook& look, std::int32_t x0, std::int32_t y,
+                         const Pixel8* in, RgbColor* out, std::int32_t count);
+void LookSpanValues16Avx2(const PreparedLook& look, std::int32_t x0, std::int32_t y,
+                          const Pixel16* in, RgbColor* out, std::int32_t count);
+
+struct SpanValueKernels {
+    SpanValuesFunction8 values8;
+    SpanValuesFunction16 values16;
+};
+// Null functions for the plain variant, whose reference is LookWorkingValues.
+SpanValueKernels SpanValueKernelsFor(LookVariant variant);
 
 // The variant's span functions; one the processor cannot run gives the SSE2
 // ones. Ask once per frame.

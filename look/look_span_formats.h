@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "look/color_math.h"
 #include "look/look_pixel.h"
 #include "look/look_pixels.h"
 
@@ -14,6 +15,8 @@ struct Argb8 {
     using Pixel = Pixel8;
     static constexpr int kMax = 255;
     static constexpr int kAlpha = 0, kRed = 1, kGreen = 2, kBlue = 3;
+    // A byte's working value is the byte itself.
+    static RgbColor Working(const Pixel& px) { return {double(px.red), double(px.green), double(px.blue)}; }
     static void Plain(const PreparedLook& look, std::int32_t x, std::int32_t y, const Pixel* in,
                       Pixel* out) {
         LookPixel8Plain(&look, x, y, in, out);
@@ -24,6 +27,7 @@ struct Rgba8 {
     using Pixel = RgbaPixel8;
     static constexpr int kMax = 255;
     static constexpr int kAlpha = 3, kRed = 0, kGreen = 1, kBlue = 2;
+    static RgbColor Working(const Pixel& px) { return {double(px.red), double(px.green), double(px.blue)}; }
     static void Plain(const PreparedLook& look, std::int32_t x, std::int32_t y, const Pixel* in,
                       Pixel* out) {
         const Pixel8 from{in->alpha, in->red, in->green, in->blue};
@@ -37,6 +41,10 @@ struct Argb16 {
     using Pixel = Pixel16;
     static constexpr int kMax = 32768;
     static constexpr int kAlpha = 0, kRed = 1, kGreen = 2, kBlue = 3;
+    // As the plain body reads a 16-bit channel.
+    static RgbColor Working(const Pixel& px) {
+        return {px.red / 32768.0 * 255, px.green / 32768.0 * 255, px.blue / 32768.0 * 255};
+    }
     static void Plain(const PreparedLook& look, std::int32_t x, std::int32_t y, const Pixel* in,
                       Pixel* out) {
         LookPixel16Plain(&look, x, y, in, out);

@@ -29,6 +29,7 @@ using Index = __m128i;
 [[gnu::always_inline]] inline Vec Splat(double v) { return _mm_set1_pd(v); }
 [[gnu::always_inline]] inline Vec Iota() { return _mm_setr_pd(0, 1); }
 [[gnu::always_inline]] inline Vec ReverseLanes(Vec v) { return _mm_shuffle_pd(v, v, 1); }
+[[gnu::always_inline]] inline void Store(double* to, Vec v) { _mm_storeu_pd(to, v); }
 [[gnu::always_inline]] inline Vec Sqrt(Vec v) { return _mm_sqrt_pd(v); }
 
 // Ordered compares: false when either side is NaN, as in C++.
@@ -173,17 +174,27 @@ template <typename Format>
 
 void LookSpan8Sse2(const PreparedLook& look, std::int32_t x0, std::int32_t y, const Pixel8* in,
                    Pixel8* out, std::int32_t count) {
-    RenderSpan<span_formats::Argb8>(look, x0, y, in, out, count);
+    RenderSpan<span_formats::Argb8, Pixel8>(look, x0, y, in, out, count);
 }
 
 void LookSpan16Sse2(const PreparedLook& look, std::int32_t x0, std::int32_t y, const Pixel16* in,
                     Pixel16* out, std::int32_t count) {
-    RenderSpan<span_formats::Argb16>(look, x0, y, in, out, count);
+    RenderSpan<span_formats::Argb16, Pixel16>(look, x0, y, in, out, count);
 }
 
 void LookSpanRgba8Sse2(const PreparedLook& look, std::int32_t x0, std::int32_t y,
                        const RgbaPixel8* in, RgbaPixel8* out, std::int32_t count) {
-    RenderSpan<span_formats::Rgba8>(look, x0, y, in, out, count);
+    RenderSpan<span_formats::Rgba8, RgbaPixel8>(look, x0, y, in, out, count);
+}
+
+void LookSpanValues8Sse2(const PreparedLook& look, std::int32_t x0, std::int32_t y,
+                         const Pixel8* in, RgbColor* out, std::int32_t count) {
+    RenderSpan<span_formats::Argb8, RgbColor>(look, x0, y, in, out, count);
+}
+
+void LookSpanValues16Sse2(const PreparedLook& look, std::int32_t x0, std::int32_t y,
+                          const Pixel16* in, RgbColor* out, std::int32_t count) {
+    RenderSpan<span_formats::Argb16, RgbColor>(look, x0, y, in, out, count);
 }
 
 }  // namespace look

@@ -57,6 +57,7 @@ protected:
         }
         fast_ = LookKernelsFor(GetParam());
         spans_ = SpanKernelsFor(GetParam());
+        span_values_ = SpanValueKernelsFor(GetParam());
     }
 
     // Runs both bodies on one pixel; records the first few differences.
@@ -144,6 +145,35 @@ protected:
         }
     }
 
+    // The finished working values of a run against the plain body's, bit
+    // for bit: a last-bit difference on the way shows here long before it
+    // moves a truncated code.
+    template <typename Pixel, typename Values>
+    void CheckSpanValues(const Setting& s, const char* what, const PreparedLook& prepared,
+                         std::int32_t x0, std::int32_t y, const std::vector<Pixel>& in,
+                         Values values, double scale) {
+        const auto count = static_cast<std::int32_t>(in.size());
+        std::vector<RgbColor> got(in.size(), RgbColor{-1, -1, -1});
+        values(prepared, x0, y, in.data(), got.data(), count);
+        for (std::int32_t i = 0; i < count && std::int64_t{x0} + i <= INT32_MAX; ++i) {
+            const RgbColor from{in[i].red / scale * 255, in[i].green / scale * 255,
+                                in[i].blue / scale * 255};
+            const RgbColor want = LookWorkingValues(prepared, x0 + i, y, from);
+            ++checked_;
+            if (SameBits(want.red, got[i].red) && SameBits(want.green, got[i].green) &&
+                SameBits(want.blue, got[i].blue)) {
+                continue;
+            }
+            std::ostringstream m;
+            m << std::setprecision(17) << s.name << " " << what << " span values from (" << x0
+              << ", " << y << "), pixel " << i << ": want (" << want.red << ", " << want.green
+              << ", " << want.blue << ") got (" << got[i].red << ", " << got[i].green << ", "
+              << got[i].blue << ")";
+            Report(m.str());
+            return;
+        }
+    }
+
     // The same pixels (16-bit ones from the bytes' scale with random low
     // bits) through the 8-bit, RGBA and 16-bit spans.
     void CheckSpans(const Setting& s, const PreparedLook& prepared, std::int32_t x0,
@@ -174,6 +204,8 @@ protected:
         CheckSpan(s, "16-bit", prepared, x0, y, wide, spans_.span16,
                   [](const PreparedLook& l, std::int32_t x, std::int32_t yy, const Pixel16* i,
                      Pixel16* o) { LookPixel16Plain(&l, x, yy, i, o); });
+        CheckSpanValues(s, "8-bit", prepared, x0, y, in, span_values_.values8, 255.0);
+        CheckSpanValues(s, "16-bit", prepared, x0, y, wide, span_values_.values16, 32768.0);
     }
 
     // Runs crossing each spot: every grey level (every fourth unless
@@ -308,6 +340,7 @@ protected:
 
     LookKernels fast_{};
     SpanKernels spans_{};
+    SpanValueKernels span_values_{};
     long failures_ = 0;
     long checked_ = 0;
 };
