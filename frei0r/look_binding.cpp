@@ -1,13 +1,12 @@
 #include "frei0r/look_binding.h"
 
 #include <array>
-#include <cmath>
 #include <optional>
 
-#include "api/host_interface.h"
 #include "look/look_parameters.h"
 #include "look/look_params.h"
-#include "look/look_variants.h"
+#include "look/look_pixels.h"
+#include "look/look_span.h"
 
 namespace vsfrei0r {
 
@@ -38,7 +37,7 @@ std::span<const LookParameter, kParamCount> LookParameters() { return kParameter
 
 struct PreparedLook::State {
     std::optional<look::PreparedLook> look;
-    PF_IteratePixel8Func pixel = nullptr;
+    look::SpanFunctionRgba8 span = nullptr;
     std::uint32_t width = 0;
     std::uint32_t height = 0;
 };
@@ -49,46 +48,26 @@ PreparedLook::~PreparedLook() = default;
 
 void PreparedLook::Prepare(const double (&values)[kParamCount], std::uint32_t width,
                            std::uint32_t height) {
-    look::LookParams settings{};
-    for (int i = 0; i < kParamCount; ++i) {
-        const look::ParameterRow& row = look::kParameters[i];
-        if (row.kind == look::ParameterKind::kSlider) {
-            settings.*row.slider = values[i];
-        } else {
-            settings.*row.popup = static_cast<std::int32_t>(values[i]);
-        }
-    }
-    const double w = static_cast<double>(width);
-    const double h = static_cast<double>(height);
-    settings.half_diagonal = 0.5 * std::sqrt(h * h + w * w);
-    settings.width = static_cast<std::int32_t>(width);
-    settings.height = static_cast<std::int32_t>(height);
+    look::ParameterValues settings_values{};
+    for (int i = 0; i < kParamCount; ++i) settings_values[i] = values[i];
+    const look::LookParams settings = look::SettingsFromValues(
+        settings_values, static_cast<double>(width), static_cast<double>(height));
     state_->look = look::PrepareLook(settings);
-    state_->pixel = look::FastestLookKernels().pixel8;
+    state_->span = look::FastestSpanKernels().rgba8;
     state_->width = width;
     state_->height = height;
 }
 
 void PreparedLook::Render(const std::uint8_t* in, std::uint8_t* out) const {
-    if (!state_->look || state_->pixel == nullptr) return;
-    // The pixel functions take the prepared look as the host's refcon and only read it.
-    void* refcon = const_cast<look::PreparedLook*>(&*state_->look);
-    const PF_IteratePixel8Func pixel = state_->pixel;
+    if (!state_->look || state_->span == nullptr) return;
+    // frei0r's RGBA8888 bytes are the look's RgbaPixel8, row after row.
+    const auto* src = reinterpret_cast<const look::RgbaPixel8*>(in);
+    auto* dst = reinterpret_cast<look::RgbaPixel8*>(out);
     const std::uint32_t width = state_->width;
     for (std::uint32_t y = 0; y < state_->height; ++y) {
-        const std::size_t row = std::size_t(y) * width * 4;
-        const std::uint8_t* src = in + row;
-        std::uint8_t* dst = out + row;
-        for (std::uint32_t x = 0; x < width; ++x, src += 4, dst += 4) {
-            // frei0r's RGBA bytes to the host's ARGB record and back.
-            PF_Pixel8 from{src[3], src[0], src[1], src[2]};
-            PF_Pixel8 to{};
-            pixel(refcon, static_cast<std::int32_t>(x), static_cast<std::int32_t>(y), &from, &to);
-            dst[0] = to.red;
-            dst[1] = to.green;
-            dst[2] = to.blue;
-            dst[3] = to.alpha;
-        }
+        const std::size_t row = std::size_t(y) * width;
+        state_->span(*state_->look, 0, static_cast<std::int32_t>(y), src + row, dst + row,
+                     static_cast<std::int32_t>(width));
     }
 }
 

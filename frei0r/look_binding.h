@@ -1,5 +1,5 @@
 // The filter's one contact with the look library: the look's parameters as it
-// registers them, and frames rendered by the look's own pixel function.
+// registers them, and frames rendered by the look's span functions.
 #pragma once
 
 #include <cstdint>

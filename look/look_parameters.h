@@ -4,6 +4,7 @@
 // to the parameters by index, so rows are only ever appended.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -65,18 +66,26 @@ constexpr const ParameterRow* FindParameter(std::int32_t index) {
     return nullptr;
 }
 
-// The settings at every parameter's default; the frame is left zero.
-constexpr LookParams DefaultSettings() {
-    LookParams p{};
-    for (const ParameterRow& row : kParameters) {
-        if (row.kind == ParameterKind::kSlider) {
-            p.*row.slider = row.value;
-        } else {
-            p.*row.popup = static_cast<std::int32_t>(row.value);
-        }
-    }
-    return p;
+// The ten values in row order: sliders in their own units, pop-ups as item
+// numbers from 1.
+using ParameterValues = std::array<double, kParameterCount>;
+
+constexpr ParameterValues DefaultValues() {
+    ParameterValues values{};
+    for (std::size_t i = 0; i < kParameterCount; ++i) values[i] = kParameters[i].value;
+    return values;
 }
+
+// The one way from values to settings, for every adapter of the look. The
+// frame is width x height at the current render scale, unrounded: the
+// vignette's half diagonal comes from that size, the pixel grid's centre
+// from its integer parts. Values are copied as they are, out-of-range ones
+// included (the look absorbs them); pop-ups and sizes are truncated toward
+// zero and saturated to 32 bits, NaN giving 0.
+LookParams SettingsFromValues(const ParameterValues& values, double width, double height);
+
+// The settings at every parameter's default on an empty frame.
+inline LookParams DefaultSettings() { return SettingsFromValues(DefaultValues(), 0, 0); }
 
 namespace parameter_checks {
 

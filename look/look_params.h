@@ -44,6 +44,10 @@ enum LookStage : std::uint32_t {
     LOOK_OFFSET_NONNEGATIVE = 1u << 14,  // the vignette offset is never below 0
     LOOK_CAST_ZERO_SHIFT = 1u << 15,     // "Type1" with a colour of 0: nothing leaves 0..255
     LOOK_CAST_NONNEGATIVE = 1u << 16,    // "Type2" with |colour| <= 127: nothing falls below 0
+    LOOK_CAST_QUOTIENT_NORMAL = 1u << 17,  // the overlay's product / 255 is 0, NaN or normal
+    LOOK_CAST_TABLE = 1u << 18,  // cast_values holds the cast of each input level
+    LOOK_VINTAGE_TERMS = 1u << 19,  // vintage_terms holds (255 - A) * x / 255 of each level
+    LOOK_NAN_FREE = 1u << 20,       // no NaN can reach the full x-process mix
 };
 
 // What depends only on the settings, computed with the very operations the
@@ -73,12 +77,18 @@ struct LookFrame {
     double lens_values[3][256];     // the lens table's components
     double brightness_terms[256];   // T * k / 0.9 for each brightness-table entry
     double xprocess_terms[3][256];  // T * xprocess / 255, or T / 255 with LOOK_XPROCESS_UNITS
+    // The limited "Type2" cast of each channel's input level (the byte, or
+    // the lens value at that index) where no vignette offset applies.
+    double cast_values[3][256];
+    // The vintage tint's second term (255 - A) * x / 255 of each channel's
+    // input level x (the byte, or the lens value at that index).
+    double vintage_terms[3][256];
 };
 
 class PreparedLook;
 PreparedLook PrepareLook(const LookParams& settings);
 
-// The settings and what was prepared from them, read-only. About 14 KB: the
+// The settings and what was prepared from them, read-only. About 26 KB: the
 // render driver keeps it on its stack for the frame.
 class PreparedLook {
 public:

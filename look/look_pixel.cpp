@@ -7,9 +7,11 @@
 #include "look/look_pixel.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "look/color_math.h"
 #include "look/look_params.h"
+#include "look/look_stages.h"
 #include "look/look_tables.h"
 
 namespace look {
@@ -30,7 +32,7 @@ constexpr bool BytesReadExactly() {
 static_assert(BytesReadExactly(), "a byte read as v / 255 * 255 must be v itself");
 
 struct Channel8 {
-    using Pixel = PF_Pixel8;
+    using Pixel = Pixel8;
     using Value = std::uint8_t;
     static constexpr double kMax = 255;
     static double ToWorking(Value v) { return v; }
@@ -39,7 +41,7 @@ struct Channel8 {
 
 // 16-bit full scale is 32768, not 65535.
 struct Channel16 {
-    using Pixel = PF_Pixel16;
+    using Pixel = Pixel16;
     using Value = std::uint16_t;
     static constexpr double kMax = 32768;
     static double ToWorking(Value v) { return v / kMax * 255; }
@@ -53,11 +55,8 @@ enum ChannelIndex { kRed, kGreen, kBlue };
 constexpr double kCoolBlend[3] = {2, 101, 160};
 constexpr double kWarmBlend[3] = {108, 59, 24};
 
-constexpr double Limit(double v) {
-    if (v > 255) return 255;
-    if (v < 0) return 0;
-    return v;
-}
+using stages::CastOverlay;
+using stages::Limit;
 
 template <ChannelIndex C>
 double Component(const CurveEntry& e) {
@@ -123,9 +122,7 @@ template <ChannelIndex C>
         if constexpr (C == kBlue) ch = ch - p.color * 0.25;
     } else if (p.color != 0) {
         const double k = p.color > 0 ? kCoolBlend[C] : kWarmBlend[C];
-        const double m = std::fabs(p.color);
-        const double overlay = ch < 128 ? ch * k * 2 / 255 : (ch + k - ch * k / 255) * 2 - 255;
-        ch = overlay * m / 127 + (127 - m) * ch / 127;
+        ch = CastOverlay(ch, k, std::fabs(p.color));
     }
     ch = Limit(ch);
 
@@ -230,33 +227,36 @@ typename Traits::Value ToChannel(double ch) {
     return {Limit(r), Limit(g), Limit(b)};
 }
 
+// The pixel is copied in whole before anything is written (in may be out),
+// and both copies go through memcpy: the caller's rows may be another
+// library's records of the same layout.
 template <typename Traits>
-PF_Err LookPixel(void* refcon, std::int32_t x, std::int32_t y, typename Traits::Pixel* in,
-                 typename Traits::Pixel* out) {
-    if (refcon == nullptr) return PF_Err_NONE;
-    const LookParams& p = static_cast<const PreparedLook*>(refcon)->settings();
+void LookPixel(const PreparedLook* look, std::int32_t x, std::int32_t y,
+               const typename Traits::Pixel* in, typename Traits::Pixel* out) {
+    if (look == nullptr) return;
+    const LookParams& p = look->settings();
 
-    const auto alpha = in->alpha;
-    const RgbColor look = RunLook(
+    typename Traits::Pixel px;
+    std::memcpy(&px, in, sizeof px);
+    const RgbColor result = RunLook(
         p, x, y,
-        {Traits::ToWorking(in->red), Traits::ToWorking(in->green), Traits::ToWorking(in->blue)});
-    out->alpha = alpha;
-    out->red = ToChannel<Traits>(look.red);
-    out->green = ToChannel<Traits>(look.green);
-    out->blue = ToChannel<Traits>(look.blue);
-    return PF_Err_NONE;
+        {Traits::ToWorking(px.red), Traits::ToWorking(px.green), Traits::ToWorking(px.blue)});
+    px.red = ToChannel<Traits>(result.red);
+    px.green = ToChannel<Traits>(result.green);
+    px.blue = ToChannel<Traits>(result.blue);
+    std::memcpy(out, &px, sizeof px);
 }
 
 }  // namespace
 
-PF_Err LookPixel8Plain(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel8* in,
-                       PF_Pixel8* out) {
-    return LookPixel<Channel8>(refcon, x, y, in, out);
+void LookPixel8Plain(const PreparedLook* look, std::int32_t x, std::int32_t y, const Pixel8* in,
+                     Pixel8* out) {
+    LookPixel<Channel8>(look, x, y, in, out);
 }
 
-PF_Err LookPixel16Plain(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel16* in,
-                        PF_Pixel16* out) {
-    return LookPixel<Channel16>(refcon, x, y, in, out);
+void LookPixel16Plain(const PreparedLook* look, std::int32_t x, std::int32_t y,
+                      const Pixel16* in, Pixel16* out) {
+    LookPixel<Channel16>(look, x, y, in, out);
 }
 
 RgbColor LookWorkingValues(const PreparedLook& look, std::int32_t x, std::int32_t y,

@@ -11,6 +11,8 @@
 #include "look/color_math.h"
 #include "look/look_params.h"
 #include "look/look_pixel.h"
+#include "look/look_pixels.h"
+#include "look/look_shortcuts.h"
 #include "look/look_tables.h"
 
 #pragma GCC push_options
@@ -100,13 +102,13 @@ using Index = __m128i;
 }
 // The pixel's bytes or words (alpha, red, green, blue) widened to 32 bits and
 // turned to (red, green, blue, alpha); the pad lane's alpha is never used.
-[[gnu::always_inline]] inline Index ReadChannels(const PF_Pixel8* in) {
+[[gnu::always_inline]] inline Index ReadChannels(const Pixel8* in) {
     std::uint32_t bits;
     std::memcpy(&bits, in, sizeof bits);
     const __m128i wide = _mm_cvtepu8_epi32(_mm_cvtsi32_si128(static_cast<int>(bits)));
     return _mm_shuffle_epi32(wide, _MM_SHUFFLE(0, 3, 2, 1));
 }
-[[gnu::always_inline]] inline Index ReadChannels(const PF_Pixel16* in) {
+[[gnu::always_inline]] inline Index ReadChannels(const Pixel16* in) {
     std::uint64_t bits;
     std::memcpy(&bits, in, sizeof bits);
     const __m128i wide = _mm_cvtepu16_epi32(_mm_cvtsi64_si128(static_cast<long long>(bits)));
@@ -121,14 +123,14 @@ using Index = __m128i;
 }
 // Codes 0..255 (or 0..32768) in the low bytes (words) of the red, green and
 // blue lanes, moved behind alpha and written at once.
-[[gnu::always_inline]] inline void WritePixel(PF_Pixel8* out, std::uint8_t alpha, Index codes) {
+[[gnu::always_inline]] inline void WritePixel(Pixel8* out, std::uint8_t alpha, Index codes) {
     const __m128i order =
         _mm_setr_epi8(-1, 0, 4, 8, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
     const auto bits = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_shuffle_epi8(codes, order)));
     const std::uint32_t pixel = bits | alpha;
     std::memcpy(out, &pixel, sizeof pixel);
 }
-[[gnu::always_inline]] inline void WritePixel(PF_Pixel16* out, std::uint16_t alpha, Index codes) {
+[[gnu::always_inline]] inline void WritePixel(Pixel16* out, std::uint16_t alpha, Index codes) {
     const __m128i order = _mm_setr_epi8(-1, -1, 0, 1, 4, 5, 8, 9, -1, -1, -1, -1, -1, -1, -1, -1);
     const auto bits = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_shuffle_epi8(codes, order)));
     const std::uint64_t pixel = bits | alpha;
@@ -187,13 +189,14 @@ constexpr LanePicks kLanePicks = MakeLanePicks();
 
 }  // namespace
 
-PF_Err LookPixel8Avx2(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel8* in, PF_Pixel8* out) {
-    return FastPixel<Depth8>(refcon, x, y, in, out);
+void LookPixel8Avx2(const PreparedLook* look, std::int32_t x, std::int32_t y, const Pixel8* in,
+                    Pixel8* out) {
+    FastPixel<Depth8>(look, x, y, in, out);
 }
 
-PF_Err LookPixel16Avx2(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel16* in,
-                       PF_Pixel16* out) {
-    return FastPixel<Depth16>(refcon, x, y, in, out);
+void LookPixel16Avx2(const PreparedLook* look, std::int32_t x, std::int32_t y,
+                     const Pixel16* in, Pixel16* out) {
+    FastPixel<Depth16>(look, x, y, in, out);
 }
 
 RgbColor LookWorkingValuesAvx2(const PreparedLook& look, std::int32_t x, std::int32_t y,

@@ -4,10 +4,13 @@
 
 #include <cfloat>
 #include <cstdint>
+#include <cstring>
 
 #include "look/color_math.h"
 #include "look/look_params.h"
 #include "look/look_pixel.h"
+#include "look/look_pixels.h"
+#include "look/look_shortcuts.h"
 #include "look/look_tables.h"
 
 namespace look {
@@ -122,7 +125,9 @@ using Index = Lanes;
 }
 template <typename Pixel>
 [[gnu::always_inline]] inline Index ReadChannels(const Pixel* in) {
-    return {in->red, in->green, in->blue};
+    Pixel px;
+    std::memcpy(&px, in, sizeof px);
+    return {px.red, px.green, px.blue};
 }
 [[gnu::always_inline]] inline Vec IndexValues(Index i) { return MakeInts(i.r, i.g, i.b); }
 [[gnu::always_inline]] inline Index WideLensIndices(Index v) {
@@ -135,10 +140,9 @@ template <typename Pixel>
 template <typename Pixel, typename Alpha>
 [[gnu::always_inline]] inline void WritePixel(Pixel* out, Alpha alpha, Index codes) {
     using Value = decltype(out->red);
-    out->alpha = alpha;
-    out->red = static_cast<Value>(codes.r);
-    out->green = static_cast<Value>(codes.g);
-    out->blue = static_cast<Value>(codes.b);
+    const Pixel px{alpha, static_cast<Value>(codes.r), static_cast<Value>(codes.g),
+                   static_cast<Value>(codes.b)};
+    std::memcpy(out, &px, sizeof px);
 }
 [[gnu::always_inline]] inline Vec WarmLensAt(Index i) {
     return MakeInts(WarmLensTable[0][i.r], WarmLensTable[1][i.g], WarmLensTable[2][i.b]);
@@ -161,14 +165,14 @@ constexpr bool kLaneHsl = false;
 
 }  // namespace
 
-PF_Err LookPixel8Sse2(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel8* in,
-                      PF_Pixel8* out) {
-    return FastPixel<Depth8>(refcon, x, y, in, out);
+void LookPixel8Sse2(const PreparedLook* look, std::int32_t x, std::int32_t y, const Pixel8* in,
+                    Pixel8* out) {
+    FastPixel<Depth8>(look, x, y, in, out);
 }
 
-PF_Err LookPixel16Sse2(void* refcon, std::int32_t x, std::int32_t y, PF_Pixel16* in,
-                       PF_Pixel16* out) {
-    return FastPixel<Depth16>(refcon, x, y, in, out);
+void LookPixel16Sse2(const PreparedLook* look, std::int32_t x, std::int32_t y,
+                     const Pixel16* in, Pixel16* out) {
+    FastPixel<Depth16>(look, x, y, in, out);
 }
 
 RgbColor LookWorkingValuesSse2(const PreparedLook& look, std::int32_t x, std::int32_t y,

@@ -5,6 +5,7 @@
 
 #include "look/color_math.h"
 #include "look/look_params.h"
+#include "look/look_stages.h"
 #include "look/look_tables.h"
 
 namespace look {
@@ -33,6 +34,26 @@ int Component(const CurveEntry& e, int channel) {
 bool GeometryIsFinite(const LookParams& in, const LookFrame& p) {
     return p.inner_radius <= 1e100 && std::fabs(p.outer_span) >= 1 && in.half_diagonal >= 1 &&
            std::fabs(in.dodge) <= 1e100 && std::fabs(in.vignette_amount) <= 1e100;
+}
+
+// With the geometry finite and every setting finite and at most 1e6 in
+// size, every value before the full x-process mix is finite: channels are
+// 0..255 before each stage (at most 510 read from 16-bit codes), and the
+// tint, cast, contrast and brightness multiply them by settings and
+// constants and divide by constants; the burn weight is Q^2 A with
+// |Q| <= 1e10 (distances within 2^33, |half_diagonal - inner| >= 1), the
+// dodge weight gap^2 / half_diagonal / inner * dodge with gap <= inner <=
+// 4e9, half_diagonal >= 1 and inner >= 1e-7: all below 1e40, so no product
+// overflows and no NaN (inf - inf, 0 * inf) arises.
+bool NothingBecomesNaN(const LookParams& in, std::uint32_t stages) {
+    if ((stages & LOOK_GEOMETRY_FINITE) == 0) return false;
+    const double values[] = {in.vignette_radius, in.vignette_amount, in.dodge,
+                             in.color,           in.contrast,        in.brightness,
+                             in.xprocess,        in.half_diagonal};
+    for (double v : values) {
+        if (!(std::fabs(v) <= 1e6)) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -111,6 +132,26 @@ PreparedLook PrepareLook(const LookParams& settings) {
     // (ch + K - ch * K / 255) * 2 - 255 >= 1 - 2^-44, as ch * K / 255 <= K),
     // and weights m / 127 and (127 - m) / 127 of at least 0 keep the mix so.
     if (overlay && p.cast_amount <= 127) s |= LOOK_CAST_NONNEGATIVE;
+    // The overlay's product ch * K (K from 2 to 160) over 255 is subnormal
+    // only for a channel between 0 and 2^-1000. A difference a - b > 0 of
+    // doubles with a > b >= 0 is at least a 2^-53 (a multiple of b's step
+    // when b >= a / 2), so each subtraction shrinks a channel's smallest
+    // nonzero value by 2^-53 at most. A channel reaches the vintage tint or
+    // the offset as 0 or at least 2^-8 (bytes, 16-bit codes, lens integers);
+    // the tint adds (x + t) * 0.5 * A / 255 with x + t 0 or at least 2^-12
+    // (each tint channel is at least 0.7 of the luma, and a luma that is
+    // not 0 at least 0.114478 * 2^-8) and (255 - A) * x / 255. With A = 0
+    // or |A| >= 2^-800 the tinted channel is 0 or at least 2^-874, less an
+    // offset at least 2^-927, and the quotient is normal.
+    if (u != 7 || in.xprocess == 0 || !(std::fabs(in.xprocess) < 0x1p-800)) {
+        s |= LOOK_CAST_QUOTIENT_NORMAL;
+    }
+    // Inside the inner radius nothing is subtracted before the cast, so a
+    // channel read from a byte or a lens index is cast from one of 256
+    // values; the vintage tint would mix the channels first.
+    if ((s & LOOK_CAST_OVERLAY) && u != 7) s |= LOOK_CAST_TABLE;
+    if (u == 7) s |= LOOK_VINTAGE_TERMS;
+    if (NothingBecomesNaN(in, s)) s |= LOOK_NAN_FREE;
     p.stages = s;
 
     // The same operations the formulas make per pixel, once per table entry.
@@ -131,6 +172,25 @@ PreparedLook PrepareLook(const LookParams& settings) {
             for (int i = 0; i < 256; ++i) {
                 const double t = Component(XProcessTable[u][i], c);
                 p.xprocess_terms[c][i] = units ? t / 255 : t * in.xprocess / 255;
+            }
+        }
+    }
+    if (s & LOOK_VINTAGE_TERMS) {
+        // VintageTint's (255 - amount) * x / 255, on the level before the
+        // limit, as the tint reads it.
+        for (int c = 0; c < 3; ++c) {
+            for (int i = 0; i < 256; ++i) {
+                const double level = (s & LOOK_LENS_TABLE) ? p.lens_values[c][i] : i;
+                p.vintage_terms[c][i] = p.xprocess_rest * level / 255;
+            }
+        }
+    }
+    if (s & LOOK_CAST_TABLE) {
+        for (int c = 0; c < 3; ++c) {
+            for (int i = 0; i < 256; ++i) {
+                const double level = (s & LOOK_LENS_TABLE) ? p.lens_values[c][i] : i;
+                p.cast_values[c][i] = stages::Limit(
+                    stages::CastOverlay(stages::Limit(level), p.cast_blend[c], p.cast_amount));
             }
         }
     }

@@ -1,15 +1,10 @@
-// Chooses the per-pixel look for the processor, once per frame: the hot loop
+// Chooses the look's variant for the processor, once per frame: the hot loop
 // calls the function pointer it is handed and never asks again.
 #pragma once
 
-#include <cstdint>
-
-#include "api/host_interface.h"
+#include "look/look_pixel.h"
 
 namespace look {
-
-class PreparedLook;
-struct RgbColor;
 
 enum class LookVariant {
     kPlain,  // every stage as written; the reference
@@ -21,9 +16,9 @@ inline constexpr LookVariant kLookVariants[] = {LookVariant::kPlain, LookVariant
                                                 LookVariant::kAvx2};
 
 struct LookKernels {
-    PF_IteratePixel8Func pixel8;
-    PF_IteratePixel16Func pixel16;
-    RgbColor (*working_values)(const PreparedLook&, std::int32_t, std::int32_t, RgbColor);
+    PixelFunction8 pixel8;
+    PixelFunction16 pixel16;
+    WorkingValuesFunction working_values;
 };
 
 const char* LookVariantName(LookVariant variant);

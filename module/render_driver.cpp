@@ -1,13 +1,13 @@
 #include "module/render_driver.h"
 
-#include <cmath>
+#include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 
 #include "look/look_parameters.h"
 #include "look/look_params.h"
 #include "look/look_variants.h"
+#include "module/look_entry.h"
 #include "module/param_index.h"
 #include "module/suite_handler.h"
 
@@ -22,19 +22,6 @@ using look::LookParams;
 double ScaleRatio(const PF_RationalScale& scale) {
     if (scale.den == 0) return 1.0;
     return static_cast<double>(scale.num) / static_cast<double>(scale.den);
-}
-
-// Truncation toward zero, saturated to the 32-bit range so that no host
-// value can make the conversion undefined; NaN becomes 0.
-std::int32_t TruncateToInt32(double v) {
-    if (std::isnan(v)) return 0;
-    if (v <= static_cast<double>(std::numeric_limits<std::int32_t>::min())) {
-        return std::numeric_limits<std::int32_t>::min();
-    }
-    if (v >= static_cast<double>(std::numeric_limits<std::int32_t>::max())) {
-        return std::numeric_limits<std::int32_t>::max();
-    }
-    return static_cast<std::int32_t>(v);
 }
 
 // The progress range; the difference is taken without overflow and saturated.
@@ -52,25 +39,22 @@ std::int32_t LineCount(const PF_LRect& extent) {
 
 // The ten values exactly as the host passes them, no clamping. The record's
 // type is not examined: each row reads the value field of its own kind.
-void CopyParameters(PF_ParamDef* const params[], LookParams& settings) {
-    for (const look::ParameterRow& row : look::kParameters) {
+look::ParameterValues ReadValues(PF_ParamDef* const params[]) {
+    look::ParameterValues values{};
+    for (std::size_t i = 0; i < look::kParameterCount; ++i) {
+        const look::ParameterRow& row = look::kParameters[i];
         const PF_ParamDef& def = *params[row.index];
-        if (row.kind == look::ParameterKind::kSlider) {
-            settings.*row.slider = def.u.fs_d.value;
-        } else {
-            settings.*row.popup = def.u.pd.value;
-        }
+        values[i] = row.kind == look::ParameterKind::kSlider ? def.u.fs_d.value : def.u.pd.value;
     }
+    return values;
 }
 
 // The frame at the current render scale, so the vignette covers the same part
-// of the frame at every scale. The diagonal uses the unrounded size.
-void SetGeometry(const PF_InData& in_data, LookParams& settings) {
+// of the frame at every scale; SettingsFromValues takes the unrounded size.
+LookParams SettingsFor(const PF_InData& in_data, PF_ParamDef* const params[]) {
     const double w = static_cast<double>(in_data.width) * ScaleRatio(in_data.downsample_x);
     const double h = static_cast<double>(in_data.height) * ScaleRatio(in_data.downsample_y);
-    settings.half_diagonal = 0.5 * std::sqrt(h * h + w * w);
-    settings.width = TruncateToInt32(w);
-    settings.height = TruncateToInt32(h);
+    return look::SettingsFromValues(ReadValues(params), w, h);
 }
 
 // The host says how many records the array holds; fewer than the module
@@ -91,15 +75,11 @@ PF_Err Render(PF_InData* in_data, PF_OutData* /*out_data*/, PF_ParamDef* params[
     SuiteHandler suites(in_data->pica_basicP);
     if (!HasAllParams(*in_data, params) || output == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
 
-    LookParams settings;
-    std::memset(&settings, 0, sizeof settings);
     const std::int32_t lines = LineCount(output->extent_hint);
-    CopyParameters(params, settings);
-    SetGeometry(*in_data, settings);
     // On this command's stack for the whole iteration; the pixels only read it.
-    const look::PreparedLook prepared = look::PrepareLook(settings);
+    const look::PreparedLook prepared = look::PrepareLook(SettingsFor(*in_data, params));
     // Chosen per frame from the processor; the pixels only call the pointer.
-    const look::LookKernels kernels = look::FastestLookKernels();
+    const HostPixelFunctions kernels = HostPixelFunctionsFor(look::FastestLookVariant());
     void* refcon = const_cast<look::PreparedLook*>(&prepared);
 
     PF_EffectWorld* input = &params[PARAM_INPUT]->u.ld;

@@ -19,9 +19,6 @@ namespace {
 
 using namespace look;
 
-static_assert(std::is_same_v<decltype(&LookPixel8Plain), PF_IteratePixel8Func>);
-static_assert(std::is_same_v<decltype(&LookPixel16Plain), PF_IteratePixel16Func>);
-
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
@@ -44,22 +41,22 @@ LookParams Neutral() {
     return p;
 }
 
-PF_Pixel8 Run8(const LookParams& p, std::int32_t x, std::int32_t y, PF_Pixel8 in) {
-    PF_Pixel8 out{1, 2, 3, 4};
+Pixel8 Run8(const LookParams& p, std::int32_t x, std::int32_t y, Pixel8 in) {
+    Pixel8 out{1, 2, 3, 4};
     PreparedLook prepared = PrepareLook(p);
-    EXPECT_EQ(LookPixel8Plain(&prepared, x, y, &in, &out), PF_Err_NONE);
+    LookPixel8Plain(&prepared, x, y, &in, &out);
     return out;
 }
 
-PF_Pixel16 Run16(const LookParams& p, std::int32_t x, std::int32_t y, PF_Pixel16 in) {
-    PF_Pixel16 out{1, 2, 3, 4};
+Pixel16 Run16(const LookParams& p, std::int32_t x, std::int32_t y, Pixel16 in) {
+    Pixel16 out{1, 2, 3, 4};
     PreparedLook prepared = PrepareLook(p);
-    EXPECT_EQ(LookPixel16Plain(&prepared, x, y, &in, &out), PF_Err_NONE);
+    LookPixel16Plain(&prepared, x, y, &in, &out);
     return out;
 }
 
 // A grey input at a pixel off the centre, on the dodge side of radius 170.
-PF_Pixel8 Grey8(const LookParams& p, int v) {
+Pixel8 Grey8(const LookParams& p, int v) {
     const auto c = static_cast<std::uint8_t>(v);
     return Run8(p, 100, 100, {255, c, c, c});
 }
@@ -212,7 +209,7 @@ TEST(LookPixel, MatchesPlainTranscriptionOnRandomPixels) {
         const int x = static_cast<int>(rng() % p.width), y = static_cast<int>(rng() % p.height);
         const int in8[3] = {int(rng() % 256), int(rng() % 256), int(rng() % 256)};
         const auto want8 = ReferenceLook(p, x, y, in8, 255);
-        const PF_Pixel8 got8 = Run8(p, x, y, {7, std::uint8_t(in8[0]), std::uint8_t(in8[1]), std::uint8_t(in8[2])});
+        const Pixel8 got8 = Run8(p, x, y, {7, std::uint8_t(in8[0]), std::uint8_t(in8[1]), std::uint8_t(in8[2])});
         ASSERT_EQ(got8.red, ReferenceCode(want8[0], 255)) << i;
         ASSERT_EQ(got8.green, ReferenceCode(want8[1], 255)) << i;
         ASSERT_EQ(got8.blue, ReferenceCode(want8[2], 255)) << i;
@@ -220,7 +217,7 @@ TEST(LookPixel, MatchesPlainTranscriptionOnRandomPixels) {
 
         const int in16[3] = {int(rng() % 32769), int(rng() % 32769), int(rng() % 32769)};
         const auto want16 = ReferenceLook(p, x, y, in16, 32768);
-        const PF_Pixel16 got16 = Run16(p, x, y, {9, std::uint16_t(in16[0]), std::uint16_t(in16[1]), std::uint16_t(in16[2])});
+        const Pixel16 got16 = Run16(p, x, y, {9, std::uint16_t(in16[0]), std::uint16_t(in16[1]), std::uint16_t(in16[2])});
         ASSERT_EQ(got16.red, ReferenceCode(want16[0], 32768)) << i;
         ASSERT_EQ(got16.green, ReferenceCode(want16[1], 32768)) << i;
         ASSERT_EQ(got16.blue, ReferenceCode(want16[2], 32768)) << i;
@@ -252,30 +249,19 @@ TEST(LookPixel, WorkingValuesMatchPlainTranscriptionExactly) {
 // --- records and calling convention -----------------------------------------
 
 TEST(LookPixel, NullRecordLeavesOutputUntouched) {
-    PF_Pixel8 in8{1, 2, 3, 4}, out8{9, 8, 7, 6};
-    EXPECT_EQ(LookPixel8Plain(nullptr, 0, 0, &in8, &out8), PF_Err_NONE);
+    Pixel8 in8{1, 2, 3, 4}, out8{9, 8, 7, 6};
+    LookPixel8Plain(nullptr, 0, 0, &in8, &out8);
     EXPECT_EQ(out8.alpha, 9);
     EXPECT_EQ(out8.red, 8);
     EXPECT_EQ(out8.green, 7);
     EXPECT_EQ(out8.blue, 6);
-    PF_Pixel16 in16{1, 2, 3, 4}, out16{9, 8, 7, 6};
-    EXPECT_EQ(LookPixel16Plain(nullptr, 0, 0, &in16, &out16), PF_Err_NONE);
+    Pixel16 in16{1, 2, 3, 4}, out16{9, 8, 7, 6};
+    LookPixel16Plain(nullptr, 0, 0, &in16, &out16);
     EXPECT_EQ(out16.alpha, 9);
     EXPECT_EQ(out16.blue, 6);
 }
 
-TEST(LookPixel, PixelRecordsAreAlphaRedGreenBlue) {
-    EXPECT_EQ(sizeof(PF_Pixel8), 4u);
-    EXPECT_EQ(offsetof(PF_Pixel8, alpha), 0u);
-    EXPECT_EQ(offsetof(PF_Pixel8, red), 1u);
-    EXPECT_EQ(offsetof(PF_Pixel8, green), 2u);
-    EXPECT_EQ(offsetof(PF_Pixel8, blue), 3u);
-    EXPECT_EQ(sizeof(PF_Pixel16), 8u);
-    EXPECT_EQ(offsetof(PF_Pixel16, alpha), 0u);
-    EXPECT_EQ(offsetof(PF_Pixel16, red), 2u);
-    EXPECT_EQ(offsetof(PF_Pixel16, green), 4u);
-    EXPECT_EQ(offsetof(PF_Pixel16, blue), 6u);
-    // The record's fields keep their order.
+TEST(LookPixel, SettingsKeepTheirFieldOrder) {
     EXPECT_LT(offsetof(LookParams, vignette_radius), offsetof(LookParams, vignette_amount));
     EXPECT_LT(offsetof(LookParams, color), offsetof(LookParams, color_type));
     EXPECT_LT(offsetof(LookParams, color_type), offsetof(LookParams, contrast));
@@ -290,10 +276,10 @@ TEST(LookPixel, InPlaceGivesTheSameResult) {
     p.xprocess_type = 6;
     p.lens_type = 2;
     p.contrast = 128;
-    PF_Pixel8 in{33, 200, 90, 10}, out{};
+    Pixel8 in{33, 200, 90, 10}, out{};
     PreparedLook prepared = PrepareLook(p);
     LookPixel8Plain(&prepared, 5, 6, &in, &out);
-    PF_Pixel8 same = in;
+    Pixel8 same = in;
     LookPixel8Plain(&prepared, 5, 6, &same, &same);
     EXPECT_EQ(same.alpha, out.alpha);
     EXPECT_RGB(same, out.red, out.green, out.blue);
@@ -311,7 +297,7 @@ TEST(LookPixel, NeutralSettingsReturnEvery8BitValue) {
                 const auto c = static_cast<std::uint8_t>(v);
                 const auto o = static_cast<std::uint8_t>(255 - v);
                 for (auto [x, y] : {std::pair{320, 240}, std::pair{0, 0}, std::pair{17, 400}}) {
-                    const PF_Pixel8 out = Run8(p, x, y, {c, c, o, std::uint8_t(v / 2)});
+                    const Pixel8 out = Run8(p, x, y, {c, c, o, std::uint8_t(v / 2)});
                     ASSERT_EQ(out.alpha, c);
                     ASSERT_EQ(out.red, c);
                     ASSERT_EQ(out.green, o);
@@ -330,7 +316,7 @@ TEST(LookPixel, NeutralSettingsReturnEvery16BitValue) {
         for (int v = 0; v <= 32768; ++v) {
             const auto c = static_cast<std::uint16_t>(v);
             const auto o = static_cast<std::uint16_t>(32768 - v);
-            const PF_Pixel16 out = Run16(p, v % 640, v % 480, {c, o, c, std::uint16_t(v / 3)});
+            const Pixel16 out = Run16(p, v % 640, v % 480, {c, o, c, std::uint16_t(v / 3)});
             ASSERT_EQ(out.alpha, c);
             ASSERT_EQ(out.red, o);
             ASSERT_EQ(out.green, c);
@@ -341,7 +327,7 @@ TEST(LookPixel, NeutralSettingsReturnEvery16BitValue) {
 
 TEST(LookPixel, SixteenBitScaleIs32768) {
     const LookParams p = Neutral();
-    const PF_Pixel16 out = Run16(p, 3, 3, {0, 32768, 16384, 0});
+    const Pixel16 out = Run16(p, 3, 3, {0, 32768, 16384, 0});
     EXPECT_RGB(out, 32768, 16384, 0);
     // Values above full scale count as full scale.
     EXPECT_RGB(Run16(p, 3, 3, {0, 65535, 40000, 32769}), 32768, 32768, 32768);
@@ -351,11 +337,11 @@ TEST(LookPixel, AlphaIsCopiedAndNeverWeighs) {
     LookParams p = Neutral();
     p.contrast = 255;
     p.xprocess = 128;
-    const PF_Pixel8 opaque = Run8(p, 9, 9, {255, 40, 140, 230});
-    const PF_Pixel8 clear = Run8(p, 9, 9, {0, 40, 140, 230});
+    const Pixel8 opaque = Run8(p, 9, 9, {255, 40, 140, 230});
+    const Pixel8 clear = Run8(p, 9, 9, {0, 40, 140, 230});
     EXPECT_EQ(clear.alpha, 0);
     EXPECT_RGB(clear, opaque.red, opaque.green, opaque.blue);
-    const PF_Pixel16 clear16 = Run16(p, 9, 9, {0, 4000, 20000, 30000});
+    const Pixel16 clear16 = Run16(p, 9, 9, {0, 4000, 20000, 30000});
     EXPECT_EQ(clear16.alpha, 0);
 }
 
@@ -419,8 +405,8 @@ TEST(Vignette, IsCircularInPixels) {
     p.vignette_radius = 0;
     p.vignette_amount = 200;
     // (320 + 90, 240) and (320, 240 + 90) lie at the same distance.
-    const PF_Pixel8 across = Run8(p, 410, 240, {0, 150, 150, 150});
-    const PF_Pixel8 down = Run8(p, 320, 330, {0, 150, 150, 150});
+    const Pixel8 across = Run8(p, 410, 240, {0, 150, 150, 150});
+    const Pixel8 down = Run8(p, 320, 330, {0, 150, 150, 150});
     EXPECT_RGB(across, down.red, down.green, down.blue);
     EXPECT_LT(across.red, 150);
 }
@@ -452,9 +438,9 @@ TEST(ColorCast, TypesAboveTwoActAsType2AndBelowOneAsType1) {
     LookParams p = Neutral();
     p.color = 90;
     p.color_type = 2;
-    const PF_Pixel8 type2 = Grey8(p, 100);
+    const Pixel8 type2 = Grey8(p, 100);
     p.color_type = 1;
-    const PF_Pixel8 type1 = Grey8(p, 100);
+    const Pixel8 type1 = Grey8(p, 100);
     for (std::int32_t t : {3, 77, INT_MAX}) {
         p.color_type = t;
         EXPECT_RGB(Grey8(p, 100), type2.red, type2.green, type2.blue) << t;
@@ -506,9 +492,9 @@ TEST(XProcess, PopupValuesOutsideTheListAreClamped) {
     LookParams p = Neutral();
     p.xprocess = 180;
     p.xprocess_type = 1;
-    const PF_Pixel8 first = Run8(p, 2, 2, {0, 30, 120, 220});
+    const Pixel8 first = Run8(p, 2, 2, {0, 30, 120, 220});
     p.xprocess_type = 8;
-    const PF_Pixel8 last = Run8(p, 2, 2, {0, 30, 120, 220});
+    const Pixel8 last = Run8(p, 2, 2, {0, 30, 120, 220});
     for (std::int32_t t : {0, -1, INT_MIN}) {
         p.xprocess_type = t;
         EXPECT_RGB(Run8(p, 2, 2, {0, 30, 120, 220}), first.red, first.green, first.blue) << t;
@@ -526,7 +512,7 @@ TEST(XProcess, BlackAndWhiteWeights) {
     EXPECT_RGB(Run8(p, 1, 1, {0, 0, 255, 0}), 99, 99, 99);
     EXPECT_RGB(Run8(p, 1, 1, {0, 0, 0, 255}), 91, 91, 91);
     EXPECT_RGB(Run8(p, 1, 1, {0, 255, 255, 255}), 255, 255, 255);
-    const PF_Pixel8 mixed = Run8(p, 1, 1, {0, 12, 180, 99});
+    const Pixel8 mixed = Run8(p, 1, 1, {0, 12, 180, 99});
     EXPECT_EQ(mixed.red, mixed.green);
     EXPECT_EQ(mixed.green, mixed.blue);
 }
@@ -592,7 +578,7 @@ TEST(Robustness, ZeroDenominatorCountsAsTheCorner) {
     p.half_diagonal = 10;
     EXPECT_RGB(Run8(p, 0, 0, {0, 200, 200, 200}), 60, 60, 60);
     EXPECT_RGB(Run8(p, 0, 0, {0, 255, 255, 255}), 170, 170, 170);
-    const PF_Pixel16 deep = Run16(p, 0, 0, {0, 32768, 32768, 32768});
+    const Pixel16 deep = Run16(p, 0, 0, {0, 32768, 32768, 32768});
     EXPECT_RGB(deep, 21845, 21845, 21845);
 }
 
@@ -615,8 +601,8 @@ TEST(Robustness, HalfDiagonalWithoutMeaningLeavesNoVignette) {
 TEST(Robustness, AnyRecordContentsGiveAPixelInRange) {
     const double odd_doubles[] = {kNaN, kInf, -kInf, 1e308, -1e308, 4.9e-324, -0.0, 1e20};
     const std::int32_t odd_ints[] = {INT_MIN, INT_MAX, 0, -1, 9};
-    const PF_Pixel8 in8[] = {{0, 0, 0, 0}, {200, 255, 255, 255}, {9, 128, 7, 250}};
-    const PF_Pixel16 in16[] = {{0, 0, 0, 0}, {1, 32768, 32768, 32768}, {2, 65535, 3, 40000}};
+    const Pixel8 in8[] = {{0, 0, 0, 0}, {200, 255, 255, 255}, {9, 128, 7, 250}};
+    const Pixel16 in16[] = {{0, 0, 0, 0}, {1, 32768, 32768, 32768}, {2, 65535, 3, 40000}};
     const std::pair<std::int32_t, std::int32_t> spots[] = {
         {0, 0}, {320, 240}, {INT_MAX, INT_MIN}, {INT_MIN, INT_MAX}, {-5, 100000}};
 
@@ -639,12 +625,12 @@ TEST(Robustness, AnyRecordContentsGiveAPixelInRange) {
                                         &LookParams::lens_type, &LookParams::width, &LookParams::height};
     const auto check = [&](const LookParams& p) {
         for (auto [x, y] : spots) {
-            for (const PF_Pixel8& in : in8) {
-                const PF_Pixel8 out = Run8(p, x, y, in);
+            for (const Pixel8& in : in8) {
+                const Pixel8 out = Run8(p, x, y, in);
                 ASSERT_EQ(out.alpha, in.alpha);
             }
-            for (const PF_Pixel16& in : in16) {
-                const PF_Pixel16 out = Run16(p, x, y, in);
+            for (const Pixel16& in : in16) {
+                const Pixel16 out = Run16(p, x, y, in);
                 ASSERT_EQ(out.alpha, in.alpha);
                 ASSERT_LE(out.red, 32768);
                 ASSERT_LE(out.green, 32768);

@@ -1,61 +1,51 @@
-// Every 8-bit colour through every variant this processor runs, for the
-// parameter defaults and the heavy settings, alternately at a pixel on the
-// vignette side and one on the dodge side; the plain body is computed once
-// per colour.
+// Every 8-bit colour at both depths for the parameter defaults, and at 8 bits
+// for the heavy settings (a sixteenth of the cube at 16); a spread sample of
+// the cube for every other stage setting. every_colour_deep_test.cpp takes
+// every colour at both depths through every setting.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdint>
-#include <cstring>
-#include <vector>
+#include <functional>
+#include <string>
 
-#include "look/look_params.h"
-#include "look/look_pixel.h"
-#include "look/look_variants.h"
 #include "tests/support/look_records.h"
+#include "tests/variants/every_colour.h"
+#include "tests/variants/variant_settings.h"
 
 namespace {
 
-using namespace look;
+using every_colour::ColourChecker;
+
+constexpr std::uint32_t kCube = 1u << 24;
 
 // The defaults, or the heavy settings, on a 1920 x 1080 frame.
-LookParams Frame1080(bool heavy) {
-    const LookParams p = look_records::AtFrame(look_records::Defaults(), 1920, 1080);
+look::LookParams Frame1080(bool heavy) {
+    const look::LookParams p = look_records::AtFrame(look_records::Defaults(), 1920, 1080);
     return heavy ? look_records::Heavy(p, 6) : p;
 }
 
-struct Spot {
-    std::int32_t x;
-    std::int32_t y;
-};
-
-void CheckEveryColour(const LookParams& settings, Spot vignette, Spot dodge) {
-    PreparedLook prepared = PrepareLook(settings);
-    std::vector<LookKernels> fast;
-    for (LookVariant v : kLookVariants) {
-        if (v != LookVariant::kPlain && LookVariantRuns(v)) fast.push_back(LookKernelsFor(v));
-    }
-    long differences = 0;
-    for (std::uint32_t c = 0; c < (1u << 24); ++c) {
-        const auto [x, y] = (c & 1) != 0 ? vignette : dodge;
-        PF_Pixel8 in{static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 16),
-                     static_cast<std::uint8_t>(c >> 8), static_cast<std::uint8_t>(c)};
-        PF_Pixel8 want{};
-        LookPixel8Plain(&prepared, x, y, &in, &want);
-        for (const LookKernels& k : fast) {
-            PF_Pixel8 got{};
-            k.pixel8(&prepared, x, y, &in, &got);
-            if (std::memcmp(&want, &got, sizeof want) != 0 && ++differences <= 5) {
-                ADD_FAILURE() << "colour " << (c >> 16) << ", " << ((c >> 8) & 255) << ", "
-                              << (c & 255) << " at (" << x << ", " << y << ")";
-            }
-        }
-    }
-    EXPECT_EQ(differences, 0);
+TEST(EveryColour, Defaults) {
+    ColourChecker checker(Frame1080(false));
+    checker.Check(0, 1, kCube, false);
+    checker.Check(0, 1, kCube, true);
 }
 
-TEST(EveryColour, Defaults) { CheckEveryColour(Frame1080(false), {37, 1050}, {1200, 700}); }
+TEST(EveryColour, HeavySettings) {
+    ColourChecker checker(Frame1080(true));
+    checker.Check(0, 1, kCube, false);
+    checker.Check(0, 2654435761u, kCube / 16, true);
+}
 
-TEST(EveryColour, HeavySettings) { CheckEveryColour(Frame1080(true), {1900, 20}, {800, 500}); }
+// 2^15 colours a setting and depth, an odd step apart so that they spread
+// over the cube, from a start of the setting's own.
+TEST(EveryColour, SampledForEachStageSetting) {
+    for (const variant_settings::Setting& s : variant_settings::Settings()) {
+        SCOPED_TRACE(s.name);
+        ColourChecker checker(s.params);
+        const auto first = static_cast<std::uint32_t>(std::hash<std::string>{}(s.name));
+        checker.Check(first, 2654435761u, 1u << 15, false);
+        checker.Check(first, 2654435761u, 1u << 15, true);
+    }
+}
 
 }  // namespace
