@@ -189,17 +189,17 @@ Pixels Expected(const Pixels& p, const LookParams& params) {
             const std::uint32_t alpha = p.channels == 4 ? p.at(x, y, 3) : (p.bits == 8 ? 255 : 65535);
             std::uint32_t rgb[3];
             if (p.bits == 8) {
-                PF_Pixel8 in{std::uint8_t(alpha), std::uint8_t(p.at(x, y, 0)), std::uint8_t(p.at(x, y, 1)),
+                look::Pixel8 in{std::uint8_t(alpha), std::uint8_t(p.at(x, y, 0)), std::uint8_t(p.at(x, y, 1)),
                              std::uint8_t(p.at(x, y, 2))};
-                PF_Pixel8 out{};
+                look::Pixel8 out{};
                 look::LookPixel8Plain(&prepared, x, y, &in, &out);
                 rgb[0] = out.red;
                 rgb[1] = out.green;
                 rgb[2] = out.blue;
             } else {
-                PF_Pixel16 in{FileToHost16(std::uint16_t(alpha)), FileToHost16(std::uint16_t(p.at(x, y, 0))),
+                look::Pixel16 in{FileToHost16(std::uint16_t(alpha)), FileToHost16(std::uint16_t(p.at(x, y, 0))),
                               FileToHost16(std::uint16_t(p.at(x, y, 1))), FileToHost16(std::uint16_t(p.at(x, y, 2)))};
-                PF_Pixel16 out{};
+                look::Pixel16 out{};
                 look::LookPixel16Plain(&prepared, x, y, &in, &out);
                 rgb[0] = HostToFile16(out.red);
                 rgb[1] = HostToFile16(out.green);
