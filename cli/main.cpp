@@ -50,7 +50,14 @@ int Run(const Options& o, EffectRenderer* effect, const std::string& load_error)
     }
     if (!effect) return Fail(load_error);
     if (o.command == Command::Params) return ShowParams(o, *effect);
-    if (o.command == Command::About) return ShowAbout(o, *effect);
+    if (o.command == Command::About) {
+        // About is the module's own text: the one installed beside the tool
+        // speaks for the look built in.
+        if (!effect->built_in()) return ShowAbout(o, *effect);
+        std::string error;
+        const auto module = LoadEffect(DefaultModulePath(), error);
+        return module ? ShowAbout(o, *module) : Fail(error);
+    }
     if (o.command == Command::Looks) return ListLooks(*effect, o.json);
     std::vector<ParamSetting> settings;
     if (std::string error; !ResolveSettings(o, *effect, settings, error)) return Fail(error, kUsage);
@@ -70,9 +77,10 @@ int main(int argc, char** argv) {
     InstallInterruptHandling();
     try {
         // The module comes first: its parameters are options of the command line.
+        // The look built in, unless a module file is named.
         const fs::path module = ModuleArgument(argc, argv);
         std::string load_error;
-        const auto effect = LoadEffect(module.empty() ? DefaultModulePath() : module, load_error);
+        const auto effect = module.empty() ? EffectRenderer::OpenBuiltIn() : LoadEffect(module, load_error);
         const std::vector<ParamInfo> no_params;
         Options options;
         std::string error;

@@ -1,12 +1,14 @@
 #include "cli/effect/effect_renderer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <system_error>
 #include <thread>
 
 #include "cli/system/companion_module.h"
 #include "cli/images/convert16.h"
+#include "look/look_parameters.h"
 #include "cli/images/pixel_order.h"
 
 namespace velvetshade {
@@ -59,7 +61,107 @@ std::unique_ptr<EffectRenderer> EffectRenderer::Open(const fs::path& module_path
     return r;
 }
 
+namespace {
+
+// The look's parameters as the module registers them, field for field, so
+// that the settings resolve against the same names, ranges and items.
+std::vector<PF_ParamDef> BuiltInDefinitions() {
+    std::vector<PF_ParamDef> definitions;
+    for (const look::ParameterRow& row : look::kParameters) {
+        PF_ParamDef def{};
+        def.uu.id = row.index;
+        std::strncpy(def.name, row.name, sizeof def.name - 1);
+        if (row.kind == look::ParameterKind::kSlider) {
+            def.param_type = PF_Param_FLOAT_SLIDER;
+            PF_FloatSliderDef& slider = def.u.fs_d;
+            slider.value = row.value;
+            slider.valid_min = row.min;
+            slider.valid_max = row.max;
+            slider.slider_min = row.min;
+            slider.slider_max = row.max;
+            slider.dephault = static_cast<float>(row.value);
+            slider.precision = row.precision;
+        } else {
+            def.param_type = PF_Param_POPUP;
+            def.u.pd.value = static_cast<std::int32_t>(row.value);
+            def.u.pd.num_choices = row.num_choices;
+            def.u.pd.dephault = static_cast<std::int16_t>(row.value);
+            def.u.pd.u.namesptr = row.items;
+        }
+        definitions.push_back(def);
+    }
+    return definitions;
+}
+
+// The host's full-resolution layer for a frame at a render scale, and the
+// module's frame from it: the same arithmetic, so the vignette lands on the
+// same pixels.
+double LayerAtScale(int scaled, const PF_RationalScale& scale) {
+    std::int32_t layer = scaled;
+    if (scale.num > 0 && scale.den != 0) {
+        layer = static_cast<std::int32_t>(std::lround(double(scaled) * double(scale.den) / double(scale.num)));
+    }
+    const double ratio = scale.den == 0 ? 1.0 : static_cast<double>(scale.num) / static_cast<double>(scale.den);
+    return static_cast<double>(layer) * ratio;
+}
+
+}  // namespace
+
+std::unique_ptr<EffectRenderer> EffectRenderer::OpenBuiltIn() {
+    std::unique_ptr<EffectRenderer> r(new EffectRenderer);
+    const std::vector<PF_ParamDef> definitions = BuiltInDefinitions();
+    r->params_ = DescribeParams(definitions);
+    r->values_.resize(1);
+    r->values_[0].param_type = PF_Param_LAYER;
+    r->values_.insert(r->values_.end(), definitions.begin(), definitions.end());
+    r->deep_aware_ = true;
+    r->spans_ = look::FastestSpanKernels();
+    return r;
+}
+
+int EffectRenderer::threads() const {
+    if (host_) return host_->threads();
+    constexpr int kMaxThreads = 256;  // as our host
+    if (requested_threads_ > 0) return std::min(requested_threads_, kMaxThreads);
+    return std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxThreads);
+}
+
+void EffectRenderer::PrepareLook(int width, int height) {
+    look::ParameterValues values{};
+    for (std::size_t i = 0; i < look::kParameterCount; ++i) {
+        const look::ParameterRow& row = look::kParameters[i];
+        const PF_ParamDef& def = values_[std::size_t(row.index)];
+        values[i] = row.kind == look::ParameterKind::kSlider ? def.u.fs_d.value : def.u.pd.value;
+    }
+    const look::LookParams settings =
+        look::SettingsFromValues(values, LayerAtScale(width, scale_.x), LayerAtScale(height, scale_.y));
+    prepared_ = std::make_unique<look::PreparedLook>(look::PrepareLook(settings));
+}
+
+// 8-bit rows are rendered in the file's own RGBA order; 16-bit ones go to
+// the host's scale and back around the look, a row at a time while it is
+// in the cache.
+void EffectRenderer::LookRows(const Frame& frame, int first, int last) {
+    const std::int32_t width = frame.width;
+    for (int y = first; y < last; ++y) {
+        const std::size_t at = std::size_t(y) * std::size_t(width) * 4;
+        if (frame.depth == 8) {
+            auto* row = reinterpret_cast<look::RgbaPixel8*>(frame.pixels8 + at);
+            spans_.rgba8(*prepared_, 0, y, row, row, width);
+        } else {
+            ToHost(frame, y, y + 1);
+            auto* row = reinterpret_cast<look::Pixel16*>(frame.pixels16 + at);
+            spans_.span16(*prepared_, 0, y, row, row, width);
+            ToFile(frame, y, y + 1);
+        }
+    }
+}
+
 bool EffectRenderer::About(std::string& text, std::string& error) {
+    if (!host_) {
+        error = "the built-in look has no module to ask; name one with --module";
+        return false;
+    }
     PF_OutData out{};
     const PF_Err err = host_->About(out);
     if (err != PF_Err_NONE) {
@@ -72,9 +174,11 @@ bool EffectRenderer::About(std::string& text, std::string& error) {
 
 bool EffectRenderer::Configure(const std::vector<ParamSetting>& settings, int threads, Ratio scale,
                                std::string& error) {
-    values_ = host_->DefaultValues();
+    if (host_) values_ = host_->DefaultValues();
+    else values_ = OpenBuiltIn()->values_;
     if (!ApplySettings(params_, settings, values_, error)) return false;
-    host_->set_threads(threads);
+    if (host_) host_->set_threads(threads);
+    requested_threads_ = threads < 0 ? 1 : threads;
     scale_.x = PF_RationalScale{scale.num, scale.den};
     scale_.y = scale_.x;
     return true;
@@ -88,6 +192,7 @@ bool EffectRenderer::Prepare(const Frame& frame, std::string& error) {
     // 16-bit alpha the effect leaves alone keeps the file's exact value, which
     // the coarser host scale cannot carry: it is kept aside meanwhile.
     if (frame.depth == 16 && frame.has_alpha) file_alpha_.resize(std::size_t(frame.width) * std::size_t(frame.height));
+    if (!host_) PrepareLook(frame.width, frame.height);
     return true;
 }
 
@@ -165,6 +270,10 @@ bool EffectRenderer::RenderRows(const Frame& frame, int first, int last, int thr
 }
 
 bool EffectRenderer::RenderOnEveryThread(const Frame& frame, int first, int last, std::string& error) {
+    if (!host_) {
+        ForEachBand(last - first, [&](int a, int b) { LookRows(frame, first + a, first + b); });
+        return true;
+    }
     ForEachBand(last - first, [&](int a, int b) { ToHost(frame, first + a, first + b); });
     if (!RenderRows(frame, first, last, 0, error)) return false;
     ForEachBand(last - first, [&](int a, int b) { ToFile(frame, first + a, first + b); });
@@ -232,12 +341,16 @@ void RenderWhileReading::RenderAsRead() {
             if (read_all_) return;
             upto = std::min(read_, rendered_ + kLargestBand);
         }
-        effect_.ToHost(frame_, rendered_, upto);
-        if (!effect_.RenderRows(frame_, rendered_, upto, 1, error_)) {
-            failed_ = true;
-            return;
+        if (effect_.built_in()) {
+            effect_.LookRows(frame_, rendered_, upto);
+        } else {
+            effect_.ToHost(frame_, rendered_, upto);
+            if (!effect_.RenderRows(frame_, rendered_, upto, 1, error_)) {
+                failed_ = true;
+                return;
+            }
+            effect_.ToFile(frame_, rendered_, upto);
         }
-        effect_.ToFile(frame_, rendered_, upto);
         rendered_ = upto;
         if (rendered_rows_) {
             rendered_rows_(frame_.Rows(), upto);
@@ -263,15 +376,30 @@ const std::uint8_t* EffectRenderer::RenderRgba8ToHostOrder(const std::uint8_t* r
                                                            std::string& error) {
     const std::size_t row = std::size_t(width) * 4;
     input8_.resize(row * std::size_t(height));
-    ForEachBand(height, [&](int first, int last) {
-        const std::uint8_t* s = rgba + std::size_t(first) * row;
-        std::uint8_t* d = input8_.data() + std::size_t(first) * row;
-        for (std::size_t i = 0, n = std::size_t(last - first) * std::size_t(width); i < n; ++i, s += 4, d += 4) {
+    const auto to_host_order = [](const std::uint8_t* s, std::uint8_t* d, std::size_t pixels) {
+        for (std::size_t i = 0; i < pixels; ++i, s += 4, d += 4) {
             std::uint32_t pixel;
             std::memcpy(&pixel, s, sizeof pixel);
             pixel = RgbaToArgb(pixel);
             std::memcpy(d, &pixel, sizeof pixel);
         }
+    };
+    if (!host_) {
+        // Each row turned and rendered while it is in the cache.
+        PrepareLook(width, height);
+        ForEachBand(height, [&](int first, int last) {
+            for (int y = first; y < last; ++y) {
+                std::uint8_t* d = input8_.data() + std::size_t(y) * row;
+                to_host_order(rgba + std::size_t(y) * row, d, std::size_t(width));
+                auto* pixels = reinterpret_cast<look::Pixel8*>(d);
+                spans_.span8(*prepared_, 0, y, pixels, pixels, width);
+            }
+        });
+        return input8_.data();
+    }
+    ForEachBand(height, [&](int first, int last) {
+        to_host_order(rgba + std::size_t(first) * row, input8_.data() + std::size_t(first) * row,
+                      std::size_t(last - first) * std::size_t(width));
     });
     // Rendered in place, as Render does.
     vshost::World frame = vshost::World::Over(input8_.data(), width, height, false);

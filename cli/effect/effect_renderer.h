@@ -16,6 +16,9 @@
 #include "cli/images/image_io.h"
 #include "cli/system/workers.h"
 #include "host/host.h"
+#include "host/worker_pool.h"
+#include "look/look_params.h"
+#include "look/look_span.h"
 
 namespace velvetshade {
 
@@ -29,12 +32,19 @@ struct Ratio {
 // Lanthorn.so beside the running executable, or in ../lib/velvetshade from it.
 std::filesystem::path DefaultModulePath();
 
+// The effect as velvetshade renders it: by default the look itself, in
+// process, a row at a time (the module's very pixels, its parameters from the
+// look's own table, no module loaded); or any module of the host API loaded
+// from a file and driven through our host.
 class EffectRenderer {
 public:
     // Loads the module, checks that it registers as an effect, and runs global
     // and parameter setup.
     static std::unique_ptr<EffectRenderer> Open(const std::filesystem::path& module_path,
                                                 std::string& error);
+    // The look built into the tool.
+    static std::unique_ptr<EffectRenderer> OpenBuiltIn();
+    bool built_in() const { return host_ == nullptr; }
 
     const std::vector<ParamInfo>& params() const { return params_; }
     // The values the last Configure set, as the host holds them.
@@ -55,9 +65,9 @@ public:
     // valid until the next render; null on failure.
     const std::uint8_t* RenderRgba8ToHostOrder(const std::uint8_t* rgba, int width, int height, std::string& error);
     // The render's threads, for the tool's own work between renders.
-    Workers workers() { return Workers(host_->pool(), host_->threads()); }
+    Workers workers() { return Workers(pool(), threads()); }
 
-    int threads() const { return host_->threads(); }
+    int threads() const;
 
 private:
     friend class RenderWhileReading;
@@ -99,6 +109,16 @@ private:
     // cost up to a tenth of a 4K frame, and the render's threads are idle
     // meanwhile.
     void ForEachBand(int height, const std::function<void(int, int)>& rows);
+
+    vshost::WorkerPool& pool() { return host_ ? host_->pool() : own_pool_; }
+    // The built-in look: prepared once per frame from the values and the
+    // frame's size, then rows rendered where they lie, in the file's order.
+    void PrepareLook(int width, int height);
+    void LookRows(const Frame& frame, int first, int last);
+    int requested_threads_ = 0;
+    vshost::WorkerPool own_pool_;
+    std::unique_ptr<look::PreparedLook> prepared_;
+    look::SpanKernels spans_{};
 };
 
 // Renders an image's rows on a thread of its own while the reader decodes
