@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <string_view>
 
 #include "frei0r/value_grid.h"
@@ -105,7 +106,22 @@ void FilterInstance::Update(const std::uint8_t* in, std::uint8_t* out) {
         look_.Prepare(values_, width_, height_);
         prepared_ = true;
     }
-    look_.Render(in, out);
+    // A band of fewer pixels than this is not worth a thread's wake-up.
+    constexpr std::uint64_t kBandPixels = 16384;
+    const std::uint64_t pixels = std::uint64_t{width_} * height_;
+    const auto bands = static_cast<int>(
+        std::min<std::uint64_t>({std::uint64_t(BandWorkers::Processors()), height_,
+                                 std::max<std::uint64_t>(1, pixels / kBandPixels)}));
+    if (bands <= 1) {
+        look_.Render(in, out, 0, height_);
+        return;
+    }
+    workers_.Run(bands, [&](int band) {
+        const auto rows = [&](int b) {
+            return static_cast<std::uint32_t>(std::uint64_t{height_} * b / bands);
+        };
+        look_.Render(in, out, rows(band), rows(band + 1));
+    });
 }
 
 }  // namespace vsfrei0r

@@ -58,13 +58,15 @@ void PreparedLook::Prepare(const double (&values)[kParamCount], std::uint32_t wi
     state_->height = height;
 }
 
-void PreparedLook::Render(const std::uint8_t* in, std::uint8_t* out) const {
+void PreparedLook::Render(const std::uint8_t* in, std::uint8_t* out, std::uint32_t first_row,
+                          std::uint32_t end_row) const {
     if (!state_->look || state_->span == nullptr) return;
     // frei0r's RGBA8888 bytes are the look's RgbaPixel8, row after row.
     const auto* src = reinterpret_cast<const look::RgbaPixel8*>(in);
     auto* dst = reinterpret_cast<look::RgbaPixel8*>(out);
     const std::uint32_t width = state_->width;
-    for (std::uint32_t y = 0; y < state_->height; ++y) {
+    if (end_row > state_->height) end_row = state_->height;
+    for (std::uint32_t y = first_row; y < end_row; ++y) {
         const std::size_t row = std::size_t(y) * width;
         state_->span(*state_->look, 0, static_cast<std::int32_t>(y), src + row, dst + row,
                      static_cast<std::int32_t>(width));

@@ -37,8 +37,11 @@ public:
     // layer at full resolution.
     void Prepare(const double (&values)[kParamCount], std::uint32_t width, std::uint32_t height);
 
-    // An RGBA8888 frame of the prepared size; `in` may be `out`.
-    void Render(const std::uint8_t* in, std::uint8_t* out) const;
+    // Rows first_row..end_row - 1 of an RGBA8888 frame of the prepared
+    // size; `in` may be `out`. Separate rows may be rendered at once on
+    // separate threads.
+    void Render(const std::uint8_t* in, std::uint8_t* out, std::uint32_t first_row,
+                std::uint32_t end_row) const;
 
 private:
     struct State;

@@ -49,15 +49,6 @@ using Index = __m128i;
 [[gnu::always_inline]] inline Vec And(Mask m, Vec v) { return _mm256_and_pd(m, v); }
 [[gnu::always_inline]] inline Vec BitsAnd(Vec a, Vec b) { return _mm256_and_pd(a, b); }
 [[gnu::always_inline]] inline Vec BitsOr(Vec a, Vec b) { return _mm256_or_pd(a, b); }
-[[gnu::always_inline]] inline Vec Magnitude(Vec v) { return _mm256_andnot_pd(Splat(-0.0), v); }
-[[gnu::always_inline]] inline Vec SignOf(Vec v) { return _mm256_and_pd(Splat(-0.0), v); }
-[[gnu::always_inline]] inline Vec NextPattern(Vec v) {
-    return _mm256_castsi256_pd(_mm256_add_epi64(_mm256_castpd_si256(v), _mm256_set1_epi64x(1)));
-}
-[[gnu::always_inline]] inline Vec PreviousPattern(Vec v) {
-    return _mm256_castsi256_pd(_mm256_sub_epi64(_mm256_castpd_si256(v), _mm256_set1_epi64x(1)));
-}
-[[gnu::always_inline]] inline Mask AndMasks(Mask m, Mask n) { return _mm256_and_pd(m, n); }
 [[gnu::always_inline]] inline Mask AndNotMasks(Mask m, Mask n) { return _mm256_andnot_pd(m, n); }
 [[gnu::always_inline]] inline bool AnyLane(Mask m) { return _mm256_movemask_pd(m) != 0; }
 [[gnu::always_inline]] inline bool AllLanes(Mask m) { return _mm256_movemask_pd(m) == 0xF; }

@@ -32,6 +32,8 @@ PHOTO_TIFF_RATIO_MIN = 3.0  # the same on photographic TIFFs
 PNG_RATIO_MIN = 1.5
 JPEG_RATIO_MIN = 2.0
 WHOLE_SCALING_MIN = 1.7    # a whole 4K TIFF or PNG run, two threads against one
+# The span look against the per-pixel AVX2 look, both depths, by setting.
+SPAN_SPEEDUP_MIN = {"Defaults": 2.0, "E6C41_FZuiko": 2.5, "Vintage_FZuiko": 2.5}
 VIDEO_RATIO_MIN = 1.35     # 1080p H.264 -> H.264, in wall and in CPU time
 # FFmpeg's chain ends in RGB, from which libx264 would pick 4:4:4 (a heavier
 # encode and a file few players take): 4:2:0 like the source, as ours keeps it.
@@ -87,11 +89,11 @@ def make_frames(work):
     return {16: f16, 8: f8}
 
 
-def gbench(exe, repetitions, extra=()):
+def gbench(exe, repetitions, extra=(), prefix=()):
     """Median of each benchmark over the repetitions, from Google Benchmark's JSON."""
     # Repetitions of all the program's benchmarks interleaved at random, so
     # that a burst of other work spreads over all of them instead of ruining one.
-    out = run([exe, f"--benchmark_repetitions={repetitions}", "--benchmark_enable_random_interleaving=true",
+    out = run([*prefix, exe, f"--benchmark_repetitions={repetitions}", "--benchmark_enable_random_interleaving=true",
                "--benchmark_report_aggregates_only=true", "--benchmark_format=json", *extra],
               stdout=subprocess.PIPE, text=True).stdout
     medians = {}
@@ -338,6 +340,13 @@ def main():
     look = bench("look", "look_bench")
     iterate = bench("host", "host_iterate_bench")
     frame = bench("render", "render_frame_bench")
+    # The frei0r filter on one processor (its affinity) and on all.
+    frei0r_exe = os.path.join(args.build, "bench", "frei0r", "frei0r_update_bench")
+    frei0r = {} if args.only else {
+        threads: (wait_for_quiet(args.quiet_wait),
+                  gbench(frei0r_exe, args.repetitions, ("--benchmark_filter=1920",),
+                         ("taskset", "-c", "0") if threads == 1 else ()))[1]
+        for threads in THREADS}
     e2e = compare_with_ffmpeg(args.build, args.work, all_cases, args.runs, args.quiet_wait)
 
     rows = []
@@ -345,6 +354,20 @@ def main():
     for name, b in look.items():
         rows.append([f"look `{name}` (1920x1080), ns/pixel", f"{ns_per_pixel(b, 1920 * 1080):.1f}",
                      "", "", "", ""])
+    for depth in DEPTHS:
+        for setting, minimum in SPAN_SPEEDUP_MIN.items():
+            pixel, span = look.get(f"Look{depth}/Avx2/{setting}"), look.get(f"Span{depth}/Avx2/{setting}")
+            if not pixel or not span:
+                continue
+            speedup = ns_per_pixel(pixel, 1) / ns_per_pixel(span, 1)
+            ok = speedup >= minimum
+            failures += not ok
+            rows.append([f"look span / per-pixel AVX2, {depth}-bit {setting}", f"{speedup:.2f}x", "", "",
+                         f">= {minimum}x", verdict(ok)])
+    t = {n: frei0r.get(n, {}).get("Update/1920/1080") for n in THREADS}
+    if all(t.values()):
+        rows.append(["frei0r update 1920x1080", f"{seconds(t[1]) * 1e3:.1f} ms", f"{seconds(t[2]) * 1e3:.1f} ms",
+                     f"{seconds(t[1]) / seconds(t[2]):.2f}x", "", ""])
     for depth in DEPTHS:
         # The host's own share of a frame: iterate around a pixel function that only copies.
         t = {n: iterate.get(f"IterateFrame<PF_Pixel{depth}>/{n}/real_time") for n in THREADS}
