@@ -33,7 +33,7 @@ private:
     double values_[kParamCount];      // in the look's units, pop-ups as item numbers
     double normalised_[kParamCount];  // sliders as last set, given back unchanged
     std::string item_text_[kParamCount];
-    PreparedLook look_;
+    CachedLook look_;
     bool prepared_ = false;
     BadValues bad_values_;
     BandWorkers workers_;

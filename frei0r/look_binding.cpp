@@ -3,8 +3,8 @@
 #include <array>
 #include <optional>
 
-#include "look/look_parameters.h"
-#include "look/look_params.h"
+#include "look/parameter_table.h"
+#include "look/look_settings.h"
 #include "look/look_pixels.h"
 #include "look/look_span.h"
 
@@ -35,18 +35,18 @@ constexpr std::array<LookParameter, kParamCount> kParameters = [] {
 
 std::span<const LookParameter, kParamCount> LookParameters() { return kParameters; }
 
-struct PreparedLook::State {
+struct CachedLook::State {
     std::optional<look::PreparedLook> look;
     look::SpanFunctionRgba8 span = nullptr;
     std::uint32_t width = 0;
     std::uint32_t height = 0;
 };
 
-PreparedLook::PreparedLook() : state_(std::make_unique<State>()) {}
+CachedLook::CachedLook() : state_(std::make_unique<State>()) {}
 
-PreparedLook::~PreparedLook() = default;
+CachedLook::~CachedLook() = default;
 
-void PreparedLook::Prepare(const double (&values)[kParamCount], std::uint32_t width,
+void CachedLook::Prepare(const double (&values)[kParamCount], std::uint32_t width,
                            std::uint32_t height) {
     look::ParameterValues settings_values{};
     for (int i = 0; i < kParamCount; ++i) settings_values[i] = values[i];
@@ -58,7 +58,7 @@ void PreparedLook::Prepare(const double (&values)[kParamCount], std::uint32_t wi
     state_->height = height;
 }
 
-void PreparedLook::Render(const std::uint8_t* in, std::uint8_t* out, std::uint32_t first_row,
+void CachedLook::Render(const std::uint8_t* in, std::uint8_t* out, std::uint32_t first_row,
                           std::uint32_t end_row) const {
     if (!state_->look || state_->span == nullptr) return;
     // frei0r's RGBA8888 bytes are the look's RgbaPixel8, row after row.

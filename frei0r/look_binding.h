@@ -26,12 +26,12 @@ std::span<const LookParameter, kParamCount> LookParameters();
 
 // The look prepared once for a set of values and a frame size, then used for
 // every frame until they change.
-class PreparedLook {
+class CachedLook {
 public:
-    PreparedLook();
-    ~PreparedLook();
-    PreparedLook(const PreparedLook&) = delete;
-    PreparedLook& operator=(const PreparedLook&) = delete;
+    CachedLook();
+    ~CachedLook();
+    CachedLook(const CachedLook&) = delete;
+    CachedLook& operator=(const CachedLook&) = delete;
 
     // `values` in the look's units, pop-ups as item numbers. The frame is the
     // layer at full resolution.

@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "look/color_math.h"
-#include "look/look_params.h"
+#include "look/look_settings.h"
 #include "look/look_stages.h"
 #include "look/look_tables.h"
 

@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "look/color_math.h"
-#include "look/look_params.h"
+#include "look/look_settings.h"
 #include "look/look_pixel.h"
 #include "look/look_pixels.h"
 #include "look/look_shortcuts.h"

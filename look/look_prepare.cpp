@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "look/color_math.h"
-#include "look/look_params.h"
+#include "look/look_settings.h"
 #include "look/look_stages.h"
 #include "look/look_tables.h"
 

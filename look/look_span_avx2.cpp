@@ -11,7 +11,7 @@
 #include <type_traits>
 
 #include "look/color_math.h"
-#include "look/look_params.h"
+#include "look/look_settings.h"
 #include "look/look_pixels.h"
 #include "look/look_shortcuts.h"
 #include "look/look_span.h"

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "look/look_parameters.h"
+#include "look/parameter_table.h"
 
 namespace lanthorn {
 

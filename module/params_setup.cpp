@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "look/look_parameters.h"
+#include "look/parameter_table.h"
 #include "module/param_index.h"
 #include "module/string_table.h"
 

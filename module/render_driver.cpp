@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <limits>
 
-#include "look/look_parameters.h"
-#include "look/look_params.h"
+#include "look/parameter_table.h"
+#include "look/look_settings.h"
 #include "look/look_variants.h"
 #include "module/look_entry.h"
 #include "module/param_index.h"

@@ -3,7 +3,7 @@
 #include <array>
 #include <string_view>
 
-#include "look/look_parameters.h"
+#include "look/parameter_table.h"
 #include "module/module_identity.h"
 
 namespace lanthorn {

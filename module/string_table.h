@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "look/look_parameters.h"
+#include "look/parameter_table.h"
 
 namespace lanthorn {
 

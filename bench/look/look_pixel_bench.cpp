@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "look/look_params.h"
+#include "look/look_settings.h"
 #include "look/look_span.h"
 #include "look/look_variants.h"
 #include "tests/support/look_records.h"

@@ -8,7 +8,7 @@
 
 #include "cli/system/companion_module.h"
 #include "cli/images/convert16.h"
-#include "look/look_parameters.h"
+#include "look/parameter_table.h"
 #include "cli/images/pixel_order.h"
 
 namespace velvetshade {

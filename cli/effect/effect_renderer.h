@@ -17,7 +17,7 @@
 #include "cli/system/workers.h"
 #include "host/host.h"
 #include "host/worker_pool.h"
-#include "look/look_params.h"
+#include "look/look_settings.h"
 #include "look/look_span.h"
 
 namespace velvetshade {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "cli_test_support.h"
-#include "look/look_parameters.h"
+#include "look/parameter_table.h"
 
 namespace velvetshade::test {
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cli/images/image_io.h"
-#include "look/look_params.h"
+#include "look/look_settings.h"
 
 namespace velvetshade::test {
 

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "frei0r/value_grid.h"
-#include "look/look_parameters.h"
+#include "look/parameter_table.h"
 #include "tests/frei0r/programs.h"
 
 namespace {

@@ -10,8 +10,8 @@
 
 #include "frei0r/filter_instance.h"
 #include "frei0r/look_binding.h"
-#include "look/look_parameters.h"
-#include "look/look_params.h"
+#include "look/parameter_table.h"
+#include "look/look_settings.h"
 #include "look/look_pixel.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "frei0r/value_grid.h"
-#include "look/look_parameters.h"
+#include "look/parameter_table.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "look/look_parameters.h"
+#include "look/parameter_table.h"
 #include "module_fixture.h"
 
 namespace {

@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "look/look_parameters.h"
-#include "look/look_params.h"
+#include "look/parameter_table.h"
+#include "look/look_settings.h"
 #include "look/look_pixel.h"
 #include "module_fixture.h"
 

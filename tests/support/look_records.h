@@ -6,8 +6,8 @@
 #include <initializer_list>
 #include <random>
 
-#include "look/look_parameters.h"
-#include "look/look_params.h"
+#include "look/parameter_table.h"
+#include "look/look_settings.h"
 
 namespace look_records {
 

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <vector>
 
-#include "look/look_params.h"
+#include "look/look_settings.h"
 #include "look/look_pixel.h"
 #include "look/look_span.h"
 #include "look/look_variants.h"

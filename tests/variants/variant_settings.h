@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "look/look_params.h"
+#include "look/look_settings.h"
 #include "tests/support/look_records.h"
 
 namespace variant_settings {

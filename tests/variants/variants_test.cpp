@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "look/color_math.h"
-#include "look/look_params.h"
+#include "look/look_settings.h"
 #include "look/look_pixel.h"
 #include "look/look_span.h"
 #include "look/look_variants.h"

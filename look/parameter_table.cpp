@@ -1,4 +1,4 @@
-#include "look/look_parameters.h"
+#include "look/parameter_table.h"
 
 #include <cmath>
 #include <cstdint>

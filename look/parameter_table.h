@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "look/look_params.h"
+#include "look/look_settings.h"
 
 namespace look {
 
