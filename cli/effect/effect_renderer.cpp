@@ -114,6 +114,7 @@ std::unique_ptr<EffectRenderer> EffectRenderer::OpenBuiltIn() {
     r->values_.resize(1);
     r->values_[0].param_type = PF_Param_LAYER;
     r->values_.insert(r->values_.end(), definitions.begin(), definitions.end());
+    r->built_in_defaults_ = r->values_;
     r->deep_aware_ = true;
     r->spans_ = look::FastestSpanKernels();
     return r;
@@ -174,8 +175,7 @@ bool EffectRenderer::About(std::string& text, std::string& error) {
 
 bool EffectRenderer::Configure(const std::vector<ParamSetting>& settings, int threads, Ratio scale,
                                std::string& error) {
-    if (host_) values_ = host_->DefaultValues();
-    else values_ = OpenBuiltIn()->values_;
+    values_ = host_ ? host_->DefaultValues() : built_in_defaults_;
     if (!ApplySettings(params_, settings, values_, error)) return false;
     if (host_) host_->set_threads(threads);
     requested_threads_ = threads < 0 ? 1 : threads;

@@ -115,6 +115,7 @@ private:
     // frame's size, then rows rendered where they lie, in the file's order.
     void PrepareLook(int width, int height);
     void LookRows(const Frame& frame, int first, int last);
+    std::vector<PF_ParamDef> built_in_defaults_;  // the look's registered defaults
     int requested_threads_ = 0;
     vshost::WorkerPool own_pool_;
     std::unique_ptr<look::PreparedLook> prepared_;
