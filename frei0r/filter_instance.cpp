@@ -1,6 +1,7 @@
 #include "frei0r/filter_instance.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <string_view>
@@ -106,21 +107,30 @@ void FilterInstance::Update(const std::uint8_t* in, std::uint8_t* out) {
         look_.Prepare(values_, width_, height_);
         prepared_ = true;
     }
-    // A band of fewer pixels than this is not worth a thread's wake-up.
-    constexpr std::uint64_t kBandPixels = 16384;
-    const std::uint64_t pixels = std::uint64_t{width_} * height_;
-    const auto bands = static_cast<int>(
-        std::min<std::uint64_t>({std::uint64_t(BandWorkers::Processors()), height_,
-                                 std::max<std::uint64_t>(1, pixels / kBandPixels)}));
-    if (bands <= 1) {
+    // Rows go in slices of at least kSlicePixels pixels, each thread taking
+    // the next slice until none is left, so a thread that shares its
+    // processor with other work takes fewer. Below kSplitPixels a frame stays
+    // on the caller's thread: on two idle processors a 96 x 64 frame split
+    // took a third longer, a 128 x 128 one a fifth less, and slices of 2048
+    // pixels beat slices of 16384 by 7 to 18% from 128 x 128 to 320 x 180
+    // (medians of 7 interleaved pairs).
+    constexpr std::uint64_t kSlicePixels = 2048;
+    constexpr std::uint64_t kSplitPixels = 12288;
+    const std::uint32_t slice_rows =
+        static_cast<std::uint32_t>(std::max<std::uint64_t>(1, (kSlicePixels + width_ - 1) / width_));
+    const std::uint32_t slices = (height_ + slice_rows - 1) / slice_rows;
+    const auto threads = static_cast<int>(
+        std::min<std::uint64_t>(std::uint64_t(BandWorkers::Processors()), slices));
+    if (threads <= 1 || std::uint64_t{width_} * height_ < kSplitPixels) {
         look_.Render(in, out, 0, height_);
         return;
     }
-    workers_.Run(bands, [&](int band) {
-        const auto rows = [&](int b) {
-            return static_cast<std::uint32_t>(std::uint64_t{height_} * b / bands);
-        };
-        look_.Render(in, out, rows(band), rows(band + 1));
+    std::atomic<std::uint32_t> next{0};
+    workers_.Run(threads, [&](int) {
+        for (std::uint32_t slice = next++; slice < slices; slice = next++) {
+            const std::uint32_t first = slice * slice_rows;
+            look_.Render(in, out, first, std::min(height_, first + slice_rows));
+        }
     });
 }
 

@@ -22,9 +22,9 @@ public:
     void Get(int index, void* value);
 
     // Frames are RGBA8888 of the instance's size; `in` may be `out`. A frame
-    // with enough pixels is cut into bands of rows, one per processor this
-    // process may run on, rendered at once on the caller's thread and on
-    // helper threads kept by the instance.
+    // with enough pixels is rendered in slices of rows by the caller's thread
+    // and helper threads kept by the instance, one thread per processor this
+    // process may run on.
     void Update(const std::uint8_t* in, std::uint8_t* out);
 
 private:

@@ -1,5 +1,5 @@
-// The filter's frames, cut into bands on threads, against the look's plain
-// body applied pixel by pixel with the same settings.
+// The filter's frames, cut into slices of rows on threads, against the
+// look's plain body applied pixel by pixel with the same settings.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -54,11 +54,13 @@ double SetSlider(FilterInstance& instance, int index, double normalised) {
     return p.min + normalised * (p.max - p.min);
 }
 
-TEST(Frei0rRender, BandedFramesEqualThePlainLook) {
-    // Whole bands on two or more threads, a frame too small to cut, a single
-    // row and a single column.
-    for (auto [width, height] : {std::pair{640u, 360u}, std::pair{1283u, 97u},
-                                 std::pair{17u, 5u}, std::pair{500u, 1u}, std::pair{1u, 300u}}) {
+TEST(Frei0rRender, SlicedFramesEqualThePlainLook) {
+    // Frames cut into slices of rows on two or more threads (a narrow one
+    // into slices of 293 rows, the last short), a frame too small to cut, a
+    // single row and a single column.
+    for (auto [width, height] :
+         {std::pair{640u, 360u}, std::pair{1283u, 97u}, std::pair{7u, 2000u}, std::pair{17u, 5u},
+          std::pair{500u, 1u}, std::pair{1u, 300u}}) {
         SCOPED_TRACE(::testing::Message() << width << " x " << height);
         FilterInstance instance(width, height);
         look::ParameterValues values = look::DefaultValues();
