@@ -327,15 +327,15 @@ int RenderVideo(const Options& o, EffectRenderer& effect) {
         error.clear();
     }
     // 8-bit frames to a video go from the decoder's buffer through the look
-    // to the encoder in the host's own order: two passes over every frame
-    // fewer, and the encoder's scaler takes ARGB as readily as RGBA.
-    const bool host_order = !pattern && depth == 8 && !ParseCompareMode(o.compare);
+    // straight into the frame the encoder takes (RGBA from the built-in
+    // look, ARGB from a module): no pass over a frame but the render's.
+    const bool straight = !pattern && depth == 8 && !ParseCompareMode(o.compare);
     VideoWriter writer;
     if (number == 0 && !reader->Open(o.input, info, depth, o.threads, error)) {
         return Fail("cannot read " + o.input.string() + ": " + error);
     }
     RawStream written = reader->stream();
-    if (host_order) written.pix_fmt = "argb";
+    if (straight) written.pix_fmt = effect.video_order();
     if (!pattern && !writer.Open(pending.path(), o.output, o.input, info, written, plan, settings, error)) {
         return Fail(error);
     }
@@ -345,7 +345,7 @@ int RenderVideo(const Options& o, EffectRenderer& effect) {
     for (bool in_hand = number > 0; number < last || (in_hand && number == last); in_hand = false) {
         bool end = false;
         const void* received = frame.pixels8.data();  // the frame in hand, found by seeking
-        const bool read = in_hand || (host_order ? reader->Receive(received, pts, end, error)
+        const bool read = in_hand || (straight ? reader->Receive(received, pts, end, error)
                                                  : reader->Read(frame, pts, end, error));
         if (!read) {
             if (end) break;
@@ -357,7 +357,7 @@ int RenderVideo(const Options& o, EffectRenderer& effect) {
         if (!in_hand) ++number;
         if (number < first) continue;
         const std::uint8_t* rendered = nullptr;
-        if (host_order ? (rendered = effect.RenderRgba8ToHostOrder(static_cast<const std::uint8_t*>(received),
+        if (straight ? (rendered = effect.RenderRgba8Frame(static_cast<const std::uint8_t*>(received),
                                                                    info.width, info.height, error)) == nullptr
                        : !RenderFrame(o, effect, frame, error)) {
             progress.Finish();
@@ -371,7 +371,7 @@ int RenderVideo(const Options& o, EffectRenderer& effect) {
                 return Fail(error);
             }
             CountWritten(out);
-        } else if (!(host_order ? writer.WritePixels(rendered, pts, error) : writer.Write(frame, pts, error))) {
+        } else if (!(straight ? writer.WritePixels(rendered, pts, error) : writer.Write(frame, pts, error))) {
             progress.Finish();
             return Fail("cannot write " + o.output.string() + ": " + error);
         }

@@ -372,10 +372,23 @@ bool RenderWhileReading::Finish(Image& image, std::string& error) {
     return effect_.RenderOnEveryThread(frame_, rendered_, image.height, error);
 }
 
-const std::uint8_t* EffectRenderer::RenderRgba8ToHostOrder(const std::uint8_t* rgba, int width, int height,
-                                                           std::string& error) {
+const std::uint8_t* EffectRenderer::RenderRgba8Frame(const std::uint8_t* rgba, int width, int height,
+                                                     std::string& error) {
     const std::size_t row = std::size_t(width) * 4;
     input8_.resize(row * std::size_t(height));
+    if (!host_) {
+        // Straight from the decoder's rows into the encoder's, in RGBA: one
+        // pass over the frame, the render's own.
+        PrepareLook(width, height);
+        ForEachBand(height, [&](int first, int last) {
+            for (int y = first; y < last; ++y) {
+                const std::size_t at = std::size_t(y) * row;
+                spans_.rgba8(*prepared_, 0, y, reinterpret_cast<const look::RgbaPixel8*>(rgba + at),
+                             reinterpret_cast<look::RgbaPixel8*>(input8_.data() + at), width);
+            }
+        });
+        return input8_.data();
+    }
     const auto to_host_order = [](const std::uint8_t* s, std::uint8_t* d, std::size_t pixels) {
         for (std::size_t i = 0; i < pixels; ++i, s += 4, d += 4) {
             std::uint32_t pixel;
@@ -384,19 +397,6 @@ const std::uint8_t* EffectRenderer::RenderRgba8ToHostOrder(const std::uint8_t* r
             std::memcpy(d, &pixel, sizeof pixel);
         }
     };
-    if (!host_) {
-        // Each row turned and rendered while it is in the cache.
-        PrepareLook(width, height);
-        ForEachBand(height, [&](int first, int last) {
-            for (int y = first; y < last; ++y) {
-                std::uint8_t* d = input8_.data() + std::size_t(y) * row;
-                to_host_order(rgba + std::size_t(y) * row, d, std::size_t(width));
-                auto* pixels = reinterpret_cast<look::Pixel8*>(d);
-                spans_.span8(*prepared_, 0, y, pixels, pixels, width);
-            }
-        });
-        return input8_.data();
-    }
     ForEachBand(height, [&](int first, int last) {
         to_host_order(rgba + std::size_t(first) * row, input8_.data() + std::size_t(first) * row,
                       std::size_t(last - first) * std::size_t(width));

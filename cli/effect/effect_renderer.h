@@ -59,11 +59,13 @@ public:
     // alpha stays opaque. On failure the image's pixels are undefined.
     bool Render(Image& image, std::string& error);
     // Renders a frame of 8-bit RGBA rows (a video frame where the decoder
-    // left it) and leaves the result in the host's own order (ARGB), which
-    // an encoder takes as it is: the copy out of the decoder's buffer is the
-    // only pass over the pixels besides the render's own. The result stays
-    // valid until the next render; null on failure.
-    const std::uint8_t* RenderRgba8ToHostOrder(const std::uint8_t* rgba, int width, int height, std::string& error);
+    // left it) out of place, into a frame in the order video_order() names,
+    // which an encoder takes as it is: the built-in look reads RGBA and
+    // writes RGBA, a module is handed its own ARGB. The result stays valid
+    // until the next render; null on failure.
+    const std::uint8_t* RenderRgba8Frame(const std::uint8_t* rgba, int width, int height, std::string& error);
+    // The pixel format (FFmpeg's name) of what RenderRgba8Frame returns.
+    const char* video_order() const { return built_in() ? "rgba" : "argb"; }
     // The render's threads, for the tool's own work between renders.
     Workers workers() { return Workers(pool(), threads()); }
 
@@ -103,7 +105,7 @@ private:
     vshost::RenderScale scale_;
     bool deep_aware_ = false;
     PixelVector<std::uint16_t> file_alpha_;
-    PixelVector<std::uint8_t> input8_;  // the frame RenderRgba8ToHostOrder renders in place
+    PixelVector<std::uint8_t> input8_;  // the frame RenderRgba8Frame renders into
     // Runs rows(first, last) over bands of rows of an image height rows tall,
     // on the host's own pool: the conversions to and from the host's pixels
     // cost up to a tenth of a 4K frame, and the render's threads are idle
