@@ -252,7 +252,7 @@ def target_at(case, threads):
     return case.target.get(threads) if isinstance(case.target, dict) else case.target
 
 
-def compare_with_ffmpeg(build, work, all_cases, runs, quiet):
+def compare_with_ffmpeg(build, work, all_cases, runs, clip_runs, quiet):
     velvetshade = os.path.join(build, "velvetshade")
     results = {}
     for i, case in enumerate(all_cases):
@@ -272,10 +272,12 @@ def compare_with_ffmpeg(build, work, all_cases, runs, quiet):
                         "--quiet", *case.ours_args]
             theirs = ffmpeg(case.chain, theirs_out)
             wait_for_quiet(quiet)
-            run_timed(ours, ours_out)  # warm the page cache and the loader for both
-            run_timed(theirs, theirs_out)
+            clip = case.src.endswith(".mp4")
+            if not clip:  # a clip's half-minute runs need no warming
+                run_timed(ours, ours_out)  # warm the page cache and the loader for both
+                run_timed(theirs, theirs_out)
             ours_t, theirs_t = [], []
-            for _ in range(runs):
+            for _ in range(clip_runs if clip else runs):
                 ours_t.append(run_timed(ours, ours_out))
                 theirs_t.append(run_timed(theirs, theirs_out))
             results[(i, threads)] = {
@@ -358,6 +360,8 @@ def main():
     ap.add_argument("--work", default="build/bench")
     ap.add_argument("--runs", type=int, default=7, help="process runs per velvetshade/FFmpeg case")
     ap.add_argument("--repetitions", type=int, default=5, help="Google Benchmark repetitions")
+    ap.add_argument("--clip-runs", type=int, help="process runs per case on the clip (default: --runs; "
+                                                   "--quick: 2)")
     ap.add_argument("--quick", action="store_true", help="3 runs and 3 repetitions")
     ap.add_argument("--json", help="also write the raw medians here")
     ap.add_argument("--out", help="write the log, the table with the run's date, processor and options, here "
@@ -372,6 +376,8 @@ def main():
     options = " ".join(a for a in sys.argv[1:] if a not in ("--build", args.build, "--work", args.work))
     if args.quick:
         args.runs = args.repetitions = 3
+        args.clip_runs = args.clip_runs or 2
+    args.clip_runs = args.clip_runs or args.runs
 
     load = os.getloadavg()[0]
     frames = make_frames(args.work)
@@ -393,7 +399,7 @@ def main():
         for threads in THREADS}
     # The frei0r filter as built here, for the rows that run it in FFmpeg.
     os.environ["FREI0R_PATH"] = os.path.abspath(os.path.join(args.build, "frei0r-1"))
-    e2e = compare_with_ffmpeg(args.build, args.work, all_cases, args.runs, args.quiet_wait)
+    e2e = compare_with_ffmpeg(args.build, args.work, all_cases, args.runs, args.clip_runs, args.quiet_wait)
     clip_cases = [c for c in all_cases if c.ext == "mp4" and not c.ours_filter]
     memory = video_memory(args.build, args.work, clip_cases[0].src) if clip_cases else {}
 
@@ -502,7 +508,8 @@ def main():
     line = lambda cells: "| " + " | ".join(c.ljust(w) for c, w in zip(cells, widths)) + " |"
     log = [f"{os.cpu_count()} cores, load average {load:.2f} at the start and "
            f"{os.getloadavg()[0]:.2f} at the end (other work on the machine slows both sides); "
-           f"medians of {args.repetitions} repetitions (benchmarks) and {args.runs} runs (processes)"]
+           f"medians of {args.repetitions} repetitions (benchmarks) and {args.runs} runs (processes; "
+           f"{args.clip_runs} on the clip)"]
     if QUIET_WAITS:
         log.append(f"note: the machine was busy with other work before {len(QUIET_WAITS)} of the parts; "
                    "their numbers are slower than an idle machine gives")
