@@ -20,6 +20,10 @@ constexpr int kUsage = 2;
 // Prints "velvetshade: message" and returns code.
 int Fail(const std::string& message, int code = kFailed);
 
+// Flushes and closes standard output: a full disk, /dev/full or a closed
+// pipe fails the run rather than leaving it silently short.
+bool FinishStandardOutput(std::string& error);
+
 // Each note once a run: the frames of a sequence mostly share what they lose.
 void Note(const std::string& message);
 
