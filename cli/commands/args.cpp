@@ -394,8 +394,8 @@ bool ParseArgs(int argc, const char* const* argv, const std::vector<ParamInfo>& 
     ModuleOption(tool, o);
 
     CLI::App* render = AddCommand(tool, o, Command::Render, "render",
-                                  "render IN to OUT (an image, a frame pattern or a video), or the built-in "
-                                  "test chart with --chart OUT");
+                                  "render IN to OUT (an image, a frame pattern or a video), every image and "
+                                  "video of a FOLDER into OUTFOLDER, or the built-in test chart with --chart OUT");
     std::vector<std::string> files;
     render->add_option("FILES", files, "IN OUT, FOLDER OUTFOLDER, IN... with --output-dir, or OUT with --chart")->type_name("");
     render->footer(std::string(kRenderNotes) + "\n" + kToolNotes);

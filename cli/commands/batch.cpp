@@ -125,6 +125,7 @@ int RenderBatch(const Options& o, EffectRenderer& effect) {
             skipped.push_back(files[i].filename().string());
         } else {
             g_tally.frames = 0;
+            const FailingFile failing(files[i].string());
             if (RenderFile(FileOptions(o, files[i], output), effect) == 0) {
                 ++rendered;
             } else {

@@ -21,6 +21,7 @@ namespace {
 // Whether a progress line stands unfinished on the terminal: a message
 // clears it first, and the next update draws it again below.
 bool g_progress_drawn = false;
+std::string g_failing_file;
 
 void ClearProgressLine() {
     if (g_progress_drawn) std::cerr << "\r\033[K";
@@ -34,9 +35,13 @@ int Fail(const std::string& message, int code) {
     // is the watchdog's to report.
     AwaitInterruptExit();
     ClearProgressLine();
-    std::cerr << "velvetshade: " << message << "\n";
+    const bool named = g_failing_file.empty() || message.find(g_failing_file) != std::string::npos;
+    std::cerr << "velvetshade: " << (named ? "" : g_failing_file + ": ") << message << "\n";
     return code;
 }
+
+FailingFile::FailingFile(std::string file) { g_failing_file = std::move(file); }
+FailingFile::~FailingFile() { g_failing_file.clear(); }
 
 bool FinishStandardOutput(std::string& error) {
     // The stream's state keeps a failure of any earlier write (its cause

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sys/stat.h>
 
 #include "cli_test_support.h"
 
@@ -60,8 +61,13 @@ TEST(Batch, FolderRendersEachFileAsASingleRunWouldAndGoesOnPastAFailure) {
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_TRUE(Contains(r.err, "3 skipped")) << r.err;
     EXPECT_EQ(ReadBytes(out / "a.png"), "keep me");
+    // A failure that names only the output is said of its input.
+    fs::remove(out / "b.tif");
+    ASSERT_EQ(::mkfifo((out / "b.tif").c_str(), 0644), 0);
     r = RenderWithLook({in.string(), out.string(), "--overwrite"});
-    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.exit_code, 1) << r.err;
+    EXPECT_TRUE(Contains(r.err, "velvetshade: " + (in / "b.tif").string() + ": cannot write " +
+                                    (out / "b.tif").string() + ": it is a FIFO")) << r.err;
     EXPECT_EQ(ReadBytes(out / "a.png"), ReadBytes(single / "a.png"));
 
     // --format changes the images' format; the video stays a video. Options
