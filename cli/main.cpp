@@ -7,6 +7,7 @@
 #include <new>
 
 #include "cli/commands/args.h"
+#include "cli/commands/batch.h"
 #include "cli/commands/looks.h"
 #include "cli/commands/lut.h"
 #include "cli/commands/params.h"
@@ -63,7 +64,7 @@ int Run(const Options& o, EffectRenderer* effect, const std::string& load_error)
     if (std::string error; !ResolveSettings(o, *effect, settings, error)) return Fail(error, kUsage);
     if (o.command == Command::Lut) return WriteLut(o, *effect, settings);
     if (o.command == Command::Sheet) return WriteSheet(o, *effect, settings);
-    return RunRender(o, *effect, settings);
+    return RunRender(o, *effect, settings, o.batch ? RenderBody(RenderBatch) : RenderBody(RenderFile));
 }
 
 }  // namespace
@@ -95,6 +96,7 @@ int main(int argc, char** argv) {
         }
         const int code = Run(options, effect.get(), load_error);
         AwaitInterruptExit();
+        if (std::string why; code == 0 && !FinishStandardOutput(why)) return Fail(why);
         return code;
     } catch (const std::bad_alloc&) {
         return Fail("out of memory");

@@ -317,10 +317,16 @@ reads), frame patterns (shot.%04d.png or shot.####.png) or videos (.mp4 .mov .mk
 rotation, the codec where it can, and every stream the output container holds). A
 pattern becomes a video and a video a pattern; --frames takes a part of either.
 OUT is written to a temporary file beside it and renamed into place when complete.
+
+A batch: "render FOLDER OUTFOLDER" renders every image and video in FOLDER, and
+"render IN... --output-dir OUTFOLDER" the files named, each to OUTFOLDER under its own
+name (--format EXT changes the extension of the files of that kind). Outputs that
+exist are skipped unless --overwrite; a file that fails is reported and the rest go on.
 )";
 
-const char* const kToolNotes = R"(Exit status: 0 done, 1 failed (nothing half-written is left), 2 bad command line or
-parameter value, 130 interrupted.
+const char* const kToolNotes = R"(Exit status: 0 done, 1 failed (nothing half-written is left; in a batch, a file
+failed), 2 bad command line or parameter value, 130 interrupted (Ctrl-C), 128+N ended
+by signal N (129 SIGHUP, 131 SIGQUIT, 143 SIGTERM); nothing unfinished is left.
 
 16-bit images:
   Files hold 0..65535, the effect's 16-bit scale is 0..32768. velvetshade converts with
@@ -388,10 +394,10 @@ bool ParseArgs(int argc, const char* const* argv, const std::vector<ParamInfo>& 
     ModuleOption(tool, o);
 
     CLI::App* render = AddCommand(tool, o, Command::Render, "render",
-                                  "render IN to OUT (an image, a frame pattern or a video), or the built-in "
-                                  "test chart with --chart OUT");
+                                  "render IN to OUT (an image, a frame pattern or a video), every image and "
+                                  "video of a FOLDER into OUTFOLDER, or the built-in test chart with --chart OUT");
     std::vector<std::string> files;
-    render->add_option("FILES", files, "IN OUT, or OUT with --chart")->type_name("");
+    render->add_option("FILES", files, "IN OUT, FOLDER OUTFOLDER, IN... with --output-dir, or OUT with --chart")->type_name("");
     render->footer(std::string(kRenderNotes) + "\n" + kToolNotes);
     ModuleOption(*render, o);
     SetOption(*render, o);
@@ -496,6 +502,19 @@ bool ParseArgs(int argc, const char* const* argv, const std::vector<ParamInfo>& 
               o.compression = name;
               o.compression_level = int(n);
               return true;
+          });
+    Value(*render, "--output-dir", "DIR", "render every input file into DIR, keeping its name", "a folder name",
+          [&o](const std::string& v) {
+              o.output_dir = v;
+              return !v.empty();
+          });
+    Value(*render, "--format", "EXT",
+          "with a folder or --output-dir: the outputs' extension (png, tif, mkv, ...), for the inputs of its kind "
+          "(images or videos)",
+          "an extension like png or mkv", [&o, word](const std::string& v) {
+              std::string ext = v.starts_with(".") ? v.substr(1) : v;
+              o.format = Lower(ext);
+              return word(ext) && ext.find_first_of("/.%#") == std::string::npos;
           });
     Flag(*render, "--chart", o.chart, "render the built-in test chart instead of an input");
     Value(*render, "--size", "WxH", "size of the built-in chart (default 1024x640)",
@@ -618,6 +637,39 @@ bool ParseArgs(int argc, const char* const* argv, const std::vector<ParamInfo>& 
         o.output = lut_files[0];
         return true;
     case Command::Render:
+        if (!o.output_dir.empty() || (!o.chart && files.size() == 2 && std::filesystem::is_directory(files[0]))) {
+            // A batch: inputs and --output-dir, or a folder and an output folder.
+            if (o.chart) {
+                error = "render --chart writes one file; it takes no --output-dir";
+                return false;
+            }
+            if (o.output_dir.empty()) {
+                o.output_dir = files[1];
+                files.pop_back();
+            }
+            if (files.empty()) {
+                error = "render --output-dir takes the input files (or folders) to render";
+                return false;
+            }
+            for (const auto& f : files) {
+                if (f.empty()) {
+                    error = "file names must not be empty";
+                    return false;
+                }
+                o.inputs.emplace_back(f);
+            }
+            if (o.frames) {
+                error = "--frames applies to one input, not to a batch";
+                return false;
+            }
+            o.batch = true;
+            return true;
+        }
+        if (!o.format.empty()) {
+            error = "--format applies to a batch (a folder and an output folder, or inputs and --output-dir); "
+                    "otherwise the output's name says its format";
+            return false;
+        }
         if (o.chart) {
             if (files.size() != 1) {
                 error = "render --chart takes one file name, the output";
@@ -626,7 +678,8 @@ bool ParseArgs(int argc, const char* const* argv, const std::vector<ParamInfo>& 
             o.output = files[0];
         } else {
             if (files.size() != 2) {
-                error = "render takes an input and an output file name (or --chart and an output)";
+                error = "render takes an input and an output file name (or --chart and an output, or inputs and "
+                        "--output-dir DIR)";
                 return false;
             }
             o.input = files[0];

@@ -25,6 +25,13 @@ struct Options {
     std::filesystem::path module;  // empty: the module installed beside the tool
     std::filesystem::path input;
     std::filesystem::path output;
+    // render of a batch: every input (a folder stands for its images and
+    // videos) into output_dir, under its own name; format: the extension of
+    // the outputs of its kind (an image format or a video container).
+    bool batch = false;
+    std::vector<std::filesystem::path> inputs;
+    std::filesystem::path output_dir;
+    std::string format;
     bool chart = false;
     int chart_width = 1024;
     int chart_height = 640;

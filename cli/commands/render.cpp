@@ -17,7 +17,6 @@
 #include "cli/system/input_file.h"
 #include "cli/system/output_file.h"
 #include "cli/system/progress.h"
-#include "cli/system/text_file.h"
 #include "cli/video/video.h"
 
 namespace velvetshade {
@@ -97,6 +96,9 @@ int RenderStill(const Options& o, EffectRenderer& effect) {
     const int pages = o.chart ? 1 : CountPages(o.input);
     if (pages > 1) return RenderPages(o, pages, effect);
     if (IsVideoPath(o.output) || ParseFramePattern(o.output)) {
+        // An input named as no video is (sound.m4a) may be a file with no
+        // picture at all: that is what to say, not that it is one picture.
+        if (VideoInfo info; !o.chart && !ProbeVideo(o.input, info, error)) return Fail(error);
         return Fail("cannot write " + o.output.string() + " from a single image; choose an image file name",
                     kUsage);
     }
@@ -434,7 +436,9 @@ bool CheckOutputOptions(const Options& o, std::string& error) {
     return true;
 }
 
-int Render(const Options& o, EffectRenderer& effect) {
+}  // namespace
+
+int RenderFile(const Options& o, EffectRenderer& effect) {
     if (std::string error; !CheckOutputOptions(o, error)) return Fail(error, kUsage);
     if (!o.compare.empty() && IsVideoPath(o.output)) {
         return Fail("--compare writes images (an image or a frame pattern), not a video", kUsage);
@@ -444,25 +448,29 @@ int Render(const Options& o, EffectRenderer& effect) {
     if (IsVideoPath(o.input)) return RenderVideo(o, effect);
     if (o.frames) return Fail("--frames applies to frame patterns like in.%04d.png and to videos", kUsage);
     return RenderStill(o, effect);
-
 }
 
-}  // namespace
-
-int RunRender(const Options& o, EffectRenderer& effect, const std::vector<ParamSetting>& settings) {
+int RunRender(const Options& o, EffectRenderer& effect, const std::vector<ParamSetting>& settings,
+              const RenderBody& body) {
     std::string error;
     if (!effect.Configure(settings, o.threads, o.scale, error)) return Fail(error, kUsage);
-    // The look file is written once the render is, and not at all if it fails.
+    // The look is written to its temporary file before the render, so that
+    // a look that cannot be written stops the run before any output; once
+    // the render is in place only the rename is left.
+    PendingFile look;
     if (!o.save_look.empty()) {
         if (SameFile(o.save_look, o.output)) return Fail("--save-look and the output name the same file", kUsage);
-        if (!CheckOutputPath(o.input, o.save_look, o.overwrite, error)) return Fail(error);
+        const std::string text = LookJson(effect.params(), effect.values());
+        if (!CheckOutputPath(o.input, o.save_look, o.overwrite, error) || !look.Create(o.save_look, error) ||
+            !look.Write(text.data(), text.size(), error)) {
+            return Fail(error);
+        }
     }
     const auto start = std::chrono::steady_clock::now();
-    const int code = Render(o, effect);
+    const int code = body(o, effect);
     if (code != 0) return code;
-    if (!o.save_look.empty() &&
-        !WriteTextFile(o.save_look, LookJson(effect.params(), effect.values()), o.overwrite, error)) {
-        return Fail(error);
+    if (!o.save_look.empty() && !look.Commit(o.overwrite, error)) {
+        return Fail(error + " (the render was written)");
     }
     if (g_tally.clipped > 0) {
         Note(std::to_string(g_tally.clipped) +
@@ -470,7 +478,8 @@ int RunRender(const Options& o, EffectRenderer& effect, const std::vector<ParamS
     }
     if (!o.quiet) {
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        std::cerr << "velvetshade: " << SummaryLine(g_tally.frames, seconds, g_tally.bytes, o.output.string()) << "\n";
+        std::cerr << "velvetshade: " << SummaryLine(g_tally.frames, seconds, g_tally.bytes,
+                                                            (o.batch ? o.output_dir : o.output).string()) << "\n";
     }
     return 0;
 }

@@ -3,6 +3,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <set>
 
@@ -13,17 +16,57 @@
 namespace velvetshade {
 namespace fs = std::filesystem;
 
+namespace {
+
+// Whether a progress line stands unfinished on the terminal: a message
+// clears it first, and the next update draws it again below.
+bool g_progress_drawn = false;
+std::string g_failing_file;
+
+void ClearProgressLine() {
+    if (g_progress_drawn) std::cerr << "\r\033[K";
+    g_progress_drawn = false;
+}
+
+}  // namespace
+
 int Fail(const std::string& message, int code) {
     // A failure caused by the interrupt (a child killed by the same Ctrl-C)
     // is the watchdog's to report.
     AwaitInterruptExit();
-    std::cerr << "velvetshade: " << message << "\n";
+    ClearProgressLine();
+    const bool named = g_failing_file.empty() || message.find(g_failing_file) != std::string::npos;
+    std::cerr << "velvetshade: " << (named ? "" : g_failing_file + ": ") << message << "\n";
     return code;
+}
+
+FailingFile::FailingFile(std::string file) { g_failing_file = std::move(file); }
+FailingFile::~FailingFile() { g_failing_file.clear(); }
+
+bool FinishStandardOutput(std::string& error) {
+    // The stream's state keeps a failure of any earlier write (its cause
+    // gone by now); the flush finds one still in the buffer, the close one
+    // the system deferred.
+    const bool failed_before = !std::cout || std::ferror(stdout);
+    errno = 0;
+    bool ok = !failed_before && std::cout.flush() && std::fflush(stdout) == 0;
+    int err = ok ? 0 : errno;
+    // Nothing to close when the tool was started without one.
+    if (ok && ::close(1) != 0 && errno != EBADF) {
+        ok = false;
+        err = errno;
+    }
+    if (ok) return true;
+    error = "cannot write to standard output";
+    if (err != 0) error += std::string(": ") + std::strerror(err);
+    return false;
 }
 
 void Note(const std::string& message) {
     static std::set<std::string> said;
-    if (said.insert(message).second) std::cerr << "velvetshade: note: " << message << "\n";
+    if (!said.insert(message).second) return;
+    ClearProgressLine();
+    std::cerr << "velvetshade: note: " << message << "\n";
 }
 
 ProgressDisplay::ProgressDisplay(long long total, bool quiet)
@@ -39,11 +82,13 @@ void ProgressDisplay::Update(long long done) {
     const double elapsed = std::chrono::duration<double>(now - start_).count();
     std::cerr << "\r\033[K" << ProgressLine(done, total_, elapsed, width) << std::flush;
     drawn_ = true;
+    g_progress_drawn = true;
 }
 
 void ProgressDisplay::Finish() {
-    if (drawn_) std::cerr << "\n";
+    if (drawn_ && g_progress_drawn) std::cerr << "\n";
     drawn_ = false;
+    g_progress_drawn = false;
 }
 
 bool WriteAtomically(const fs::path& out, const Image& image, bool overwrite, const WriteSettings& settings,

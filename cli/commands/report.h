@@ -20,6 +20,20 @@ constexpr int kUsage = 2;
 // Prints "velvetshade: message" and returns code.
 int Fail(const std::string& message, int code = kFailed);
 
+// While one lives, failures that do not name file already are said of it
+// ("velvetshade: a.png: frame 3: ..."): the files of a batch.
+class FailingFile {
+public:
+    explicit FailingFile(std::string file);
+    ~FailingFile();
+    FailingFile(const FailingFile&) = delete;
+    FailingFile& operator=(const FailingFile&) = delete;
+};
+
+// Flushes and closes standard output: a full disk, /dev/full or a closed
+// pipe fails the run rather than leaving it silently short.
+bool FinishStandardOutput(std::string& error);
+
 // Each note once a run: the frames of a sequence mostly share what they lose.
 void Note(const std::string& message);
 

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
-#include <sstream>
+#include <cstdio>
+#include <set>
+#include <stdexcept>
 
 #include <nlohmann/json.hpp>
+
+#include "cli/system/input_file.h"
 
 namespace velvetshade {
 namespace {
@@ -14,11 +17,82 @@ using nlohmann::json;
 
 const char* const kTopKeys[] = {"format", "version", "name", "description", "parameters"};
 
-std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+// A key as the user wrote it, with control characters spelled out: an
+// escape sequence in a file must not reach the terminal.
+std::string Quoted(const std::string& s) {
+    std::string text = "\"";
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const char c = s[i];
+        auto u = static_cast<unsigned>(static_cast<unsigned char>(c));
+        // C1 controls (U+0080..U+009F, "\xc2\x80".."\xc2\x9f") act on terminals too.
+        const bool c1 = u == 0xc2 && i + 1 < s.size() && (static_cast<unsigned char>(s[i + 1]) & 0xe0) == 0x80;
+        if (c1) u = static_cast<unsigned char>(s[++i]);
+        if (u < 0x20 || u == 0x7f || c1) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
+            text += escaped;
+        } else if (c == '"' || c == '\\') {
+            text += '\\';
+            text += c;
+        } else {
+            text += c;
+        }
+    }
+    return text + "\"";
+}
+
+// A look is two levels deep; anything past this is refused while parsing,
+// before a message could try to quote it (which recurses once a level).
+constexpr int kMaxLookDepth = 32;
+// A look file is a few hundred bytes.
+constexpr std::size_t kMaxLookBytes = 1 << 20;
+
+struct LookSyntaxError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Parses text, refusing nesting past kMaxLookDepth and a key given twice in
+// one object (the library would keep the last silently).
+json ParseBounded(std::string_view text) {
+    std::vector<std::set<std::string>> keys;  // of each open object or list
+    std::vector<std::string> owners;          // the key each was opened under
+    std::string last_key;
+    const json::parser_callback_t check = [&](int depth, json::parse_event_t event, json& parsed) {
+        switch (event) {
+        case json::parse_event_t::object_start:
+        case json::parse_event_t::array_start:
+            if (depth >= kMaxLookDepth) {
+                throw LookSyntaxError("nested deeper than " + std::to_string(kMaxLookDepth) +
+                                      " levels; a look is an object of parameter values");
+            }
+            keys.emplace_back();
+            owners.push_back(depth == 0 ? std::string() : last_key);
+            last_key.clear();
+            break;
+        case json::parse_event_t::object_end:
+        case json::parse_event_t::array_end:
+            if (!keys.empty()) keys.pop_back();
+            if (!owners.empty()) owners.pop_back();
+            break;
+        case json::parse_event_t::key:
+            last_key = parsed.get<std::string>();
+            if (!keys.empty() && !keys.back().insert(last_key).second) {
+                throw LookSyntaxError("the key " + Quoted(last_key) + " is given twice" +
+                                      (owners.back().empty() ? std::string() : " in " + Quoted(owners.back())));
+            }
+            break;
+        case json::parse_event_t::value:
+            break;
+        }
+        return true;
+    };
+    return json::parse(text, check);
+}
 
 // A JSON value as the user wrote it, short enough for a message.
 std::string Shown(const json& value) {
-    std::string text = value.dump();
+    // Every control character escaped, C1 ones too (ensure_ascii).
+    std::string text = value.dump(-1, ' ', true);
     if (text.size() > 40) text = text.substr(0, 37) + "...";
     return text;
 }
@@ -104,7 +178,10 @@ bool ParseLook(std::string_view text, const std::string& source, const std::vect
     look = Look{};
     json doc;
     try {
-        doc = json::parse(text);
+        doc = ParseBounded(text);
+    } catch (const LookSyntaxError& e) {
+        error = source + ": " + e.what();
+        return false;
     } catch (const json::exception& e) {
         // A syntax error or a number past a double's range. The library's
         // message names the line and column; its prefix does not help.
@@ -182,18 +259,10 @@ bool ParseLook(std::string_view text, const std::string& source, const std::vect
 
 bool ReadLookFile(const std::filesystem::path& path, const std::vector<ParamInfo>& params, Look& look,
                   std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = "cannot read the look " + path.string() + ": no such file";
-        return false;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) {
-        error = "cannot read the look " + path.string();
-        return false;
-    }
-    return ParseLook(text.str(), path.string(), params, look, error);
+    // Opened as every input is: a FIFO or a device is refused, not waited on.
+    std::string text;
+    if (!ReadSmallInputFile(path, kMaxLookBytes, "the look", text, error)) return false;
+    return ParseLook(text, path.string(), params, look, error);
 }
 
 std::string LookJson(const std::vector<ParamInfo>& params, const std::vector<PF_ParamDef>& values,

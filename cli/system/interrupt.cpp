@@ -47,7 +47,7 @@ void Say(const std::string& text) {
     }
 }
 
-[[noreturn]] void CleanUpAndExit() {
+[[noreturn]] void CleanUpAndExit(int sig) {
     Registry& r = TheRegistry();
     r.lock.lock();  // held until the end: nothing commits or registers any more
     // Children first: a writer that has not yet opened its output would
@@ -63,14 +63,15 @@ void Say(const std::string& text) {
         message += "velvetshade: interrupted; " + target + " was not written\n";
     }
     Say(message);
-    ::_exit(kExitInterrupted);
+    ::_exit(128 + sig);
 }
 
 sigset_t InterruptSignals() {
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
+    // What a terminal, a shell's kill, a closed session and a job
+    // scheduler's time limits send (SIGXCPU: the CPU-time limit).
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXCPU}) sigaddset(&set, sig);
     return set;
 }
 
@@ -81,7 +82,7 @@ void Watch() {
     int sig = 0;
     while (::sigwait(&set, &sig) != 0) {}
     g_requested = true;
-    CleanUpAndExit();
+    CleanUpAndExit(sig);
 }
 
 }  // namespace

@@ -1,15 +1,14 @@
-// Ctrl-C and SIGTERM end a run within moments wherever it is, even blocked
-// inside a library call: a watchdog thread, the only one that takes these
-// signals, stops the child programs, removes the temporary files still
-// registered, says what was not written and exits with 130.
+// Ctrl-C, SIGTERM, SIGHUP, SIGQUIT and SIGXCPU end a run within moments
+// wherever it is, even blocked inside a library call: a watchdog thread, the
+// only one that takes these signals, stops the child programs, removes the
+// temporary files still registered, says what was not written and exits with
+// 128 + the signal's number (130 for Ctrl-C).
 #pragma once
 
 #include <filesystem>
 #include <sys/types.h>
 
 namespace velvetshade {
-
-constexpr int kExitInterrupted = 130;
 
 // Blocks the signals and starts the watchdog; once, from main, before any
 // other thread starts (threads inherit the blocked signals).

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,6 +33,23 @@ bool SameFile(const fs::path& a, const fs::path& b) {
     return !ec && ca == cb;
 }
 
+namespace {
+
+// What a file that is not a regular one is, for the message refusing it.
+const char* KindOf(fs::file_type type) {
+    switch (type) {
+    case fs::file_type::directory: return "it is a directory";
+    case fs::file_type::symlink: return "it is a symbolic link";
+    case fs::file_type::fifo: return "it is a FIFO (named pipe)";
+    case fs::file_type::character: return "it is a character device";
+    case fs::file_type::block: return "it is a block device";
+    case fs::file_type::socket: return "it is a socket";
+    default: return "it is not a regular file";
+    }
+}
+
+}  // namespace
+
 bool CheckOutputPath(const fs::path& in, const fs::path& out, bool overwrite, std::string& error) {
     std::error_code ec;
     if (!in.empty() && SameFile(in, out)) {
@@ -40,6 +58,12 @@ bool CheckOutputPath(const fs::path& in, const fs::path& out, bool overwrite, st
     }
     const fs::path dir = DirectoryOf(out);
     const auto dir_status = fs::status(dir, ec);
+    const long name_max = ::pathconf(fs::exists(dir_status) ? dir.c_str() : ".", _PC_NAME_MAX);
+    if (ec == std::errc::filename_too_long || out.string().size() >= PATH_MAX ||
+        out.filename().string().size() > std::size_t(name_max > 0 ? name_max : 255)) {
+        error = "cannot write " + out.string() + ": the name is too long";
+        return false;
+    }
     if (!fs::exists(dir_status)) {
         error = "cannot write " + out.string() + ": the directory " + dir.string() +
                 " does not exist";
@@ -49,10 +73,12 @@ bool CheckOutputPath(const fs::path& in, const fs::path& out, bool overwrite, st
         error = "cannot write " + out.string() + ": " + dir.string() + " is not a directory";
         return false;
     }
+    // Only a regular file is replaced: a rename would put a file in place of
+    // a FIFO, a device or a link, and write through none of them.
     const auto out_status = fs::symlink_status(out, ec);
     if (fs::exists(out_status)) {
-        if (fs::is_directory(fs::status(out, ec))) {
-            error = "cannot write " + out.string() + ": it is a directory";
+        if (!fs::is_regular_file(out_status)) {
+            error = "cannot write " + out.string() + ": " + KindOf(out_status.type());
             return false;
         }
         if (!overwrite) {

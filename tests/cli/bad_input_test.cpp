@@ -73,6 +73,17 @@ TEST_F(BadInput, OutputsThatCannotBeWritten) {
     ExpectRefused({"render", In(), Out("out.unknownformat")}, "no image format");
     ExpectRefused({"render", In(), "/proc/velvetshade-out.png"}, "cannot write");
     ExpectRefused({"render", In(), Out("out.mp4")}, "single image", 2);
+    // Too long, as a name or as a path: not a missing directory.
+    ExpectRefused({"render", In(), Out(std::string(300, 'n').append(".png").c_str())}, "the name is too long");
+    std::string deep = dir.path.string();
+    while (deep.size() < 5000) deep += "/" + std::string(200, 'd');
+    ExpectRefused({"render", In(), deep + "/out.png"}, "the name is too long");
+    ExpectRefused({"render", In(), (dir.path / std::string(300, 'd') / "out.png").string()}, "the name is too long");
+    // A file with sound and no picture is not "a single image".
+    const RunResult made = RunProgram({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=duration=0.5", "-c:a", "aac",
+                                       Out("sound.m4a")});
+    ASSERT_EQ(made.exit_code, 0) << made.err;
+    ExpectRefused({"render", Out("sound.m4a"), Out("out.mkv")}, "sound.m4a: no video stream");
 }
 
 TEST_F(BadInput, ExistingOutputNeedsOverwrite) {

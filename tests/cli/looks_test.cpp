@@ -10,12 +10,14 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <sys/stat.h>
 
 #include <nlohmann/json.hpp>
 
 #include "cli/commands/contact_sheet.h"
 #include "cli/images/image_ops.h"
 #include "cli_test_support.h"
+#include "tool_run.h"
 
 namespace velvetshade::test {
 namespace {
@@ -104,6 +106,65 @@ TEST(LookFile, EveryErrorNamesTheKeyAndWhatIsAllowed) {
         for (const auto& s : c.said) EXPECT_NE(r.err.find(s), std::string::npos) << s << " not in: " << r.err;
         EXPECT_FALSE(fs::exists(out));
     }
+}
+
+// A look file is a few hundred bytes of JSON; anything else is refused at
+// once with exit 2: no wait on a FIFO, no reading a device or a huge file
+// into memory, no crash on deep nesting, no terminal control from a key.
+TEST(LookFile, HostileFilesAreRefusedAtOnceAndQuotedSafely) {
+    const TempDir dir("look_hostile");
+    const auto in = dir.path / "in.png", out = dir.path / "out.png";
+    WriteImage(in, RandomPixels(8, 8, 3, 8, 1));
+    const std::string head = R"({"format": "velvetshade look", "version": 1, )";
+    // Deep enough that quoting it recursively overflows the stack.
+    WriteText(dir.path / "deep.json", R"({"format": )" + std::string(90000, '[') + std::string(90000, ']') + "}");
+    ASSERT_EQ(::mkfifo((dir.path / "fifo.json").c_str(), 0644), 0);
+    { std::ofstream(dir.path / "huge.json"); }
+    fs::resize_file(dir.path / "huge.json", 2ull << 30);  // sparse: no disk used
+    fs::create_directory(dir.path / "folder.json");
+    WriteText(dir.path / "twice.json", head + R"("parameters": {"Contrast": 10, "Dodge": 3, "Contrast": 20}})");
+    WriteText(dir.path / "escape.json", head + R"("parameters": {"\u001b[2J\u009b31m": 1}})");
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
+        {"deep.json", {"nested deeper than"}},
+        {"fifo.json", {"not a regular file"}},
+        {"/dev/zero", {"not a regular file"}},
+        {"huge.json", {"larger than 1048576 bytes"}},
+        {"folder.json", {"is a directory"}},
+        {"twice.json", {"\"Contrast\" is given twice in \"parameters\""}},
+        {"escape.json", {"\"\\u001b[2J\\u009b31m\"", "unknown parameter"}},
+    };
+    for (const auto& [file, said] : cases) {
+        SCOPED_TRACE(file);
+        const fs::path look = file.starts_with("/") ? fs::path(file) : dir.path / file;
+        ToolRun run({"render", in.string(), out.string(), "--look", look.string()});
+        const RunResult r = run.Wait(std::chrono::seconds(20));
+        EXPECT_EQ(r.exit_code, 2) << r.err;
+        EXPECT_NE(r.err.find(look.string()), std::string::npos) << r.err;
+        for (const auto& s : said) EXPECT_NE(r.err.find(s), std::string::npos) << s << " not in: " << r.err;
+        EXPECT_EQ(r.err.find('\x1b'), std::string::npos) << "a control character reached the terminal";
+        EXPECT_EQ(r.err.find("\xc2\x9b"), std::string::npos) << "a control character reached the terminal";
+        EXPECT_FALSE(fs::exists(out));
+    }
+}
+
+// The look and the render are written both or neither: a look that cannot
+// be written stops the run before the render is in place.
+TEST(LookFile, SavedLookThatCannotBeWrittenLeavesNoRender) {
+    const TempDir dir("look_unwritable");
+    const auto in = dir.path / "in.png", out = dir.path / "out.png";
+    WriteImage(in, RandomPixels(8, 8, 3, 8, 1));
+    for (const std::string look : {std::string("/proc/velvetshade-look.json"), (dir.path / "in.png" / "look.json").string()}) {
+        const RunResult r = Render({in.string(), out.string(), "--save-look", look});
+        EXPECT_EQ(r.exit_code, 1) << r.err;
+        EXPECT_NE(r.err.find(look), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(out)) << look;
+        EXPECT_TRUE(dir.Leftovers().empty()) << dir.Leftovers().front();
+    }
+    // Nothing is in the way of the same run with a look that can be written.
+    const RunResult r = Render({in.string(), out.string(), "--save-look", (dir.path / "look.json").string()});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_TRUE(fs::exists(out));
+    EXPECT_EQ(json::parse(ReadBytes(dir.path / "look.json"))["format"], "velvetshade look");
 }
 
 TEST(NamedLooks, EveryLookLoadsRendersAndDiffersFromTheDefaults) {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <thread>
 
 #include "cli_test_support.h"
@@ -47,6 +48,20 @@ std::string Shape(const fs::path& path) {
     std::string s = r.out;
     while (!s.empty() && s.back() == '\n') s.pop_back();
     return s;
+}
+
+// Processes still running whose command line names text (a child of the
+// tool names its files).
+int ProcessesNaming(const std::string& text) {
+    int found = 0;
+    for (const auto& e : fs::directory_iterator("/proc")) {
+        const std::string pid = e.path().filename().string();
+        if (pid.find_first_not_of("0123456789") != std::string::npos || pid == std::to_string(::getpid())) continue;
+        std::string cmdline = ReadBytes(e.path() / "cmdline");
+        std::replace(cmdline.begin(), cmdline.end(), '\0', ' ');
+        if (Contains(cmdline, text)) ++found;
+    }
+    return found;
 }
 
 // A disk that fills up after `limit` bytes of any file: every format's
@@ -160,13 +175,13 @@ TEST(Interrupt, EndsTheRunInsideALibraryCall) {
         ASSERT_TRUE(Eventually([&] { return fs::exists(marker); }));
         run.Signal(sig);
         const RunResult r = run.Wait(seconds(3));
-        EXPECT_EQ(r.exit_code, 130) << "signal " << sig << ": " << r.err;
+        EXPECT_EQ(r.exit_code, 128 + sig) << "signal " << sig << ": " << r.err;
         EXPECT_TRUE(Contains(r.err, "velvetshade: interrupted")) << r.err;
         EXPECT_FALSE(fs::exists(dir.path / "out.png"));
     }
 }
 
-TEST(Interrupt, SequenceAndVideoEndWith130AndNoPartialFile) {
+TEST(Interrupt, SequenceAndVideoEndWith128PlusTheSignalAndNoPartialFile) {
     const TempDir dir("interrupted");
     for (int f = 1; f <= 3; ++f) {
         WriteImage(dir.path / ("in." + std::to_string(f) + ".png"), RandomPixels(1200, 900, 4, 8, unsigned(f)));
@@ -184,17 +199,24 @@ TEST(Interrupt, SequenceAndVideoEndWith130AndNoPartialFile) {
         EXPECT_TRUE(dir.Leftovers().empty()) << dir.Leftovers().front();
     }
     MakeVideo(dir.path / "in.mkv", "320x240", 200);
-    ToolRun run({"render", (dir.path / "in.mkv").string(), (dir.path / "out.mkv").string()});
-    ASSERT_TRUE(Eventually([&] { return !dir.Leftovers().empty(); }));
-    run.Signal(SIGTERM);
-    const RunResult r = run.Wait(seconds(3));
-    EXPECT_EQ(r.exit_code, 130) << r.err;
-    EXPECT_TRUE(Contains(r.err, "interrupted; " + (dir.path / "out.mkv").string() + " was not written")) << r.err;
-    EXPECT_FALSE(fs::exists(dir.path / "out.mkv"));
-    // The encoder was stopped before the temporary file was removed, so it
-    // could not make it again.
-    std::this_thread::sleep_for(milliseconds(200));
-    EXPECT_TRUE(dir.Leftovers().empty()) << dir.Leftovers().front();
+    // What a terminal, a closed session and a scheduler's limits send: each
+    // ends the run the same way, with 128 + the signal.
+    for (const int sig : {SIGTERM, SIGHUP, SIGQUIT, SIGXCPU}) {
+        SCOPED_TRACE(sig);
+        const fs::path out = dir.path / ("out" + std::to_string(sig) + ".mkv");
+        ToolRun run({"render", (dir.path / "in.mkv").string(), out.string()});
+        ASSERT_TRUE(Eventually([&] { return !dir.Leftovers().empty(); }));
+        run.Signal(sig);
+        const RunResult r = run.Wait(seconds(3));
+        EXPECT_EQ(r.exit_code, 128 + sig) << r.err;
+        EXPECT_TRUE(Contains(r.err, "interrupted; " + out.string() + " was not written")) << r.err;
+        EXPECT_FALSE(fs::exists(out));
+        // The encoder was stopped before the temporary file was removed, so it
+        // could not make it again, and it is gone with its parent.
+        std::this_thread::sleep_for(milliseconds(200));
+        EXPECT_TRUE(dir.Leftovers().empty()) << dir.Leftovers().front();
+        EXPECT_EQ(ProcessesNaming(dir.path.string()), 0);
+    }
 }
 
 TEST(Names, OutputFramesNeverReplaceInputFramesOfTheRun) {
@@ -264,6 +286,51 @@ TEST(SpecialFiles, AreRefusedBeforeAnyLibraryOpensThem) {
     }
     EXPECT_FALSE(fs::exists(dir.path / "out.png"));
     EXPECT_FALSE(fs::exists(dir.path / "out.1.png"));
+}
+
+// Only a regular file is replaced, and only with --overwrite: a FIFO, a
+// link or a device named as the output stays what it is.
+TEST(SpecialFiles, OutputsThatAreNotRegularFilesAreRefused) {
+    const TempDir dir("special-out");
+    WriteImage(dir.path / "in.png", RandomPixels(8, 6, 3, 8, 1));
+    WriteImage(dir.path / "other.png", RandomPixels(8, 6, 3, 8, 2));
+    const std::string other = ReadBytes(dir.path / "other.png");
+    ASSERT_EQ(::mkfifo((dir.path / "fifo.png").c_str(), 0644), 0);
+    fs::create_symlink(dir.path / "other.png", dir.path / "link.png");
+    fs::create_symlink("/dev/null", dir.path / "null.png");
+    fs::create_symlink(dir.path / "missing.png", dir.path / "dangling.png");
+    const std::pair<const char*, const char*> cases[] = {{"fifo.png", "it is a FIFO"},
+                                                         {"link.png", "it is a symbolic link"},
+                                                         {"null.png", "it is a symbolic link"},
+                                                         {"dangling.png", "it is a symbolic link"}};
+    for (const auto& [name, said] : cases) {
+        const fs::path out = dir.path / name;
+        const auto before = fs::symlink_status(out).type();
+        ToolRun run({"render", (dir.path / "in.png").string(), out.string(), "--overwrite"});
+        const RunResult r = run.Wait(seconds(20));
+        EXPECT_EQ(r.exit_code, 1) << name << ": " << r.err;
+        EXPECT_TRUE(Contains(r.err, "cannot write " + out.string() + ": " + said)) << r.err;
+        EXPECT_EQ(fs::symlink_status(out).type(), before) << name << " was replaced";
+        EXPECT_TRUE(dir.Leftovers().empty());
+    }
+    EXPECT_EQ(ReadBytes(dir.path / "other.png"), other);
+    EXPECT_FALSE(fs::exists(dir.path / "missing.png"));
+}
+
+// What the printing commands write reaches standard output or the run fails.
+TEST(StandardOutput, AFullDeviceFailsEveryPrintingCommand) {
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"params", "--json"}, {"params"}, {"looks", "--json"}, {"looks"}, {"about", "--json"},
+             {"--version"}, {"--help"}}) {
+        const RunResult r = RunToolWith(args, WithStdout("/dev/full"));
+        EXPECT_EQ(r.exit_code, 1) << args[0] << ": " << r.err;
+        EXPECT_TRUE(Contains(r.err, "velvetshade: cannot write to standard output")) << args[0] << ": " << r.err;
+    }
+    // A render prints nothing there, and does not need it open.
+    const TempDir dir("stdout");
+    const RunResult r = RunToolWith({"render", "--chart", (dir.path / "c.png").string(), "--size", "32x32"},
+                                    WithStdout("/dev/full"));
+    EXPECT_EQ(r.exit_code, 0) << r.err;
 }
 
 TEST(Durability, FileIsSyncedBeforeItsRenameAndTheDirectoryAfter) {

@@ -58,7 +58,9 @@ ToolRun::ToolRun(const std::vector<std::string>& args, const LaunchOptions& opti
     }
     const int null = ::open("/dev/null", O_RDONLY);
     ::dup2(null, 0);
-    ::dup2(out_, 1);
+    const int out = options.stdout_file.empty() ? out_ : ::open(options.stdout_file.c_str(), O_WRONLY);
+    if (out < 0) ::_exit(122);
+    ::dup2(out, 1);
     ::dup2(err_, 2);
     ::execve(cargv[0], cargv.data(), cenv.data());
     ::_exit(127);

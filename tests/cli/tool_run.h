@@ -17,6 +17,7 @@ struct LaunchOptions {
     std::filesystem::path cwd;          // empty: the test's own
     long long file_size_limit = -1;     // bytes; -1: none
     std::vector<std::string> env;       // NAME=VALUE added to the test's environment
+    std::filesystem::path stdout_file;  // standard output goes there; empty: kept for RunResult::out
 };
 
 inline LaunchOptions WithFileSizeLimit(long long bytes) {
@@ -27,6 +28,11 @@ inline LaunchOptions WithFileSizeLimit(long long bytes) {
 inline LaunchOptions InDirectory(const std::filesystem::path& cwd) {
     LaunchOptions o;
     o.cwd = cwd;
+    return o;
+}
+inline LaunchOptions WithStdout(const std::filesystem::path& file) {
+    LaunchOptions o;
+    o.stdout_file = file;
     return o;
 }
 inline LaunchOptions WithEnv(std::vector<std::string> env) {
