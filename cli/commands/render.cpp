@@ -490,6 +490,9 @@ int Render(const Options& o, EffectRenderer& effect) {
     if (!o.compare.empty() && IsVideoPath(o.output)) {
         return Fail("--compare writes images (an image or a frame pattern), not a video", kUsage);
     }
+    if (o.accept_damaged && (o.chart || !IsVideoPath(o.input))) {
+        return Fail("--accept-damaged applies to video inputs", kUsage);
+    }
     if (o.chart) return RenderStill(o, effect);
     if (const auto pattern = ParseFramePattern(o.input)) return RenderSequence(o, *pattern, effect);
     if (IsVideoPath(o.input)) return RenderVideo(o, effect);

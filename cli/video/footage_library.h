@@ -71,6 +71,7 @@ struct FileStream {
     bool attached_pic = false;
     std::string language;
     bool alpha_mode = false;  // tagged alpha_mode=1: VP8 or VP9 alpha beside the picture
+    int sample_rate = 0;      // audio only, 0 where the file does not say
     // Frames: the container's count, or for video streams, where the
     // container lacks one for any of them, the packets counted (nothing
     // decoded); -1 for unknown.

@@ -189,7 +189,7 @@ bool ProbeVideo(const fs::path& path, VideoInfo& info, std::string& error) {
     }
     for (const FileStream& s : streams) {
         if (&s == video) continue;
-        info.others.push_back({s.index, s.kind, s.codec, s.attached_pic, s.language});
+        info.others.push_back({s.index, s.kind, s.codec, s.attached_pic, s.language, s.sample_rate});
     }
     const FileStream& v = *video;
     info.stream_index = v.index;
@@ -478,7 +478,10 @@ bool PlanOutput(const VideoInfo& info, const fs::path& format_path, const Encode
         std::string codec = takes != 0 ? "copy" : "";
         std::string why = ext + " files cannot hold " + (s.codec.empty() ? "it" : s.codec);
         if (s.kind == 'a' && settings.drop_audio) continue;
-        if (s.kind == 'a' && (settings.encode_audio || takes == 0)) {
+        // MXF as FFmpeg writes it holds sound at 48 kHz only.
+        const bool resample = s.kind == 'a' && plan.muxer == "mxf" && s.sample_rate != 48000;
+        if (resample && takes != 0) why = ext + " files hold sound at 48 kHz only";
+        if (s.kind == 'a' && (settings.encode_audio || takes == 0 || resample)) {
             codec = audio_default;
             if (codec.empty()) why = ext + " files hold no audio";
         } else if (s.kind == 's' && takes == 0) {
@@ -516,6 +519,7 @@ bool PlanOutput(const VideoInfo& info, const fs::path& format_path, const Encode
         }
         args.insert(args.end(), {"-map", "1:" + std::to_string(s.index), "-c:" + std::to_string(out), codec,
                                  "-map_metadata:s:" + std::to_string(out), "1:s:" + std::to_string(s.index)});
+        if (resample) args.insert(args.end(), {"-ar:" + std::to_string(out), "48000"});
         ++out;
     }
     if (info.chapters > 0) {

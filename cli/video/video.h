@@ -25,6 +25,7 @@ struct SourceStream {
     std::string codec;  // ffmpeg's name
     bool attached_pic = false;
     std::string language;
+    int sample_rate = 0;  // audio only; 0: not known
 };
 
 struct VideoInfo {

@@ -98,7 +98,7 @@ TEST(AwkwardFootage, SoundAndPictureTheContainerWouldRefuseAreReencodedOrLeftOut
     Make({"-f", "lavfi", "-i", "testsrc=size=64x48:rate=25", "-f", "lavfi", "-i", "sine=sample_rate=48000", "-t",
           "0.4", "-c:v", "libx264", "-c:a", "flac", flac.string()});
     // MPEG-2 in a transport stream: a time base of 1/90000 that its encoder refuses.
-    Make({"-f", "lavfi", "-i", "testsrc=size=64x48:rate=25", "-f", "lavfi", "-i", "sine=sample_rate=48000", "-t",
+    Make({"-f", "lavfi", "-i", "testsrc=size=64x48:rate=25", "-f", "lavfi", "-i", "sine=sample_rate=44100", "-t",
           "0.4", "-c:v", "mpeg2video", "-c:a", "mp2", mpeg2.string()});
 
     // MP4 lists FLAC but takes it only as an experiment: AAC, with a word.
@@ -115,13 +115,18 @@ TEST(AwkwardFootage, SoundAndPictureTheContainerWouldRefuseAreReencodedOrLeftOut
     EXPECT_EQ(r.err.find("note:"), std::string::npos) << r.err;
     EXPECT_EQ(Streams(dir.path / "silent.mp4"), "h264:10");
 
-    // MPEG-2 kept, or made MPEG-1 or MPEG-2 by the container's choice, in and out.
-    for (const auto& [name, video] : std::vector<std::pair<std::string, std::string>>{
-             {"same.ts", "mpeg2video"}, {"same.mpg", "mpeg2video"}, {"to.mxf", "mpeg2video"}}) {
-        r = RunTool({"render", mpeg2.string(), (dir.path / name).string(), "--audio", "none"});
+    // MPEG-2 kept in and out; MXF takes its sound only as 48 kHz PCM.
+    for (const auto& [name, streams] : std::vector<std::pair<std::string, std::string>>{
+             {"same.ts", "mpeg2video:10,mp2:"}, {"same.mpg", "mpeg2video:10,mp2:"},
+             {"to.mxf", "mpeg2video:10,pcm_s16le:"}}) {
+        r = RunTool({"render", mpeg2.string(), (dir.path / name).string()});
         ASSERT_EQ(r.exit_code, 0) << name << ": " << r.err;
-        EXPECT_EQ(Streams(dir.path / name), video + ":10") << name;
+        EXPECT_EQ(Streams(dir.path / name), streams) << name;
     }
+    EXPECT_NE(r.err.find("re-encoded as pcm_s16le: .mxf files cannot hold mp2"), std::string::npos) << r.err;
+    const RunResult rate = RunProgram({"ffprobe", "-v", "error", "-select_streams", "a", "-show_entries",
+                                       "stream=sample_rate", "-of", "csv=p=0", (dir.path / "to.mxf").string()});
+    EXPECT_EQ(rate.out, "48000\n");
     r = RunTool({"render", flac.string(), (dir.path / "made.mp4").string(), "--codec", "mpeg2video"});
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(Streams(dir.path / "made.mp4"), "mpeg2video:10,aac:");

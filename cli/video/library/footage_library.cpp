@@ -514,6 +514,7 @@ FileStream Describe(const AVStream* st) {
         if (std::strcmp(e->value, "1") == 0) s.alpha_mode = true;
     }
     if (st->nb_frames > 0) s.frames = st->nb_frames;
+    if (s.kind == 'a') s.sample_rate = par->sample_rate;
     if (s.kind != 'v') return s;
     s.width = par->width;
     s.height = par->height;
@@ -630,6 +631,10 @@ int MuxerTakes(const char* muxer, const char* codec) {
     // YUV4MPEG holds raw frames and nothing else, which its muxer does not say.
     if (std::strcmp(format->name, "yuv4mpegpipe") == 0) {
         return id == AV_CODEC_ID_WRAPPED_AVFRAME || id == AV_CODEC_ID_RAWVIDEO ? 1 : 0;
+    }
+    // MXF holds sound as PCM only, which its muxer does not say.
+    if (std::strcmp(format->name, "mxf") == 0 && avcodec_get_type(id) == AVMEDIA_TYPE_AUDIO) {
+        return id == AV_CODEC_ID_PCM_S16LE || id == AV_CODEC_ID_PCM_S24LE ? 1 : 0;
     }
     const int rc = avformat_query_codec(format, id, FF_COMPLIANCE_NORMAL);
     if (rc > 0) return RefusedAsExperimental(format, id) ? 0 : 1;
