@@ -262,9 +262,13 @@ int RenderSequence(const Options& o, FramePattern in, EffectRenderer& effect) {
 // against the count the file gives (frames counted from first).
 std::string DamageReport(const std::vector<std::string>& complaints, const std::vector<double>& seconds,
                          long long first, long long expected, double fps) {
+    // The first complaint without its "[h264 @ 0x55d0...] ".
+    std::string first_said = complaints.front();
+    if (const auto at = first_said.find(" @ 0x"); first_said.starts_with("[") && at != std::string::npos) {
+        if (const auto close = first_said.find("] ", at); close != std::string::npos) first_said.erase(0, close + 2);
+    }
     std::string text = "ffmpeg reported " + std::to_string(complaints.size()) +
-                       (complaints.size() == 1 ? " decoding error" : " decoding errors") + " (" + complaints.front() +
-                       ")";
+                       (complaints.size() == 1 ? " decoding error" : " decoding errors") + " (" + first_said + ")";
     std::vector<std::string> places;
     long long lost = 0;
     char at[96];

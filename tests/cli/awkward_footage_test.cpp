@@ -41,35 +41,23 @@ TEST(AwkwardFootage, DamagedVideoIsRefusedOrRenderedWithTheLossCounted) {
     // The index at the front, so the cut file still tells its 100 frames.
     Make({"-f", "lavfi", "-i", "testsrc=size=64x48:rate=25", "-frames:v", "100", "-c:v", "libx264", "-movflags",
           "+faststart", whole.string()});
-    {
-        std::ifstream in(whole, std::ios::binary);
-        std::string bytes((std::istreambuf_iterator<char>(in)), {});
-        std::ofstream(cut, std::ios::binary) << bytes.substr(0, bytes.size() / 2);
-    }
+    fs::copy_file(whole, cut);
+    fs::resize_file(cut, fs::file_size(whole) / 2);
     RunResult r = RunTool({"render", cut.string(), out.string()});
     EXPECT_EQ(r.exit_code, 1) << r.err;
     std::smatch lost;
-    ASSERT_TRUE(std::regex_search(r.err, lost, std::regex(R"((\d+) frames are lost: frames (\d+) to 100 at the end)")))
-        << r.err;
-    EXPECT_NE(r.err.find("decoding error"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("--accept-damaged"), std::string::npos) << r.err;
+    const std::regex counted(R"(decoding errors? \(.*\); ((\d+) frames are lost: frames (\d+) to 100 at the end))");
+    ASSERT_TRUE(std::regex_search(r.err, lost, counted)) << r.err;
     EXPECT_FALSE(fs::exists(out));
     EXPECT_TRUE(dir.Leftovers().empty());
-
     // Accepted: what could be read, and a note of the same loss.
     r = RunTool({"render", cut.string(), out.string(), "--accept-damaged"});
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_NE(r.err.find("note: " + cut.string() + " is damaged: "), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find(lost[0].str()), std::string::npos) << r.err;
-    const int missing = std::stoi(lost[1].str());
-    EXPECT_GT(missing, 0);
-    EXPECT_EQ(std::stoi(lost[2].str()), 101 - missing);
+    EXPECT_NE(r.err.find(lost[1].str()), std::string::npos) << r.err;
+    const int missing = std::stoi(lost[2].str());
+    EXPECT_EQ(std::stoi(lost[3].str()), 101 - missing);
     EXPECT_EQ(Streams(out), "h264:" + std::to_string(100 - missing));
-
-    // The whole file says nothing of damage.
-    r = RunTool({"render", whole.string(), (dir.path / "whole-out.mp4").string()});
-    ASSERT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(r.err.find("note:"), std::string::npos) << r.err;
 }
 
 TEST(AwkwardFootage, AStreamThatChangesSizeIsRefusedNotSqueezed) {
@@ -78,15 +66,13 @@ TEST(AwkwardFootage, AStreamThatChangesSizeIsRefusedNotSqueezed) {
     Make({"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25", "-t", "0.4", "-c:v", "libx264", a.string()});
     Make({"-f", "lavfi", "-i", "testsrc=size=640x360:rate=25", "-t", "0.4", "-c:v", "libx264", "-output_ts_offset",
           "0.4", b.string()});
-    {
-        std::ofstream out(joined, std::ios::binary);
-        out << std::ifstream(a, std::ios::binary).rdbuf() << std::ifstream(b, std::ios::binary).rdbuf();
-    }
+    std::ofstream(joined, std::ios::binary) << std::ifstream(a, std::ios::binary).rdbuf()
+                                            << std::ifstream(b, std::ios::binary).rdbuf();
     for (const char* name : {"out.mkv", "out.%03d.png"}) {
         const RunResult r = RunTool({"render", joined.string(), (dir.path / name).string()});
         EXPECT_EQ(r.exit_code, 1) << name << ": " << r.err;
-        EXPECT_NE(r.err.find("frame 11 is not 320x240"), std::string::npos) << name << ": " << r.err;
-        EXPECT_NE(r.err.find("changes size"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("frame 11 is not 320x240 like the frames before it: the video changes size"),
+                  std::string::npos) << name << ": " << r.err;
     }
     EXPECT_FALSE(fs::exists(dir.path / "out.mkv"));
     EXPECT_TRUE(dir.Leftovers().empty());
@@ -95,27 +81,22 @@ TEST(AwkwardFootage, AStreamThatChangesSizeIsRefusedNotSqueezed) {
 TEST(AwkwardFootage, SoundAndPictureTheContainerWouldRefuseAreReencodedOrLeftOut) {
     const TempDir dir("refused");
     const auto flac = dir.path / "flac.mkv", mpeg2 = dir.path / "mpeg2.ts";
-    Make({"-f", "lavfi", "-i", "testsrc=size=64x48:rate=25", "-f", "lavfi", "-i", "sine=sample_rate=48000", "-t",
-          "0.4", "-c:v", "libx264", "-c:a", "flac", flac.string()});
+    Make({"-f", "lavfi", "-i", "testsrc=size=64x48:rate=25", "-f", "lavfi", "-i", "sine", "-t", "0.4", "-c:v",
+          "libx264", "-c:a", "flac", flac.string()});
     // MPEG-2 in a transport stream: a time base of 1/90000 that its encoder refuses.
     Make({"-f", "lavfi", "-i", "testsrc=size=64x48:rate=25", "-f", "lavfi", "-i", "sine=sample_rate=44100", "-t",
           "0.4", "-c:v", "mpeg2video", "-c:a", "mp2", mpeg2.string()});
-
     // MP4 lists FLAC but takes it only as an experiment: AAC, with a word.
     RunResult r = RunTool({"render", flac.string(), (dir.path / "flac.mp4").string()});
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_NE(r.err.find("audio stream 1 (flac) is re-encoded as aac: .mp4 files cannot hold flac"),
-              std::string::npos)
-        << r.err;
+              std::string::npos) << r.err;
     EXPECT_EQ(Streams(dir.path / "flac.mp4"), "h264:10,aac:");
-
-    // No sound when asked for none.
     r = RunTool({"render", flac.string(), (dir.path / "silent.mp4").string(), "--audio", "none"});
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.err.find("note:"), std::string::npos) << r.err;
     EXPECT_EQ(Streams(dir.path / "silent.mp4"), "h264:10");
-
-    // MPEG-2 kept in and out; MXF takes its sound only as 48 kHz PCM.
+    // MPEG-2 kept in and out; MXF takes sound only as 48 kHz PCM.
     for (const auto& [name, streams] : std::vector<std::pair<std::string, std::string>>{
              {"same.ts", "mpeg2video:10,mp2:"}, {"same.mpg", "mpeg2video:10,mp2:"},
              {"to.mxf", "mpeg2video:10,pcm_s16le:"}}) {
@@ -124,47 +105,28 @@ TEST(AwkwardFootage, SoundAndPictureTheContainerWouldRefuseAreReencodedOrLeftOut
         EXPECT_EQ(Streams(dir.path / name), streams) << name;
     }
     EXPECT_NE(r.err.find("re-encoded as pcm_s16le: .mxf files cannot hold mp2"), std::string::npos) << r.err;
-    const RunResult rate = RunProgram({"ffprobe", "-v", "error", "-select_streams", "a", "-show_entries",
-                                       "stream=sample_rate", "-of", "csv=p=0", (dir.path / "to.mxf").string()});
-    EXPECT_EQ(rate.out, "48000\n");
-    r = RunTool({"render", flac.string(), (dir.path / "made.mp4").string(), "--codec", "mpeg2video"});
-    ASSERT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(Streams(dir.path / "made.mp4"), "mpeg2video:10,aac:");
 }
 
 TEST(AwkwardFootage, SettingsTheLibrariesRefuseAreUsageErrorsBeforeAnyWork) {
     const TempDir dir("settings");
     const auto in = dir.path / "in.mp4";
     Make({"-f", "lavfi", "-i", "testsrc=size=64x48:rate=25", "-t", "0.4", "-c:v", "libx264", in.string()});
-    struct Case {
-        std::vector<std::string> args;
-        std::string said;  // the refusal and one of the values allowed
+    // The output, the options, and the refusal with the values allowed.
+    const std::vector<std::vector<std::string>> cases = {
+        {"out.mp4", "--preset", "bogus", "libx264 has no such preset; one of: ultrafast, "},
+        {"out.webm", "--preset", "fast", "libvpx-vp9 has no presets"},
+        {"out.mp4", "--pix-fmt", "rgb48be", "libx264 does not take it; one of: yuv420p, "},
+        {"out.webm", "--codec", "libx264", ".webm files cannot hold h264; one of: libaom-av1, "},
+        {"out.%03d", "--frames", "1-2", "no image format"},
     };
-    const std::vector<Case> cases = {
-        {{"out.mp4", "--preset", "bogus"}, "libx264 has no such preset; one of: ultrafast, "},
-        {{"out.webm", "--preset", "fast"}, "libvpx-vp9 has no presets"},
-        {{"out.mp4", "--pix-fmt", "bogus"}, "libx264 does not take it; one of: yuv420p, "},
-        {{"out.mp4", "--pix-fmt", "rgb48be"}, "libx264 does not take it; one of: yuv420p, "},
-        {{"out.webm", "--codec", "libx264"}, ".webm files cannot hold h264; one of: "},
-        {{"out.%03d", "--frames", "1-2"}, "no image format"},
-    };
-    for (const Case& c : cases) {
-        std::vector<std::string> args = {"render", in.string(), (dir.path / c.args[0]).string()};
-        args.insert(args.end(), c.args.begin() + 1, c.args.end());
-        const RunResult r = RunTool(args);
-        EXPECT_EQ(r.exit_code, 2) << c.args[0] << " " << c.args[1] << ": " << r.err;
-        EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
-        // In our words alone: neither ffmpeg's nor its libraries'.
-        EXPECT_EQ(r.err.find("ffmpeg failed"), std::string::npos) << r.err;
-        EXPECT_EQ(r.err.find("[error]"), std::string::npos) << r.err;
+    for (const auto& c : cases) {
+        const RunResult r = RunTool({"render", in.string(), (dir.path / c[0]).string(), c[1], c[2]});
+        EXPECT_EQ(r.exit_code, 2) << c[1] << " " << c[2] << ": " << r.err;
+        EXPECT_NE(r.err.find(c[3]), std::string::npos) << r.err;
+        // One line in our words: neither ffmpeg's nor its libraries'.
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     }
-    EXPECT_NE(RunTool({"render", in.string(), (dir.path / "out.webm").string(), "--codec", "libx264"})
-                  .err.find("libvpx-vp9"),
-              std::string::npos);
-    for (const auto& entry : fs::directory_iterator(dir.path)) {
-        EXPECT_EQ(entry.path(), in) << "left behind: " << entry.path();
-    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
 }
 
 }  // namespace
