@@ -9,6 +9,7 @@ extern "C" {
 }
 
 #include "frei0r/filter_instance.h"
+#include "frei0r/host_rows.h"
 
 #define VS_FREI0R_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -67,7 +68,9 @@ VS_FREI0R_EXPORT f0r_instance_t f0r_construct(unsigned int width, unsigned int h
     constexpr unsigned kLargest = std::numeric_limits<std::int32_t>::max();
     if (width == 0 || height == 0 || width > kLargest || height > kLargest) return nullptr;
     try {
-        return new FilterInstance(width, height);
+        auto* instance = new FilterInstance(width, height);
+        if (vsfrei0r::HostPadsRows(__builtin_return_address(0), width)) vsfrei0r::ReportPaddedRows(width, height);
+        return instance;
     } catch (...) {
         return nullptr;
     }

@@ -450,12 +450,14 @@ bool ParseArgs(int argc, const char* const* argv, const std::vector<ParamInfo>& 
               o.pix_fmt = v;
               return word(v);
           });
-    Value(*render, "--audio", "copy|encode",
-          "audio of video output: copied where the container takes it (default), or re-encoded",
-          "copy or encode", [&o](const std::string& v) {
+    Value(*render, "--audio", "copy|encode|none",
+          "audio of video output: copied where the container takes it (default), re-encoded, or left out",
+          "copy, encode or none", [&o](const std::string& v) {
               o.audio = Lower(v);
-              return o.audio == "copy" || o.audio == "encode";
+              return o.audio == "copy" || o.audio == "encode" || o.audio == "none";
           });
+    Flag(*render, "--accept-damaged", o.accept_damaged,
+         "render what a damaged video holds, noting the frames lost (default: refuse it)");
     Value(*render, "--rate", "FPS", "frames per second of a frame pattern rendered to a video (default 24)",
           "a rate like 24, 25, 29.97 or 30000/1001", [&o](const std::string& v) {
               const auto slash = v.find('/');

@@ -45,7 +45,8 @@ struct Options {
     int crf = -1;  // -1: the encoder's default
     std::string preset;
     std::string pix_fmt;
-    std::string audio;  // "copy", "encode"; empty: copy where the container takes it
+    std::string audio;  // "copy", "encode", "none"; empty: copy where the container takes it
+    bool accept_damaged = false;  // a damaged video renders what can be read, with a note
     std::string rate;   // frames per second of a frame pattern made into a video; empty: 24
     // Image output.
     int quality = 0;    // 1..100 for lossy formats; 0: the format's default

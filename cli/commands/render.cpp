@@ -143,6 +143,7 @@ EncodeSettings VideoSettings(const Options& o) {
     settings.preset = o.preset;
     settings.pix_fmt = o.pix_fmt;
     settings.encode_audio = o.audio == "encode";
+    settings.drop_audio = o.audio == "none";
     settings.threads = o.threads;
     return settings;
 }
@@ -175,7 +176,7 @@ int RenderSequenceToVideo(const Options& o, const FramePattern& in, const std::v
     }
     const EncodeSettings settings = VideoSettings(o);
     OutputPlan plan;
-    if (!PlanOutput(info, o.output, settings, plan, error)) return Fail(error);
+    if (!PlanOutput(info, o.output, settings, plan, error)) return Fail(error, plan.bad_setting ? kUsage : kFailed);
     PendingFile pending;
     VideoWriter writer;
     if (!pending.Create(o.output, error) ||
@@ -258,6 +259,44 @@ int RenderSequence(const Options& o, FramePattern in, EffectRenderer& effect) {
     return 0;
 }
 
+// What damage cost a render: ffmpeg's complaints while decoding, and the
+// frames lost, told by the gaps in the frames' times and by a shortfall
+// against the count the file gives (frames counted from first).
+std::string DamageReport(const std::vector<std::string>& complaints, const std::vector<double>& seconds,
+                         long long first, long long expected, double fps) {
+    // The first complaint without its "[h264 @ 0x55d0...] ".
+    std::string first_said = complaints.front();
+    if (const auto at = first_said.find(" @ 0x"); first_said.starts_with("[") && at != std::string::npos) {
+        if (const auto close = first_said.find("] ", at); close != std::string::npos) first_said.erase(0, close + 2);
+    }
+    std::string text = "ffmpeg reported " + std::to_string(complaints.size()) +
+                       (complaints.size() == 1 ? " decoding error" : " decoding errors") + " (" + first_said + ")";
+    std::vector<std::string> places;
+    long long lost = 0;
+    char at[96];
+    for (std::size_t i = 1; i < seconds.size(); ++i) {
+        const long long missing = std::llround((seconds[i] - seconds[i - 1]) * fps) - 1;
+        if (missing <= 0) continue;
+        lost += missing;
+        if (places.size() < 4) {
+            std::snprintf(at, sizeof at, "%lld after frame %lld (%.3f s)", missing, first + (long long)i - 1,
+                          seconds[i - 1]);
+            places.push_back(at);
+        }
+    }
+    const long long got = (long long)seconds.size() + lost;
+    if (expected > got) {
+        std::snprintf(at, sizeof at, "frames %lld to %lld at the end (from %.3f s)", first + got,
+                      first + expected - 1, seconds.empty() ? 0.0 : seconds.back() + 1 / fps);
+        places.push_back(at);
+        lost += expected - got;
+    }
+    if (lost == 0) return text + "; no frame is missing";
+    std::string where;
+    for (const auto& p : places) where += (where.empty() ? "" : ", ") + p;
+    return text + "; " + std::to_string(lost) + " frames are lost: " + where;
+}
+
 int RenderVideo(const Options& o, EffectRenderer& effect) {
     std::string error;
     const auto pattern = ParseFramePattern(o.output);
@@ -299,11 +338,14 @@ int RenderVideo(const Options& o, EffectRenderer& effect) {
         for (long long f = first; f < first + info.frames; ++f) {
             if (!CheckOutputPath(o.input, FramePath(*pattern, int(f)), o.overwrite, error)) return Fail(error);
         }
-        if (!CanWriteImage(FramePath(*pattern, int(first)), error)) return Fail(error);
+        // A name no image format is known by is the command line's mistake.
+        if (!CanWriteImage(FramePath(*pattern, int(first)), error)) return Fail(error, kUsage);
     }
 
     OutputPlan plan;
-    if (!pattern && !PlanOutput(info, o.output, settings, plan, error)) return Fail(error);
+    if (!pattern && !PlanOutput(info, o.output, settings, plan, error)) {
+        return Fail(error, plan.bad_setting ? kUsage : kFailed);
+    }
     PendingFile pending;
     if (!pattern && !pending.Create(o.output, error)) return Fail(error);
     // A part that starts later is sought, and taken if the first frame found
@@ -344,6 +386,8 @@ int RenderVideo(const Options& o, EffectRenderer& effect) {
     for (const auto& n : plan.notes) Note(n);
     ProgressDisplay progress(info.frames, o.quiet);
     long long done = 0;
+    std::vector<double> seconds;  // of every frame rendered, for the gaps damage leaves
+    const double tick = double(reader->stream().time_base_num) / reader->stream().time_base_den;
     for (bool in_hand = number > 0; number < last || (in_hand && number == last); in_hand = false) {
         bool end = false;
         const void* received = frame.pixels8.data();  // the frame in hand, found by seeking
@@ -358,6 +402,7 @@ int RenderVideo(const Options& o, EffectRenderer& effect) {
         }
         if (!in_hand) ++number;
         if (number < first) continue;
+        seconds.push_back(double(pts) * tick);
         const std::uint8_t* rendered = nullptr;
         if (straight ? (rendered = effect.RenderRgba8Frame(static_cast<const std::uint8_t*>(received),
                                                                    info.width, info.height, error)) == nullptr
@@ -382,10 +427,20 @@ int RenderVideo(const Options& o, EffectRenderer& effect) {
     }
     progress.Finish();
     // A part read, the decoder is stopped rather than waited for.
-    if (!(o.frames && done == last - first + 1 ? reader->Stop(error) : reader->Finish(error))) {
+    const bool read_to_end = !(o.frames && done == last - first + 1);
+    const std::vector<std::string> complaints = read_to_end ? reader->Complaints() : std::vector<std::string>{};
+    if (!(read_to_end ? reader->Finish(error) : reader->Stop(error))) {
         return Fail("cannot read " + o.input.string() + ": " + error);
     }
     if (done == 0) return Fail("cannot read " + o.input.string() + ": it holds no frames");
+    if (!complaints.empty()) {
+        const std::string damage = DamageReport(complaints, seconds, first, info.frames, info.fps);
+        if (!o.accept_damaged) {
+            return Fail("cannot read " + o.input.string() + " whole: " + damage +
+                        "; --accept-damaged renders what can be read");
+        }
+        Note(o.input.string() + " is damaged: " + damage);
+    }
     if (pattern) return 0;
     if (!writer.Finish(error)) return Fail("cannot write " + o.output.string() + ": " + error);
     if (!pending.Commit(o.overwrite, error)) return Fail(error);
@@ -442,6 +497,9 @@ int RenderFile(const Options& o, EffectRenderer& effect) {
     if (std::string error; !CheckOutputOptions(o, error)) return Fail(error, kUsage);
     if (!o.compare.empty() && IsVideoPath(o.output)) {
         return Fail("--compare writes images (an image or a frame pattern), not a video", kUsage);
+    }
+    if (o.accept_damaged && (o.chart || !IsVideoPath(o.input))) {
+        return Fail("--accept-damaged applies to video inputs", kUsage);
     }
     if (o.chart) return RenderStill(o, effect);
     if (const auto pattern = ParseFramePattern(o.input)) return RenderSequence(o, *pattern, effect);

@@ -36,6 +36,8 @@ public:
     // The same, but the frame is left where it was received: data points at
     // its size bytes until the next read.
     virtual bool Receive(const void*& data, std::size_t size, std::int64_t& pts, bool& end, std::string& error) = 0;
+    // The bytes of the last frame received, or refused for its size; 0 before the first.
+    virtual std::size_t last_size() const = 0;
 };
 
 class RawFrameWriter {
@@ -69,6 +71,7 @@ struct FileStream {
     bool attached_pic = false;
     std::string language;
     bool alpha_mode = false;  // tagged alpha_mode=1: VP8 or VP9 alpha beside the picture
+    int sample_rate = 0;      // audio only, 0 where the file does not say
     // Frames: the container's count, or for video streams, where the
     // container lacks one for any of them, the packets counted (nothing
     // decoded); -1 for unknown.
@@ -98,7 +101,18 @@ struct PacketTime {
 
 struct EncoderInfo {
     std::string name;                   // "libx264", "prores_ks", "ffv1"
+    std::string codec;                  // what it writes: "h264"
     std::vector<std::string> pix_fmts;  // empty: any
+    // Only the frame rates of a list (MPEG-1 and MPEG-2): its time base is
+    // one frame, never a finer one of the source's.
+    bool listed_rates = false;
+};
+
+// What an encoder makes of a value of one of its options.
+struct OptionCheck {
+    bool known = false;                // the encoder has the option
+    bool takes = false;                // and takes the value
+    std::vector<std::string> allowed;  // the values it takes, where they can be listed
 };
 
 struct FootageLibrary {
@@ -115,8 +129,14 @@ struct FootageLibrary {
     std::unique_ptr<FrameConverter> (*open_converter)(const RawStream& in, const char* out_pix_fmt,
                                                       const char* filters, int threads, std::string& error);
     // 1: the muxer ("mp4", "matroska") takes the codec ("aac"); 0: it does
-    // not; -1: it cannot tell.
+    // not, or only as an experiment (FLAC in MP4); -1: it cannot tell.
     int (*muxer_takes)(const char* muxer, const char* codec);
+    // The encoders of a kind ('v' or 'a') whose codec the muxer takes.
+    std::vector<std::string> (*muxer_encoders)(const char* muxer, char kind);
+    // Whether the encoder takes the value of a private option ("preset").
+    OptionCheck (*check_encoder_option)(const char* encoder, const char* option, const char* value);
+    // Whether FFmpeg knows a pixel format of this name.
+    bool (*pix_fmt_exists)(const char* pix_fmt);
     // The muxer's usual codec of a kind ('v', 'a' or 's'); empty for none.
     std::string (*muxer_default)(const char* muxer, char kind);
     // The encoder FFmpeg has for a codec; false for none.

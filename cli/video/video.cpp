@@ -99,6 +99,12 @@ std::string ProresProfile(const std::string& profile) {
     return p == kProfiles.end() ? std::string() : p->second;
 }
 
+std::string Join(const std::vector<std::string>& items, const char* between) {
+    std::string text;
+    for (const auto& item : items) text += (text.empty() ? "" : between) + item;
+    return text;
+}
+
 }  // namespace
 
 std::string PlainFileUrl(const fs::path& path) {
@@ -183,7 +189,7 @@ bool ProbeVideo(const fs::path& path, VideoInfo& info, std::string& error) {
     }
     for (const FileStream& s : streams) {
         if (&s == video) continue;
-        info.others.push_back({s.index, s.kind, s.codec, s.attached_pic, s.language});
+        info.others.push_back({s.index, s.kind, s.codec, s.attached_pic, s.language, s.sample_rate});
     }
     const FileStream& v = *video;
     info.stream_index = v.index;
@@ -269,6 +275,9 @@ bool VideoReader::Open(const fs::path& path, const VideoInfo& info, int depth, i
     if (!scale.empty() && !convert_here) argv.insert(argv.end(), {"-vf", scale});
     // Every decoded frame once, with its own timestamp in the stream's time
     // base: a variable frame rate stays as it is.
+    // Frames keep the size they are decoded at: a stream that changes size is
+    // found here rather than squeezed to its first size by ffmpeg's scaler.
+    argv.insert(argv.end(), {"-autoscale", "0"});
     argv.insert(argv.end(), {"-fps_mode", "passthrough", "-enc_time_base", "-1", "-c:v", "rawvideo", "-pix_fmt",
                              convert_here ? info.pix_fmt.c_str() : RawFormat(depth), "-f", "nut", "pipe:1"});
     if (!ffmpeg_.Start(argv, Subprocess::Pipe::FromChild, error)) return false;
@@ -308,7 +317,6 @@ bool VideoReader::Read(Image& image, std::int64_t& pts, bool& end, std::string& 
     image.has_alpha = info_.has_alpha;
     void* data = depth_ == 8 ? static_cast<void*>(image.pixels8.data()) : image.pixels16.data();
     const std::size_t size = image.samples() * std::size_t(depth_ / 8);
-    if (converter_ == nullptr) return frames_->Read(data, size, pts, end, error);
     const void* pixels = nullptr;
     if (!Receive(pixels, pts, end, error)) return false;
     std::memcpy(data, pixels, size);
@@ -316,14 +324,41 @@ bool VideoReader::Read(Image& image, std::int64_t& pts, bool& end, std::string& 
 }
 
 bool VideoReader::Receive(const void*& pixels, std::int64_t& pts, bool& end, std::string& error) {
-    if (converter_ != nullptr) {
-        const void* received = nullptr;
-        if (!frames_->Receive(received, converter_->input_size(), pts, end, error)) return false;
-        pixels = converter_->Convert(received, error);
-        return pixels != nullptr;
+    const std::size_t size = converter_ != nullptr
+                                 ? converter_->input_size()
+                                 : std::size_t(info_.width) * std::size_t(info_.height) * 4 * std::size_t(depth_ / 8);
+    const void* received = nullptr;
+    if (!frames_->Receive(received, size, pts, end, error)) {
+        if (!end && frames_->last_size() != 0 && frames_->last_size() != size) {
+            refused_ = true;
+            error = "frame " + std::to_string(received_ + 1) + " is not " + std::to_string(info_.width) + "x" +
+                    std::to_string(info_.height) +
+                    " like the frames before it: the video changes size, and a video's frames are rendered at "
+                    "one size (cut it where the size changes)";
+        }
+        return false;
     }
-    const std::size_t size = std::size_t(info_.width) * std::size_t(info_.height) * 4 * std::size_t(depth_ / 8);
-    return frames_->Receive(pixels, size, pts, end, error);
+    ++received_;
+    if (converter_ == nullptr) {
+        pixels = received;
+        return true;
+    }
+    pixels = converter_->Convert(received, error);
+    return pixels != nullptr;
+}
+
+std::vector<std::string> VideoReader::Complaints() const {
+    std::vector<std::string> lines;
+    const std::string said = ffmpeg_.ErrorOutput();
+    for (std::size_t at = 0; at < said.size();) {
+        std::size_t nl = said.find('\n', at);
+        if (nl == std::string::npos) nl = said.size();
+        std::string line = said.substr(at, nl - at);
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+        if (!line.empty()) lines.push_back(line);
+        at = nl + 1;
+    }
+    return lines;
 }
 
 bool VideoReader::Stop(std::string& error) {
@@ -338,6 +373,8 @@ bool VideoReader::Stop(std::string& error) {
 }
 
 bool VideoReader::Finish(std::string& error) {
+    // Reading refused here ends the decoder on a broken pipe: no failure of its own.
+    if (refused_) return Stop(error);
     converter_.reset();
     frames_.reset();
     return ffmpeg_.Wait(error);
@@ -359,10 +396,20 @@ bool PlanOutput(const VideoInfo& info, const fs::path& format_path, const Encode
     // container takes it and FFmpeg can write it, else the container's own.
     EncoderInfo encoder;
     std::string codec_args_profile;
+    const auto refuse = [&](const std::string& why, const std::vector<std::string>& allowed) {
+        error = why;
+        if (!allowed.empty()) error += "; one of: " + Join(allowed, ", ");
+        plan.bad_setting = true;
+        return false;
+    };
     if (!settings.codec.empty()) {
         if (!library->find_encoder(settings.codec.c_str(), encoder)) {
-            error = "cannot write " + format_path.string() + ": ffmpeg has no encoder \"" + settings.codec + "\"";
-            return false;
+            return refuse("--codec: ffmpeg has no encoder \"" + settings.codec + "\"",
+                          library->muxer_encoders(muxer, 'v'));
+        }
+        if (library->muxer_takes(muxer, encoder.codec.c_str()) == 0) {
+            return refuse("--codec " + settings.codec + ": " + ext + " files cannot hold " + encoder.codec,
+                          library->muxer_encoders(muxer, 'v'));
         }
     } else {
         const bool takes = library->muxer_takes(muxer, info.codec.c_str()) != 0;
@@ -389,17 +436,26 @@ bool PlanOutput(const VideoInfo& info, const fs::path& format_path, const Encode
         return encoder.pix_fmts.empty() ||
                std::find(encoder.pix_fmts.begin(), encoder.pix_fmts.end(), f) != encoder.pix_fmts.end();
     };
+    plan.frame_time_base = encoder.listed_rates;
     if (!settings.pix_fmt.empty()) {
-        if (!takes_pix_fmt(settings.pix_fmt)) {
-            error = "cannot write " + format_path.string() + ": " + encoder.name + " does not take pixel format " +
-                    settings.pix_fmt;
-            return false;
+        if (!library->pix_fmt_exists(settings.pix_fmt.c_str()) || !takes_pix_fmt(settings.pix_fmt)) {
+            return refuse("--pix-fmt " + settings.pix_fmt + ": " + encoder.name + " does not take it",
+                          encoder.pix_fmts);
         }
         plan.pix_fmt = settings.pix_fmt;
     } else if (!info.pix_fmt.empty() && takes_pix_fmt(info.pix_fmt)) {
         plan.pix_fmt = info.pix_fmt;
     } else if (!info.pix_fmt.empty()) {
         plan.pix_fmt = library->closest_pix_fmt(encoder.pix_fmts, info.pix_fmt.c_str());
+    }
+    if (!settings.preset.empty()) {
+        const OptionCheck preset = library->check_encoder_option(encoder.name.c_str(), "preset",
+                                                                 settings.preset.c_str());
+        if (!preset.known) return refuse("--preset: " + encoder.name + " has no presets", {});
+        if (!preset.takes) {
+            return refuse("--preset " + settings.preset + ": " + encoder.name + " has no such preset",
+                          preset.allowed);
+        }
     }
     const bool alpha_out = !plan.pix_fmt.empty() && library->pix_fmt_has_alpha(plan.pix_fmt.c_str());
     if (info.has_alpha && !alpha_out) {
@@ -421,7 +477,11 @@ bool PlanOutput(const VideoInfo& info, const fs::path& format_path, const Encode
         const int takes = s.codec.empty() ? 0 : library->muxer_takes(muxer, s.codec.c_str());
         std::string codec = takes != 0 ? "copy" : "";
         std::string why = ext + " files cannot hold " + (s.codec.empty() ? "it" : s.codec);
-        if (s.kind == 'a' && (settings.encode_audio || takes == 0)) {
+        if (s.kind == 'a' && settings.drop_audio) continue;
+        // MXF as FFmpeg writes it holds sound at 48 kHz only.
+        const bool resample = s.kind == 'a' && plan.muxer == "mxf" && s.sample_rate != 48000;
+        if (resample && takes != 0) why = ext + " files hold sound at 48 kHz only";
+        if (s.kind == 'a' && (settings.encode_audio || takes == 0 || resample)) {
             codec = audio_default;
             if (codec.empty()) why = ext + " files hold no audio";
         } else if (s.kind == 's' && takes == 0) {
@@ -459,6 +519,7 @@ bool PlanOutput(const VideoInfo& info, const fs::path& format_path, const Encode
         }
         args.insert(args.end(), {"-map", "1:" + std::to_string(s.index), "-c:" + std::to_string(out), codec,
                                  "-map_metadata:s:" + std::to_string(out), "1:s:" + std::to_string(s.index)});
+        if (resample) args.insert(args.end(), {"-ar:" + std::to_string(out), "48000"});
         ++out;
     }
     if (info.chapters > 0) {
@@ -523,7 +584,11 @@ bool VideoWriter::Open(const fs::path& write_path, const fs::path& format_path, 
     argv.insert(argv.end(), {"-fps_mode:0", "passthrough", "-r:0", info.rate, "-c:0", plan.encoder});
     // MXF and Ogg (Theora's granules) count frames at the frame rate; the
     // others keep each frame's own time.
-    if (plan.muxer != "mxf" && plan.muxer != "ogg") argv.insert(argv.end(), {"-enc_time_base:0", "-1"});
+    // So do encoders of listed rates (MPEG-1 and MPEG-2, which refuse a time
+    // base of 1/90000).
+    if (plan.muxer != "mxf" && plan.muxer != "ogg" && !plan.frame_time_base) {
+        argv.insert(argv.end(), {"-enc_time_base:0", "-1"});
+    }
     if (settings.threads > 0) {
         argv.insert(argv.end(), {"-threads", std::to_string(settings.threads), "-filter_threads",
                                  std::to_string(settings.threads)});

@@ -25,6 +25,7 @@ struct SourceStream {
     std::string codec;  // ffmpeg's name
     bool attached_pic = false;
     std::string language;
+    int sample_rate = 0;  // audio only; 0: not known
 };
 
 struct VideoInfo {
@@ -75,6 +76,11 @@ public:
     // asked for), valid until the next read: no copy of its own.
     bool Receive(const void*& pixels, std::int64_t& pts, bool& end, std::string& error);
     RawStream stream() const;
+    // ffmpeg's complaints while decoding so far (damaged packets, a file cut
+    // short), a line each.
+    std::vector<std::string> Complaints() const;
+    // Waits for the decoder; true without a wait once a frame was refused
+    // for its size, the reason given by Receive.
     bool Finish(std::string& error);
     // Ends reading before the end: the decoder is stopped, not waited for.
     bool Stop(std::string& error);
@@ -85,6 +91,8 @@ private:
     std::unique_ptr<FrameConverter> converter_;  // the source's YUV to RGBA, when done here
     VideoInfo info_;
     int depth_ = 8;
+    long long received_ = 0;  // frames so far
+    bool refused_ = false;    // a frame of another size was refused
 };
 
 struct EncodeSettings {
@@ -93,6 +101,7 @@ struct EncodeSettings {
     std::string preset;
     std::string pix_fmt;        // empty: the source's where the encoder takes it
     bool encode_audio = false;  // re-encode audio even where it could be copied
+    bool drop_audio = false;    // no audio at all
     int threads = 0;            // 0: ffmpeg's choice
     // A part of the source, in its seconds: the other streams are cut to it
     // and the output starts at zero. Empty: all of it.
@@ -112,7 +121,11 @@ struct OutputPlan {
     std::string pix_fmt;
     std::vector<std::string> arguments;  // maps and per-stream codecs, for ffmpeg
     bool rotate = false;                 // the display matrix is written in a second pass
+    bool frame_time_base = false;        // the encoder counts whole frames at the rate (MPEG-2)
     std::vector<std::string> notes;
+    // A failure of the settings asked for (a codec the container cannot
+    // hold, a preset the encoder lacks), not of the files: a usage error.
+    bool bad_setting = false;
 };
 
 bool PlanOutput(const VideoInfo& info, const std::filesystem::path& format_path, const EncodeSettings& settings,

@@ -213,6 +213,50 @@ TEST_F(Frei0rHosts, FfmpegReportsATypoInAPopupOnceAndRendersOn) {
     ExpectSameBytes(ReadFile(raw), Reference(Path("clip_%04d.png"), typo));
 }
 
+// FFmpeg 5.1 pads the rows of frames whose width is not a multiple of 16,
+// which frei0r cannot tell a filter: the filter says so once, with a command
+// that pads the width and crops it back, and that command renders every row
+// as velvetshade renders the padded frame.
+TEST_F(Frei0rHosts, FfmpegPaddedRowsAreReportedWithACommandThatWorks) {
+    const Case& c = CaseNamed("type3_expired");
+    ASSERT_EQ(Run({"ffmpeg", "-v", "error", "-y", "-i", Path("clip_0002.png"), "-vf", "crop=20:9:40:30",
+                   Path("narrow.png")}),
+              0);
+    const std::string plain = Path("narrow_plain.rgba");
+    ASSERT_EQ(Run({"ffmpeg", "-v", "error", "-y", "-i", Path("narrow.png"), "-vf", FfmpegFilter(c), "-pix_fmt",
+                   "rgba", "-f", "rawvideo", plain},
+                  "narrow.log"),
+              0);
+    const std::string log = ReadFile(Path("narrow.log"));
+    const std::string said = "velvetshade: this FFmpeg pads the rows of frames 20 pixels wide";
+    ASSERT_NE(log.find(said), std::string::npos) << log;
+    EXPECT_EQ(log.find(said, log.find(said) + 1), std::string::npos) << log;
+    // What the line warns of: the frame as FFmpeg hands it back is not the look.
+    const std::string want_plain = Reference(Path("narrow.png"), c);
+    ASSERT_EQ(ReadFile(plain).size(), want_plain.size());
+    EXPECT_NE(ReadFile(plain), want_plain);
+
+    // The command the line gives, with the settings in place of "...".
+    const std::size_t from = log.find("-vf \"") + 5, to = log.find('"', from);
+    std::string command = log.substr(from, to - from);
+    const std::string dots = "frei0r=velvetshade:...";
+    ASSERT_NE(command.find(dots), std::string::npos) << command;
+    const std::string pad = command.substr(0, command.find(','));
+    EXPECT_EQ(pad, "pad=32:9:6:0");
+    command.replace(command.find(dots), dots.size(), FfmpegFilter(c));
+    const std::string padded_run = Path("narrow_padded.rgba");
+    ASSERT_EQ(Run({"ffmpeg", "-v", "error", "-y", "-i", Path("narrow.png"), "-vf", command, "-pix_fmt", "rgba",
+                   "-f", "rawvideo", padded_run},
+                  "padded.log"),
+              0);
+    EXPECT_EQ(ReadFile(Path("padded.log")).find("velvetshade:"), std::string::npos);
+    ASSERT_EQ(Run({"ffmpeg", "-v", "error", "-y", "-i", Path("narrow.png"), "-vf", pad, Path("padded.png")}), 0);
+    const std::string whole = Reference(Path("padded.png"), c);
+    std::string cropped;
+    for (std::size_t row = 0; row < 9; ++row) cropped += whole.substr((row * 32 + 6) * 4, 20 * 4);
+    ExpectSameBytes(ReadFile(padded_run), cropped);
+}
+
 // MLT's framework itself, as an editor drives it: the still through MLT's own
 // loader, our filter found by MLT's frei0r module and its properties set by
 // name, and the frame pulled through the filter. melt's consumer threads are

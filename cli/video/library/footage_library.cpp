@@ -7,6 +7,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/display.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -18,6 +19,7 @@ extern "C" {
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "cli/video/footage_library.h"
@@ -116,6 +118,7 @@ public:
     }
 
     const RawStream& stream() const override { return stream_; }
+    std::size_t last_size() const override { return last_size_; }
 
     bool Read(void* data, std::size_t size, std::int64_t& pts, bool& end, std::string& error) override {
         const void* received = nullptr;
@@ -136,6 +139,7 @@ public:
             error = "cannot read frames from ffmpeg: " + AvError(rc);
             return false;
         }
+        last_size_ = std::size_t(packet_->size);
         if (std::size_t(packet_->size) != size) {
             error = "ffmpeg sent a frame of " + std::to_string(packet_->size) + " bytes, not " + std::to_string(size);
             return false;
@@ -150,6 +154,7 @@ private:
     AVFormatContext* format_ = nullptr;
     AVPacket* packet_ = nullptr;
     RawStream stream_;
+    std::size_t last_size_ = 0;
 };
 
 class NutWriter final : public RawFrameWriter {
@@ -509,6 +514,7 @@ FileStream Describe(const AVStream* st) {
         if (std::strcmp(e->value, "1") == 0) s.alpha_mode = true;
     }
     if (st->nb_frames > 0) s.frames = st->nb_frames;
+    if (s.kind == 'a') s.sample_rate = par->sample_rate;
     if (s.kind != 'v') return s;
     s.width = par->width;
     s.height = par->height;
@@ -579,6 +585,45 @@ AVCodecID CodecId(const char* name) {
     return AV_CODEC_ID_NONE;
 }
 
+// A codec's name gets FFmpeg's preferred encoder of it, which is not an
+// experimental one ("opus" is both a codec and such an encoder).
+const AVCodec* EncoderNamed(const char* codec) {
+    const AVCodecID id = CodecId(codec);
+    const AVCodec* found = id != AV_CODEC_ID_NONE ? avcodec_find_encoder(id) : nullptr;
+    return found != nullptr ? found : avcodec_find_encoder_by_name(codec);
+}
+
+// Whether the muxer, listing the codec, still refuses to start with it unless
+// told to take experimental features ("flac in MP4 support is
+// experimental"): found by starting it on a stream of that codec in memory.
+bool RefusedAsExperimental(const AVOutputFormat* format, AVCodecID id) {
+    AVFormatContext* context = nullptr;
+    if (avformat_alloc_output_context2(&context, format, nullptr, nullptr) < 0) return false;
+    bool refused = false;
+    AVStream* st = avformat_new_stream(context, nullptr);
+    if (st != nullptr && avio_open_dyn_buf(&context->pb) >= 0) {
+        AVCodecParameters* par = st->codecpar;
+        par->codec_type = avcodec_get_type(id);
+        par->codec_id = id;
+        if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
+            par->sample_rate = 48000;
+            av_channel_layout_default(&par->ch_layout, 2);
+        } else if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
+            par->width = 64;
+            par->height = 64;
+            par->format = AV_PIX_FMT_YUV420P;
+        }
+        st->time_base = AVRational{1, 48000};
+        refused = avformat_write_header(context, nullptr) == AVERROR_EXPERIMENTAL;
+        std::uint8_t* bytes = nullptr;
+        avio_close_dyn_buf(context->pb, &bytes);
+        av_free(bytes);
+        context->pb = nullptr;
+    }
+    avformat_free_context(context);
+    return refused;
+}
+
 int MuxerTakes(const char* muxer, const char* codec) {
     const AVOutputFormat* format = av_guess_format(muxer, nullptr, nullptr);
     const AVCodecID id = CodecId(codec);
@@ -587,8 +632,13 @@ int MuxerTakes(const char* muxer, const char* codec) {
     if (std::strcmp(format->name, "yuv4mpegpipe") == 0) {
         return id == AV_CODEC_ID_WRAPPED_AVFRAME || id == AV_CODEC_ID_RAWVIDEO ? 1 : 0;
     }
+    // MXF holds sound as PCM only, which its muxer does not say.
+    if (std::strcmp(format->name, "mxf") == 0 && avcodec_get_type(id) == AVMEDIA_TYPE_AUDIO) {
+        return id == AV_CODEC_ID_PCM_S16LE || id == AV_CODEC_ID_PCM_S24LE ? 1 : 0;
+    }
     const int rc = avformat_query_codec(format, id, FF_COMPLIANCE_NORMAL);
-    if (rc >= 0) return rc > 0 ? 1 : 0;
+    if (rc > 0) return RefusedAsExperimental(format, id) ? 0 : 1;
+    if (rc == 0) return 0;
     // Muxers that keep no list of their codecs, from their own refusals.
     static const struct {
         const char* muxer;
@@ -620,13 +670,11 @@ std::string MuxerDefault(const char* muxer, char kind) {
 }
 
 bool FindEncoder(const char* codec, EncoderInfo& encoder) {
-    // A codec's name gets FFmpeg's preferred encoder of it, which is not an
-    // experimental one ("opus" is both a codec and such an encoder).
-    const AVCodecID id = CodecId(codec);
-    const AVCodec* found = id != AV_CODEC_ID_NONE ? avcodec_find_encoder(id) : nullptr;
-    if (found == nullptr) found = avcodec_find_encoder_by_name(codec);
+    const AVCodec* found = EncoderNamed(codec);
     if (found == nullptr) return false;
     encoder.name = found->name;
+    encoder.codec = avcodec_get_name(found->id);
+    encoder.listed_rates = found->supported_framerates != nullptr;
     encoder.pix_fmts.clear();
     for (const AVPixelFormat* p = found->pix_fmts; p != nullptr && *p != AV_PIX_FMT_NONE; ++p) {
         encoder.pix_fmts.push_back(av_get_pix_fmt_name(*p));
@@ -670,9 +718,99 @@ int PixFmtBits(const char* pix_fmt) {
     return bits;
 }
 
-constexpr FootageLibrary kLibrary = {Probe,       PacketTimes,   OpenReader,   OpenWriter,     OpenConverter,
-                                     MuxerTakes,  MuxerDefault,  FindEncoder,  ClosestPixFmt,  SubtitleKind,
-                                     PixFmtHasAlpha, PixFmtBits};
+std::vector<std::string> MuxerEncoders(const char* muxer, char kind) {
+    std::vector<std::string> names;
+    const AVMediaType type = kind == 'v' ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO;
+    void* at = nullptr;
+    for (const AVCodec* c = nullptr; (c = av_codec_iterate(&at)) != nullptr;) {
+        // Those that need a device or an experiment are left out of a list
+        // meant to be chosen from.
+        if (!av_codec_is_encoder(c) || c->type != type ||
+            (c->capabilities & (AV_CODEC_CAP_EXPERIMENTAL | AV_CODEC_CAP_HARDWARE | AV_CODEC_CAP_HYBRID)) != 0) {
+            continue;
+        }
+        if (MuxerTakes(muxer, avcodec_get_name(c->id)) == 1) names.push_back(c->name);
+    }
+    return names;
+}
+
+// Whether the encoder opens, on a small frame or a second of silence, with
+// the option set (none for an empty name). Some encoders check an option's
+// text only when they open (x264's presets are a string it looks up).
+bool EncoderOpens(const AVCodec* codec, const char* option, const char* value) {
+    AVCodecContext* context = avcodec_alloc_context3(codec);
+    if (context == nullptr) return false;
+    context->time_base = AVRational{1, 25};
+    context->framerate = AVRational{25, 1};
+    context->thread_count = 1;
+    if (codec->type == AVMEDIA_TYPE_VIDEO) {
+        context->width = 64;
+        context->height = 64;
+        context->pix_fmt = codec->pix_fmts != nullptr ? codec->pix_fmts[0] : AV_PIX_FMT_YUV420P;
+    } else {
+        context->sample_fmt = codec->sample_fmts != nullptr ? codec->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
+        context->sample_rate = codec->supported_samplerates != nullptr ? codec->supported_samplerates[0] : 48000;
+        context->time_base = AVRational{1, context->sample_rate};
+        av_channel_layout_default(&context->ch_layout, 2);
+    }
+    AVDictionary* options = nullptr;
+    if (option[0] != 0) av_dict_set(&options, option, value, 0);
+    // x264 reports a bad preset on stderr itself, before FFmpeg's logging
+    // (quiet here) is its voice: the refusal is told in our words instead.
+    std::fflush(stderr);
+    const int saved = ::dup(STDERR_FILENO);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved >= 0 && null >= 0) ::dup2(null, STDERR_FILENO);
+    const bool opened = avcodec_open2(context, codec, &options) >= 0;
+    if (saved >= 0 && null >= 0) ::dup2(saved, STDERR_FILENO);
+    if (saved >= 0) ::close(saved);
+    if (null >= 0) ::close(null);
+    av_dict_free(&options);
+    avcodec_free_context(&context);
+    return opened;
+}
+
+OptionCheck CheckEncoderOption(const char* encoder, const char* option, const char* value) {
+    OptionCheck check;
+    const AVCodec* codec = EncoderNamed(encoder);
+    if (codec == nullptr || codec->priv_class == nullptr) return check;
+    const AVClass* cls = codec->priv_class;
+    const AVOption* found = av_opt_find2(&cls, option, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ, nullptr);
+    if (found == nullptr) return check;
+    check.known = true;
+    if (EncoderOpens(codec, option, value)) {
+        check.takes = true;
+        return check;
+    }
+    // An encoder that does not open here at all (one that needs a device)
+    // cannot tell a bad value: ffmpeg's run will.
+    if (!EncoderOpens(codec, "", "")) {
+        check.takes = true;
+        return check;
+    }
+    if (found->unit != nullptr) {
+        for (const AVOption* c = nullptr; (c = av_opt_next(&cls, c)) != nullptr;) {
+            if (c->type == AV_OPT_TYPE_CONST && c->unit != nullptr && std::strcmp(c->unit, found->unit) == 0) {
+                check.allowed.push_back(c->name);
+            }
+        }
+    } else if (found->type == AV_OPT_TYPE_STRING) {
+        // A text the encoder's own library reads: the names that library
+        // family uses, those it opens with.
+        for (const char* name : {"ultrafast", "superfast", "veryfast", "faster", "fast", "medium", "slow", "slower",
+                                 "veryslow", "placebo"}) {
+            if (EncoderOpens(codec, option, name)) check.allowed.push_back(name);
+        }
+    }
+    return check;
+}
+
+bool PixFmtExists(const char* pix_fmt) { return av_get_pix_fmt(pix_fmt) != AV_PIX_FMT_NONE; }
+
+constexpr FootageLibrary kLibrary = {Probe,         PacketTimes,        OpenReader,    OpenWriter,
+                                     OpenConverter, MuxerTakes,         MuxerEncoders, CheckEncoderOption,
+                                     PixFmtExists,  MuxerDefault,       FindEncoder,   ClosestPixFmt,
+                                     SubtitleKind,  PixFmtHasAlpha,     PixFmtBits};
 
 }  // namespace
 }  // namespace velvetshade
