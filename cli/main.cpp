@@ -8,6 +8,7 @@
 
 #include "cli/commands/args.h"
 #include "cli/commands/batch.h"
+#include "cli/commands/farm.h"
 #include "cli/commands/looks.h"
 #include "cli/commands/lut.h"
 #include "cli/commands/params.h"
@@ -47,8 +48,10 @@ int Run(const Options& o, EffectRenderer* effect, const std::string& load_error)
     case Command::Looks:
     case Command::Sheet:
     case Command::Lut:
+    case Command::Farm:
         break;
     }
+    if (o.command == Command::Farm && (o.farm.status || o.farm.cancel)) return ManageFarm(o);
     if (!effect) return Fail(load_error);
     if (o.command == Command::Params) return ShowParams(o, *effect);
     if (o.command == Command::About) {
@@ -64,6 +67,7 @@ int Run(const Options& o, EffectRenderer* effect, const std::string& load_error)
     if (std::string error; !ResolveSettings(o, *effect, settings, error)) return Fail(error, kUsage);
     if (o.command == Command::Lut) return WriteLut(o, *effect, settings);
     if (o.command == Command::Sheet) return WriteSheet(o, *effect, settings);
+    if (o.command == Command::Farm) return RunFarm(o, *effect, settings);
     return RunRender(o, *effect, settings, o.batch ? RenderBody(RenderBatch) : RenderBody(RenderFile));
 }
 
@@ -89,7 +93,7 @@ int main(int argc, char** argv) {
             // Without the module its parameters are unknown options; the
             // module is the problem to report.
             if (!effect && (options.command == Command::Render || options.command == Command::Sheet ||
-                            options.command == Command::Lut)) {
+                            options.command == Command::Lut || options.command == Command::Farm)) {
                 return Fail(load_error);
             }
             return Fail(error, kUsage);

@@ -339,6 +339,131 @@ by signal N (129 SIGHUP, 131 SIGQUIT, 143 SIGTERM); nothing unfinished is left.
   passes through unchanged.
 )";
 
+// The options of render, which farm passes on to every task.
+void RenderOptions(CLI::App& render, Options& o) {
+    ModuleOption(render, o);
+    SetOption(render, o);
+    LookOption(render, o);
+    Value(render, "--save-look", "FILE", "write the settings used to a look file", "a file name",
+          [&o](const std::string& v) {
+              o.save_look = v;
+              return !v.empty();
+          });
+    Value(render, "--compare", "split|side",
+          "write input and output side by side, or split down the middle with a thin line", "split or side",
+          [&o](const std::string& v) {
+              o.compare = v;
+              return v == "split" || v == "side";
+          });
+    Number(render, "--depth", "8|16", "render depth (default: 8 for 8-bit inputs, 16 for deeper or float ones)",
+           o.depth, IntegerOf({8, 16}, "8 or 16"));
+    ThreadsOption(render, o);
+    Value(render, "--scale", "A/B",
+          "the input is a frame of a layer rendered at scale A/B (e.g. 1/2)",
+          "a fraction A/B with 0 < A <= B (for example 1/2)",
+          [&o](const std::string& v) { return ParseRatio(v, o.scale); });
+    Value(render, "--frames", "A-B", "frames of a frame pattern, or of a video counted from 1 (default: all)",
+          "FIRST-LAST (for example 1-48) or one frame number", [&o](const std::string& v) {
+              FrameRange range;
+              if (!ParseFrameRange(v, range)) return false;
+              o.frames = range;
+              return true;
+          });
+    Value(render, "--codec", "NAME",
+          "video encoder for video output (default: the source's codec where the container takes it, else the "
+          "container's usual one)",
+          "an FFmpeg encoder name", [&o](const std::string& v) {
+              if (v.empty() || v.find_first_of(" \t\n") != std::string::npos) return false;
+              o.codec = v;
+              return true;
+          });
+    Number(render, "--crf", "N", "quality for encoders that take a constant rate factor", o.crf, IntegerIn(0, 63));
+    const auto word = [](const std::string& v) {
+        return !v.empty() && v.find_first_of(" \t\n=") == std::string::npos;
+    };
+    Value(render, "--preset", "NAME", "encoder speed preset for video output (x264: ultrafast .. veryslow)",
+          "an encoder preset name", [&o, word](const std::string& v) {
+              o.preset = v;
+              return word(v);
+          });
+    Value(render, "--pix-fmt", "NAME",
+          "pixel format of video output (default: the source's where the encoder takes it)",
+          "an FFmpeg pixel format name like yuv420p", [&o, word](const std::string& v) {
+              o.pix_fmt = v;
+              return word(v);
+          });
+    Value(render, "--audio", "copy|encode|none",
+          "audio of video output: copied where the container takes it (default), re-encoded, or left out",
+          "copy, encode or none", [&o](const std::string& v) {
+              o.audio = Lower(v);
+              return o.audio == "copy" || o.audio == "encode" || o.audio == "none";
+          });
+    Flag(render, "--accept-damaged", o.accept_damaged,
+         "render what a damaged video holds, noting the frames lost (default: refuse it)");
+    Value(render, "--rate", "FPS", "frames per second of a frame pattern rendered to a video (default 24)",
+          "a rate like 24, 25, 29.97 or 30000/1001", [&o](const std::string& v) {
+              const auto slash = v.find('/');
+              long long num = 0, den = 1;
+              double value = 0;
+              if (slash != std::string::npos) {
+                  if (!ParseInt(v.substr(0, slash), num) || !ParseInt(v.substr(slash + 1), den) || den <= 0) {
+                      return false;
+                  }
+                  value = double(num) / double(den);
+              } else {
+                  const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), value);
+                  if (ec != std::errc() || end != v.data() + v.size()) return false;
+              }
+              if (!(value > 0 && value <= 1000)) return false;
+              o.rate = v;
+              return true;
+          });
+    Number(render, "--quality", "N", "quality of lossy image output (JPEG, WebP), 1 to 100", o.quality,
+           IntegerIn(1, 100));
+    // NAME, N or NAME:N: a compression name (TIFF, OpenEXR, PNG) and a
+    // deflate level (PNG, deflate TIFF).
+    Value(render, "--compression", "NAME[:N]|N",
+          "compression of image output by name (TIFF: none, lzw, deflate, packbits; OpenEXR: zip, piz, dwaa, ...; "
+          "PNG: zip), and/or a deflate level of PNG and deflate TIFF outputs, 0 (none) to 9 (smallest, slowest); "
+          "default level 1: files no larger than FFmpeg's at a fraction of its time",
+          "a compression name, a level from 0 to 9, or NAME:LEVEL", [&o, word](const std::string& v) {
+              const std::string lower = Lower(v);
+              const auto colon = lower.rfind(':');
+              std::string name = lower, level;
+              if (colon != std::string::npos) {
+                  name = lower.substr(0, colon);
+                  level = lower.substr(colon + 1);
+                  if (name.empty()) return false;
+              } else if (!lower.empty() && lower.find_first_not_of("0123456789") == std::string::npos) {
+                  name.clear();
+                  level = lower;
+              }
+              long long n = -1;
+              if (colon != std::string::npos || !level.empty()) {
+                  if (!ParseInt(level, n) || n < 0 || n > 9) return false;
+              }
+              if (!name.empty() && (!word(name) || !std::isalpha(static_cast<unsigned char>(name[0])))) return false;
+              o.compression = name;
+              o.compression_level = int(n);
+              return true;
+          });
+    Flag(render, "--overwrite", o.overwrite, "replace an existing output file");
+    Flag(render, "--quiet", o.quiet, "no progress bar (shown only when standard error is a terminal)");
+}
+
+const char* const kFarmNotes = R"(Every render option is taken and passed on to the tasks. Each task runs this
+velvetshade (the same build at the same path on every node) on its frames; chunks,
+records and logs go to the work folder, which every node must see. A frame pattern
+output is written frame by frame to its final names; a video's chunks are joined
+without re-encoding, with the other streams taken once from IN, and renamed into
+place. Run again with the same arguments after a failure or a cancel: only the
+chunks not done are submitted. Needs sbatch, squeue and scancel (Debian package
+slurm-client).
+
+Exit status: 0 submitted (with --wait: OUT complete), 1 failed (a chunk, named with
+its log), 2 bad command line or no Slurm, 130 interrupted.
+)";
+
 }  // namespace
 
 bool ParseRatio(std::string_view text, Ratio& ratio) {
@@ -399,112 +524,7 @@ bool ParseArgs(int argc, const char* const* argv, const std::vector<ParamInfo>& 
     std::vector<std::string> files;
     render->add_option("FILES", files, "IN OUT, FOLDER OUTFOLDER, IN... with --output-dir, or OUT with --chart")->type_name("");
     render->footer(std::string(kRenderNotes) + "\n" + kToolNotes);
-    ModuleOption(*render, o);
-    SetOption(*render, o);
-    LookOption(*render, o);
-    Value(*render, "--save-look", "FILE", "write the settings used to a look file", "a file name",
-          [&o](const std::string& v) {
-              o.save_look = v;
-              return !v.empty();
-          });
-    Value(*render, "--compare", "split|side",
-          "write input and output side by side, or split down the middle with a thin line", "split or side",
-          [&o](const std::string& v) {
-              o.compare = v;
-              return v == "split" || v == "side";
-          });
-    Number(*render, "--depth", "8|16", "render depth (default: 8 for 8-bit inputs, 16 for deeper or float ones)",
-           o.depth, IntegerOf({8, 16}, "8 or 16"));
-    ThreadsOption(*render, o);
-    Value(*render, "--scale", "A/B",
-          "the input is a frame of a layer rendered at scale A/B (e.g. 1/2)",
-          "a fraction A/B with 0 < A <= B (for example 1/2)",
-          [&o](const std::string& v) { return ParseRatio(v, o.scale); });
-    Value(*render, "--frames", "A-B", "frames of a frame pattern, or of a video counted from 1 (default: all)",
-          "FIRST-LAST (for example 1-48) or one frame number", [&o](const std::string& v) {
-              FrameRange range;
-              if (!ParseFrameRange(v, range)) return false;
-              o.frames = range;
-              return true;
-          });
-    Value(*render, "--codec", "NAME",
-          "video encoder for video output (default: the source's codec where the container takes it, else the "
-          "container's usual one)",
-          "an FFmpeg encoder name", [&o](const std::string& v) {
-              if (v.empty() || v.find_first_of(" \t\n") != std::string::npos) return false;
-              o.codec = v;
-              return true;
-          });
-    Number(*render, "--crf", "N", "quality for encoders that take a constant rate factor", o.crf, IntegerIn(0, 63));
-    const auto word = [](const std::string& v) {
-        return !v.empty() && v.find_first_of(" \t\n=") == std::string::npos;
-    };
-    Value(*render, "--preset", "NAME", "encoder speed preset for video output (x264: ultrafast .. veryslow)",
-          "an encoder preset name", [&o, word](const std::string& v) {
-              o.preset = v;
-              return word(v);
-          });
-    Value(*render, "--pix-fmt", "NAME",
-          "pixel format of video output (default: the source's where the encoder takes it)",
-          "an FFmpeg pixel format name like yuv420p", [&o, word](const std::string& v) {
-              o.pix_fmt = v;
-              return word(v);
-          });
-    Value(*render, "--audio", "copy|encode|none",
-          "audio of video output: copied where the container takes it (default), re-encoded, or left out",
-          "copy, encode or none", [&o](const std::string& v) {
-              o.audio = Lower(v);
-              return o.audio == "copy" || o.audio == "encode" || o.audio == "none";
-          });
-    Flag(*render, "--accept-damaged", o.accept_damaged,
-         "render what a damaged video holds, noting the frames lost (default: refuse it)");
-    Value(*render, "--rate", "FPS", "frames per second of a frame pattern rendered to a video (default 24)",
-          "a rate like 24, 25, 29.97 or 30000/1001", [&o](const std::string& v) {
-              const auto slash = v.find('/');
-              long long num = 0, den = 1;
-              double value = 0;
-              if (slash != std::string::npos) {
-                  if (!ParseInt(v.substr(0, slash), num) || !ParseInt(v.substr(slash + 1), den) || den <= 0) {
-                      return false;
-                  }
-                  value = double(num) / double(den);
-              } else {
-                  const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), value);
-                  if (ec != std::errc() || end != v.data() + v.size()) return false;
-              }
-              if (!(value > 0 && value <= 1000)) return false;
-              o.rate = v;
-              return true;
-          });
-    Number(*render, "--quality", "N", "quality of lossy image output (JPEG, WebP), 1 to 100", o.quality,
-           IntegerIn(1, 100));
-    // NAME, N or NAME:N: a compression name (TIFF, OpenEXR, PNG) and a
-    // deflate level (PNG, deflate TIFF).
-    Value(*render, "--compression", "NAME[:N]|N",
-          "compression of image output by name (TIFF: none, lzw, deflate, packbits; OpenEXR: zip, piz, dwaa, ...; "
-          "PNG: zip), and/or a deflate level of PNG and deflate TIFF outputs, 0 (none) to 9 (smallest, slowest); "
-          "default level 1: files no larger than FFmpeg's at a fraction of its time",
-          "a compression name, a level from 0 to 9, or NAME:LEVEL", [&o, word](const std::string& v) {
-              const std::string lower = Lower(v);
-              const auto colon = lower.rfind(':');
-              std::string name = lower, level;
-              if (colon != std::string::npos) {
-                  name = lower.substr(0, colon);
-                  level = lower.substr(colon + 1);
-                  if (name.empty()) return false;
-              } else if (!lower.empty() && lower.find_first_not_of("0123456789") == std::string::npos) {
-                  name.clear();
-                  level = lower;
-              }
-              long long n = -1;
-              if (colon != std::string::npos || !level.empty()) {
-                  if (!ParseInt(level, n) || n < 0 || n > 9) return false;
-              }
-              if (!name.empty() && (!word(name) || !std::isalpha(static_cast<unsigned char>(name[0])))) return false;
-              o.compression = name;
-              o.compression_level = int(n);
-              return true;
-          });
+    RenderOptions(*render, o);
     Value(*render, "--output-dir", "DIR", "render every input file into DIR, keeping its name", "a folder name",
           [&o](const std::string& v) {
               o.output_dir = v;
@@ -522,9 +542,40 @@ bool ParseArgs(int argc, const char* const* argv, const std::vector<ParamInfo>& 
     Value(*render, "--size", "WxH", "size of the built-in chart (default 1024x640)",
           "WIDTHxHEIGHT, each 16 to 16384",
           [&o](const std::string& v) { return ParseSize(v, o.chart_width, o.chart_height); });
-    Flag(*render, "--overwrite", o.overwrite, "replace an existing output file");
-    Flag(*render, "--quiet", o.quiet, "no progress bar (shown only when standard error is a terminal)");
+    render->add_flag("--video-chunk", o.video_chunk)->disable_flag_override()->group("");
     const std::vector<std::string> param_options = AddParamOptions(*render, tool, params, o);
+
+    CLI::App* farm = AddCommand(tool, o, Command::Farm, "farm",
+                                "render IN to OUT on a Slurm cluster: chunks of frames as a job array, "
+                                "joined into what render writes");
+    std::vector<std::string> farm_files;
+    farm->add_option("FILES", farm_files, "IN OUT (OUT alone with --status or --cancel)")->type_name("");
+    farm->footer(kFarmNotes);
+    RenderOptions(*farm, o);
+    Number(*farm, "--chunk-frames", "N", "frames a task renders (default: enough chunks for the partition's CPUs)",
+           o.farm.chunk_frames, IntegerIn(1, 999999999, "a number of frames"));
+    Value(*farm, "--partition", "NAME", "the Slurm partition (default: the cluster's default one)", "a partition name",
+          [&o](const std::string& v) {
+              o.farm.partition = v;
+              return !v.empty() && v.find_first_of(" \t\n") == std::string::npos;
+          });
+    farm->add_option_function<std::string>(
+            "--sbatch", [&o](const std::string& v) { o.farm.sbatch.push_back(v); },
+            "an argument for sbatch, as it is (repeatable: --sbatch=--time=2:00:00 --sbatch=--mem=8G)")
+        ->type_name("ARG")
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->trigger_on_parse();
+    Value(*farm, "--work-dir", "DIR", "chunks, records and logs, on a folder every node sees (default OUT.farm)",
+          "a folder name", [&o](const std::string& v) {
+              o.farm.work_dir = v;
+              return !v.empty();
+          });
+    Flag(*farm, "--wait", o.farm.wait, "follow the jobs until OUT is complete or a chunk fails");
+    Flag(*farm, "--status", o.farm.status, "say which chunks of OUT are done, running and failed");
+    Flag(*farm, "--cancel", o.farm.cancel, "cancel OUT's jobs and remove what they left");
+    farm->add_flag("--join", o.farm.join)->disable_flag_override()->group("");
+    const std::vector<std::string> farm_param_options = AddParamOptions(*farm, tool, params, o);
 
     CLI::App* looks = AddCommand(tool, o, Command::Looks, "looks", "list the named looks and their settings");
     ModuleOption(*looks, o);
@@ -581,7 +632,8 @@ bool ParseArgs(int argc, const char* const* argv, const std::vector<ParamInfo>& 
     try {
         tool.parse(argc, argv);
         const std::vector<CLI::App*> chosen = tool.get_subcommands();
-        CheckExtras(tool, chosen.empty() ? nullptr : chosen.front(), param_options);
+        CheckExtras(tool, chosen.empty() ? nullptr : chosen.front(),
+                    !chosen.empty() && chosen.front() == farm ? farm_param_options : param_options);
     } catch (const CLI::CallForHelp&) {
         const std::vector<CLI::App*> chosen = tool.get_subcommands();
         o.command = Command::Help;
@@ -638,6 +690,29 @@ bool ParseArgs(int argc, const char* const* argv, const std::vector<ParamInfo>& 
         }
         o.output = lut_files[0];
         return true;
+    case Command::Farm: {
+        const bool manage = o.farm.status || o.farm.cancel;
+        if (o.farm.status && o.farm.cancel) {
+            error = "farm --status and --cancel go one at a time";
+            return false;
+        }
+        if (manage ? farm_files.size() != 1 : farm_files.size() != 2) {
+            error = manage ? "farm --status and --cancel take one file name, the output"
+                           : "farm takes an input and an output file name";
+            return false;
+        }
+        if (!o.save_look.empty()) {
+            error = "--save-look applies to render on this machine, not to farm";
+            return false;
+        }
+        o.input = manage ? std::string() : farm_files[0];
+        o.output = farm_files.back();
+        if (o.output.empty() || (!manage && o.input.empty())) {
+            error = "file names must not be empty";
+            return false;
+        }
+        return true;
+    }
     case Command::Render:
         if (!o.output_dir.empty() || (!o.chart && files.size() == 2 && std::filesystem::is_directory(files[0]))) {
             // A batch: inputs and --output-dir, or a folder and an output folder.

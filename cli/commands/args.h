@@ -15,7 +15,7 @@
 
 namespace velvetshade {
 
-enum class Command { Help, Version, Params, About, Render, Looks, Sheet, Lut };
+enum class Command { Help, Version, Params, About, Render, Looks, Sheet, Lut, Farm };
 
 struct ParamInfo;
 
@@ -65,6 +65,19 @@ struct Options {
     int frame = 0;                     // sheet: the frame of a video or frame pattern
     std::vector<std::string> vary;     // sheet: "NAME=FROM:TO:STEPS"
     int cell_width = 320;              // sheet
+    // render: a chunk of a farm's video, the rendered stream alone with a
+    // closed GOP from its first frame.
+    bool video_chunk = false;
+    struct Farm {
+        int chunk_frames = 0;  // 0: chosen from the partition's CPUs
+        std::string partition;
+        std::vector<std::string> sbatch;  // passed to sbatch as they are
+        std::filesystem::path work_dir;   // empty: OUT.farm beside OUT
+        bool wait = false;
+        bool status = false;
+        bool cancel = false;
+        bool join = false;  // the join job: the chunks into OUT
+    } farm;
 };
 
 // The --module argument, read before the parameters are known; empty when

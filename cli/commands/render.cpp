@@ -145,6 +145,7 @@ EncodeSettings VideoSettings(const Options& o) {
     settings.encode_audio = o.audio == "encode";
     settings.drop_audio = o.audio == "none";
     settings.threads = o.threads;
+    settings.chunk = o.video_chunk;
     return settings;
 }
 

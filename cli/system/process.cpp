@@ -1,11 +1,13 @@
 #include "cli/system/process.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -177,6 +179,38 @@ bool Subprocess::Wait(std::string& error) {
     error = program_ + (WIFEXITED(status) ? " failed (exit " + std::to_string(WEXITSTATUS(status)) + ")"
                                           : " was stopped by signal " + std::to_string(WTERMSIG(status)));
     if (!tail.empty()) error += ": " + tail;
+    return false;
+}
+
+bool RunForOutput(const std::vector<std::string>& argv, std::string& output, std::string& error) {
+    output.clear();
+    Subprocess child;
+    if (!child.Start(argv, Subprocess::Pipe::FromChild, error)) return false;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(child.fd(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        output.append(buffer, std::size_t(n));
+    }
+    return child.Wait(error);
+}
+
+bool OnPath(const std::string& name) {
+    const auto executable = [](const std::string& path) {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+    };
+    if (name.find('/') != std::string::npos) return executable(name);
+    const char* path = std::getenv("PATH");
+    const std::string dirs = path ? path : "/usr/bin:/bin";
+    for (std::size_t at = 0; at <= dirs.size();) {
+        std::size_t colon = dirs.find(':', at);
+        if (colon == std::string::npos) colon = dirs.size();
+        const std::string dir = colon > at ? dirs.substr(at, colon - at) : ".";
+        if (executable(dir + "/" + name)) return true;
+        at = colon + 1;
+    }
     return false;
 }
 

@@ -36,4 +36,11 @@ private:
     std::string program_;
 };
 
+// Runs a short command to its end and keeps what it printed; false with its
+// last error lines unless it exited 0.
+bool RunForOutput(const std::vector<std::string>& argv, std::string& output, std::string& error);
+
+// Whether a program of this name is found on PATH (a name with a slash: that file).
+bool OnPath(const std::string& name);
+
 }  // namespace velvetshade

@@ -464,6 +464,7 @@ bool PlanOutput(const VideoInfo& info, const fs::path& format_path, const Encode
     auto& args = plan.arguments;
     args = {"-map", "0:v:0"};
     if (info.stream_index < 0) return true;  // no source file: nothing else to carry
+    if (settings.chunk) return true;         // the join carries them, once
 
     // Every other stream: copied where the container takes its codec,
     // re-encoded where it must be and can be, else dropped with a word why.
@@ -595,6 +596,7 @@ bool VideoWriter::Open(const fs::path& write_path, const fs::path& format_path, 
     }
     if (settings.crf >= 0) argv.insert(argv.end(), {"-crf:0", std::to_string(settings.crf)});
     if (!settings.preset.empty()) argv.insert(argv.end(), {"-preset:0", settings.preset});
+    if (settings.chunk) argv.insert(argv.end(), {"-flags:0", "+cgop"});
     const std::string scale = ScaleMatrix(info, "out");
     const bool convert_here = depth_ == 8 && ConvertsHere(info, plan.pix_fmt, "out");
     if (!scale.empty() && !convert_here) argv.insert(argv.end(), {"-filter:0", scale});

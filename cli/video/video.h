@@ -106,6 +106,9 @@ struct EncodeSettings {
     // A part of the source, in its seconds: the other streams are cut to it
     // and the output starts at zero. Empty: all of it.
     std::string start, end;
+    // One chunk of a farm's render: the rendered stream alone, each chunk a
+    // closed GOP from its first frame so that the chunks join by stream copy.
+    bool chunk = false;
 };
 
 // Presentation times of the rendered stream's frames in seconds, in order,
