@@ -58,6 +58,37 @@ TEST(Args, RenderWithSettingsAndOptions) {
     EXPECT_FALSE(o.quiet);
 }
 
+// farm takes render's options for its tasks, and its own: --sbatch passes
+// arguments that look like options, each use one argument.
+TEST(Args, FarmTakesRenderOptionsAndItsOwn) {
+    Options o;
+    std::string error;
+    ASSERT_TRUE(Parse({"farm", "in.mov", "out.mp4", "--color", "-40", "--crf", "20", "--frames", "5-40",
+                       "--sbatch=--time=1:00:00", "--sbatch", "--mem=2G", "--chunk-frames", "96", "--partition",
+                       "render", "--wait"},
+                      o, error))
+        << error;
+    EXPECT_EQ(o.command, Command::Farm);
+    EXPECT_EQ(o.input, "in.mov");
+    EXPECT_EQ(o.output, "out.mp4");
+    ASSERT_EQ(o.settings.size(), 1u);
+    EXPECT_EQ(o.settings[0].name, "Color");
+    EXPECT_EQ(o.crf, 20);
+    ASSERT_TRUE(o.frames);
+    EXPECT_EQ(o.frames->last, 40);
+    EXPECT_EQ(o.farm.sbatch, (std::vector<std::string>{"--time=1:00:00", "--mem=2G"}));
+    EXPECT_EQ(o.farm.chunk_frames, 96);
+    EXPECT_EQ(o.farm.partition, "render");
+    EXPECT_TRUE(o.farm.wait);
+    EXPECT_FALSE(o.farm.join);
+
+    Options status;
+    ASSERT_TRUE(Parse({"farm", "--status", "out.mp4"}, status, error)) << error;
+    EXPECT_TRUE(status.farm.status);
+    EXPECT_EQ(status.output, "out.mp4");
+    EXPECT_TRUE(status.input.empty());
+}
+
 TEST(Args, CompressionTakesANameALevelOrBoth) {
     const struct {
         const char* value;
@@ -81,7 +112,7 @@ TEST(Args, CompressionTakesANameALevelOrBoth) {
 TEST(Args, RefusesMalformedCommandLinesSayingWhy) {
     const std::vector<std::pair<std::vector<const char*>, std::string>> bad = {
         {{}, "no command given"},
-        {{"paint", "a", "b"}, "unknown command \"paint\"; the commands are render, looks, sheet, lut, params, about and help"},
+        {{"paint", "a", "b"}, "unknown command \"paint\"; the commands are render, farm, looks, sheet, lut, params, about and help"},
         {{"rendr", "a", "b"}, "did you mean render?"},
         {{"render", "in.png"}, "render takes an input and an output"},
         {{"render", "a", "b", "c"}, "render takes an input and an output"},
@@ -105,14 +136,20 @@ TEST(Args, RefusesMalformedCommandLinesSayingWhy) {
          "unknown option --sharpness; the effect's parameters are --vignetting-radius, --vignetting-amount"},
         // Every command that has the option is named.
         {{"lut", "x.cube", "--json"}, "--json is an option of looks, params and about, not of lut"},
-        {{"params", "--overwrite"}, "--overwrite is an option of render, sheet and lut, not of params"},
-        {{"about", "--color", "3"}, "--color is an option of render, sheet and lut, not of about"},
-        {{"lut", "x.cube", "--codec", "ffv1"}, "--codec is an option of render, not of lut"},
+        {{"params", "--overwrite"}, "--overwrite is an option of render, farm, sheet and lut, not of params"},
+        {{"about", "--color", "3"}, "--color is an option of render, farm, sheet and lut, not of about"},
+        {{"lut", "x.cube", "--codec", "ffv1"}, "--codec is an option of render and farm, not of lut"},
         {{"render", "a", "b", "--vary", "dodge"}, "--vary is an option of sheet, not of render"},
         {{"--overwrite", "render", "a", "b"}, "--overwrite is an option of render; write it after the command"},
         // Found by the command-line fuzz target: a known option after "--" and no command.
         {{"--", "--module", "m.so"}, "unexpected --module"},
         {{"params", "extra"}, "params takes no file names"},
+        {{"farm", "in.mp4"}, "farm takes an input and an output file name"},
+        {{"farm", "--status", "in.mp4", "out.mp4"}, "farm --status and --cancel take one file name"},
+        {{"farm", "--status", "--cancel", "out.mp4"}, "go one at a time"},
+        {{"farm", "a", "b", "--chunk-frames", "0"}, "--chunk-frames takes a number of frames"},
+        {{"farm", "a", "b", "--chart"}, "--chart applies to render on this machine"},
+        {{"farm", "a", "b", "--vary", "dodge"}, "--vary is an option of sheet, not of farm"},
         {{"help", "paint"}, "unknown command \"paint\""},
     };
     for (const auto& [args, message] : bad) {
