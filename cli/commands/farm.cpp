@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <optional>
@@ -269,13 +270,14 @@ bool LoadState(const fs::path& work, State& state) {
 using Queue = std::map<std::string, std::map<int, std::string>>;
 bool ReadQueue(Queue& queue, std::string& error) {
     std::string out;
-    if (!RunForOutput({"squeue", "-h", "-r", "-o", "%F %K %T"}, out, error)) return false;
+    if (!RunForOutput({"squeue", "-h", "-r", "-o", "%F %K %T %r"}, out, error)) return false;
     queue.clear();
     std::istringstream lines(out);
     for (std::string line; std::getline(lines, line);) {
         std::istringstream words(line);
-        std::string job, task, state;
+        std::string job, task, state, reason;
         if (!(words >> job >> task >> state)) continue;
+        if (words >> reason) state += " " + reason;
         long long k = -1;
         if (!ParseInt(task, k)) k = -1;
         queue[job][int(k)] = state;
@@ -327,7 +329,16 @@ std::string LogPath(const Plan& plan, int chunk) {
 }
 
 // The chunks whose tasks ended without their record; the join's end.
-int Follow(const Plan& plan, const State& state, const std::vector<int>& submitted, bool quiet) {
+// Whether the join waits on a task that ended otherwise than well: one
+// cancelled after it had written its chunk, say.
+bool JoinStuck(const Queue& queue, const State& state) {
+    const auto j = queue.find(state.join);
+    return j != queue.end() && !j->second.empty() &&
+           j->second.begin()->second.find("DependencyNeverSatisfied") != std::string::npos;
+}
+
+int Follow(const Plan& plan, State& state, const std::vector<int>& submitted, bool quiet,
+           const std::function<bool(State&, std::string&)>& resubmit_join) {
     const bool terminal = ::isatty(2) && !quiet;
     std::size_t shown = std::size_t(-1);
     std::vector<int> failed;
@@ -360,6 +371,12 @@ int Follow(const Plan& plan, const State& state, const std::vector<int>& submitt
             join_cancelled = true;
         }
         if (!failed.empty() && !running) break;
+        if (failed.empty() && !running && done == plan.chunks.size() && JoinStuck(queue, state)) {
+            // Every chunk is there: a join of its own, without the dependency.
+            Cancel(state.join);
+            if (!resubmit_join(state, error)) return Fail("cannot submit the join: " + error);
+            continue;
+        }
         if (failed.empty() && !Queued(queue, state.join)) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
     }
@@ -459,7 +476,7 @@ int Join(const Options& o, const Plan& plan) {
 int RunFarm(const Options& o, EffectRenderer& effect, const std::vector<ParamSetting>& settings) {
     std::string error;
     if (!o.farm.join) {
-        for (const char* tool : {"sbatch", "squeue", "scancel"}) {
+        for (const char* tool : {"sbatch", "squeue", "scancel", "scontrol"}) {
             if (!OnPath(tool)) {
                 return Fail(std::string(tool) + " is not installed: farm submits through Slurm's commands "
                             "(Debian package slurm-client) to a Slurm cluster",
@@ -478,6 +495,11 @@ int RunFarm(const Options& o, EffectRenderer& effect, const std::vector<ParamSet
     if (resumed) {
         Queue queue;
         if (!ReadQueue(queue, error)) return Fail("cannot ask Slurm about the jobs: " + error);
+        // A join left waiting on a failed task waits for ever: this run replaces it.
+        if (!Queued(queue, state.array) && JoinStuck(queue, state)) {
+            Cancel(state.join);
+            state.join.clear();
+        }
         if (Queued(queue, state.array) || Queued(queue, state.join)) {
             return Fail("jobs " + state.array + " and " + state.join + " of " + o.output.string() +
                         " are still queued or running; velvetshade farm --status or --cancel " + o.output.string());
@@ -536,24 +558,29 @@ int RunFarm(const Options& o, EffectRenderer& effect, const std::vector<ParamSet
     const std::string name = "--job-name=velvetshade:" + plan.output.filename().string();
     if (!todo.empty()) {
         std::vector<std::string> args = common;
-        args.insert(args.end(), {name, "--array=" + ArrayList(todo),
+        // Held until the join is queued: a join cannot depend on tasks that
+        // already failed.
+        args.insert(args.end(), {name, "--hold", "--array=" + ArrayList(todo),
                                  "--output=" + SbatchFileName(plan.work / "logs") + "/chunk-%a.log",
                                  (plan.work / "task.sh").string()});
         if (!Submit(args, state.array, error)) return Fail("cannot submit the chunks: " + error);
     } else {
         state.array.clear();
     }
-    {
+    const auto submit_join = [&](State& submitted, std::string& why, bool after_array) {
         std::vector<std::string> args = common;
         args.insert(args.end(), {name, "--output=" + SbatchFileName(plan.work / "logs" / "join.log")});
-        if (!state.array.empty()) args.push_back("--dependency=afterok:" + state.array);
+        if (after_array && !submitted.array.empty()) args.push_back("--dependency=afterok:" + submitted.array);
         args.push_back((plan.work / "join.sh").string());
-        if (!Submit(args, state.join, error)) {
-            Cancel(state.array);
-            return Fail("cannot submit the join: " + error);
-        }
+        return Submit(args, submitted.join, why) && SaveState(plan, submitted, why);
+    };
+    if (!submit_join(state, error, true)) {
+        Cancel(state.array);
+        return Fail("cannot submit the join: " + error);
     }
-    if (!SaveState(plan, state, error)) {
+    std::string released;
+    if (!SaveState(plan, state, error) ||
+        (!state.array.empty() && !RunForOutput({"scontrol", "release", state.array}, released, error))) {
         Cancel(state.array);
         Cancel(state.join);
         return Fail(error);
@@ -567,7 +594,8 @@ int RunFarm(const Options& o, EffectRenderer& effect, const std::vector<ParamSet
     }
     std::cout << std::flush;
     if (!o.farm.wait) return 0;
-    return Follow(plan, state, todo, o.quiet);
+    return Follow(plan, state, todo, o.quiet,
+                  [&](State& submitted, std::string& why) { return submit_join(submitted, why, false); });
 }
 
 int ManageFarm(const Options& o) {
@@ -592,7 +620,7 @@ int ManageFarm(const Options& o) {
             if (done(c)) {
                 lists[0].push_back(what);
             } else if (j != queue.end() && t != j->second.end()) {
-                lists[t->second == "RUNNING" ? 1 : 2].push_back(what);
+                lists[t->second.rfind("RUNNING", 0) == 0 ? 1 : 2].push_back(what);
             } else {
                 lists[3].push_back(what + (fs::exists(work / "logs" / ("chunk-" + std::to_string(c.index) + ".log"), ec)
                                                ? " failed, log " + (work / "logs" / ("chunk-" + std::to_string(c.index) + ".log")).string()
@@ -601,7 +629,11 @@ int ManageFarm(const Options& o) {
         }
         const char* names[4] = {"done", "running", "queued", "not done"};
         std::cout << state.output.string() << ": " << lists[0].size() << " of " << state.chunks.size()
-                  << " chunks done; join " << (joined ? "done" : Queued(queue, state.join) ? "waiting" : "not done")
+                  << " chunks done; join "
+                  << (joined                                         ? "done"
+                      : JoinStuck(queue, state)                      ? "waits for ever on a failed task (run again)"
+                      : Queued(queue, state.join)                    ? "waiting"
+                                                                     : "not done")
                   << "\n";
         for (int i = 0; i < 4; ++i) {
             if (lists[i].empty()) continue;
