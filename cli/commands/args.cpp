@@ -530,6 +530,9 @@ bool ParseArgs(int argc, const char* const* argv, const std::vector<ParamInfo>& 
               o.output_dir = v;
               return !v.empty();
           });
+    const auto word = [](const std::string& v) {
+        return !v.empty() && v.find_first_of(" \t\n=") == std::string::npos;
+    };
     Value(*render, "--format", "EXT",
           "with a folder or --output-dir: the outputs' extension (png, tif, mkv, ...), for the inputs of its kind "
           "(images or videos)",

@@ -95,6 +95,7 @@ std::vector<std::string> RenderOptionArguments(const Options& o) {
     if (!o.preset.empty()) args.insert(args.end(), {"--preset", o.preset});
     if (!o.pix_fmt.empty()) args.insert(args.end(), {"--pix-fmt", o.pix_fmt});
     if (!o.audio.empty()) args.insert(args.end(), {"--audio", o.audio});
+    if (o.accept_damaged) args.push_back("--accept-damaged");
     if (!o.rate.empty()) args.insert(args.end(), {"--rate", o.rate});
     if (o.quality > 0) args.insert(args.end(), {"--quality", std::to_string(o.quality)});
     if (!o.compression.empty() || o.compression_level >= 0) {
@@ -412,6 +413,7 @@ int Join(const Options& o, const Plan& plan) {
         EncodeSettings settings;
         settings.codec = o.codec;
         settings.encode_audio = o.audio == "encode";
+        settings.drop_audio = o.audio == "none";
         std::vector<VideoChunk> chunks;
         double offset = 0;
         fs::path source;

@@ -148,7 +148,8 @@ TEST(Args, RefusesMalformedCommandLinesSayingWhy) {
         {{"farm", "--status", "in.mp4", "out.mp4"}, "farm --status and --cancel take one file name"},
         {{"farm", "--status", "--cancel", "out.mp4"}, "go one at a time"},
         {{"farm", "a", "b", "--chunk-frames", "0"}, "--chunk-frames takes a number of frames"},
-        {{"farm", "a", "b", "--chart"}, "--chart applies to render on this machine"},
+        {{"farm", "a", "b", "--chart"}, "--chart is an option of render, not of farm"},
+        {{"farm", "a", "b", "--save-look", "l.json"}, "--save-look applies to render on this machine"},
         {{"farm", "a", "b", "--vary", "dodge"}, "--vary is an option of sheet, not of farm"},
         {{"help", "paint"}, "unknown command \"paint\""},
     };
