@@ -122,7 +122,10 @@ bool PendingFile::Create(const fs::path& target, std::string& error) {
     const fs::path dir = DirectoryOf(target);
     const long limit = ::pathconf(dir.c_str(), _PC_NAME_MAX);
     const std::string name = TemporaryName(target, limit > 0 ? std::size_t(limit) : 255);
-    const std::string ext = fs::path(name).extension().string();
+    // The target's extension where the name kept it; a name without one
+    // ends in the template itself, whose ".velvetshade-XXXXXX" is no suffix.
+    const std::string target_ext = target.extension().string();
+    const std::string ext = !target_ext.empty() && name.ends_with(target_ext) ? target_ext : std::string();
     std::string full = (dir / name).string();
     std::vector<char> buffer(full.begin(), full.end());
     buffer.push_back('\0');

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <iterator>
+
 namespace velvetshade {
 namespace {
 
@@ -28,6 +31,25 @@ TEST(TemporaryName, FitsWheneverTheOutputNameFits) {
     EXPECT_EQ(stem_of(229), std::string(229, 'a') + "\xC3\xA9");
     EXPECT_EQ(stem_of(230), std::string(230, 'a'));
     EXPECT_EQ(TemporaryName("dir/shot.png", 255), ".shot.velvetshade-XXXXXX.png");
+}
+
+// A name without an extension (a look file "mylook", a record "state") is
+// written like any other: the temporary name's own ".velvetshade-XXXXXX" is
+// no extension to keep.
+TEST(PendingFile, WritesNamesWithAndWithoutAnExtension) {
+    const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "pending_file_names";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    for (const char* name : {"mylook", "look.json", ".hidden", "archive.tar.gz"}) {
+        PendingFile pending;
+        std::string error;
+        ASSERT_TRUE(pending.Create(dir / name, error)) << name << ": " << error;
+        ASSERT_TRUE(pending.Write("text", 4, error)) << error;
+        ASSERT_TRUE(pending.Commit(false, error)) << name << ": " << error;
+        EXPECT_EQ(std::filesystem::file_size(dir / name), 4u) << name;
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()), 4);
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
