@@ -526,6 +526,13 @@ int RunFarm(const Options& o, EffectRenderer& effect, const std::vector<ParamSet
     fs::create_directories(plan.work / "logs", ec);
     if (ec) return Fail("cannot make the work folder " + plan.work.string() + ": " + ec.message());
     fs::remove(plan.work / "joined.txt", ec);
+    // Frames written after this mark are the farm's: --cancel removes those
+    // only, never frames that were there before (kept by a first run, or
+    // about to be replaced under --overwrite). The mark is on the shared
+    // folder, so its time and the frames' come from the same file server.
+    if (!fs::exists(plan.work / "started", ec) && !WriteTextFile(plan.work / "started", "", true, error)) {
+        return Fail(error);
+    }
 
     std::vector<int> todo;
     for (const Chunk& c : plan.chunks) {
@@ -656,12 +663,21 @@ int ManageFarm(const Options& o) {
         return Fail("jobs " + state.array + " and " + state.join + " did not end; nothing is removed");
     }
     if (!joined && !state.video_out) {
-        // The frames the tasks wrote, whole or not; a complete output stays.
-        if (const auto pattern = ParseFramePattern(state.output)) {
+        // The frames the tasks wrote since the first submission; a complete
+        // output, and frames that were there before, stay.
+        const auto pattern = ParseFramePattern(state.output);
+        const auto started = fs::last_write_time(work / "started", ec);
+        if (pattern && !ec) {
             for (const Chunk& c : state.chunks) {
-                for (int f = c.first; f <= c.last; ++f) fs::remove(FramePath(*pattern, f), ec);
+                for (int f = c.first; f <= c.last; ++f) {
+                    const fs::path frame = FramePath(*pattern, f);
+                    std::error_code frame_ec;
+                    const auto written = fs::last_write_time(frame, frame_ec);
+                    if (!frame_ec && written >= started) fs::remove(frame, frame_ec);
+                }
             }
         }
+        ec.clear();
     }
     fs::remove_all(work, ec);
     if (ec) return Fail("cannot remove " + work.string() + ": " + ec.message());

@@ -4,6 +4,8 @@
 // same arguments.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <cstdlib>
 #include <algorithm>
 #include <fstream>
@@ -106,9 +108,13 @@ TEST(Farm, FramePatternEqualsTheLocalRenderAndCancelLeavesNothing) {
     EXPECT_EQ(missing.exit_code, 2);
     EXPECT_NE(missing.err.find("sbatch is not installed"), std::string::npos) << missing.err;
 
-    // Held back by the scheduler, then cancelled: nothing of it stays.
-    const RunResult held =
-        RunIn(dir.path, {"farm", "in.%04d.png", "held.%04d.png", "--chunk-frames", "5", "--sbatch=--begin=now+600"});
+    // Held back by the scheduler, then cancelled: nothing of it stays, and a
+    // frame that was there before, which --overwrite would have replaced, is
+    // kept as it was.
+    fs::copy_file(dir.path / "plain.png", dir.path / "held.0002.png");
+    fs::last_write_time(dir.path / "held.0002.png", fs::file_time_type::clock::now() - std::chrono::hours(1));
+    const RunResult held = RunIn(dir.path, {"farm", "in.%04d.png", "held.%04d.png", "--chunk-frames", "5",
+                                            "--sbatch=--begin=now+600", "--overwrite"});
     ASSERT_EQ(held.exit_code, 0) << held.err;
     std::smatch ids;
     ASSERT_TRUE(std::regex_search(held.out, ids, std::regex("job array (\\d+), the join as job (\\d+)"))) << held.out;
@@ -118,6 +124,7 @@ TEST(Farm, FramePatternEqualsTheLocalRenderAndCancelLeavesNothing) {
     EXPECT_EQ(Queue(), "");
     EXPECT_FALSE(fs::exists(dir.path / "held.%04d.png.farm"));
     EXPECT_FALSE(fs::exists(dir.path / "held.0001.png"));
+    EXPECT_EQ(ReadBytes(dir.path / "held.0002.png"), ReadBytes(dir.path / "plain.png"));
     EXPECT_EQ(dir.Leftovers(), std::vector<fs::path>{});
 }
 
