@@ -53,11 +53,17 @@ int RenderPages(const Options& o, int pages, EffectRenderer& effect) {
     } else if (!CheckOutputPath(o.input, o.output, o.overwrite, error)) {
         return Fail(error);
     }
+    // One page in memory at a time: read, rendered and written (into a
+    // frame of the pattern, or added to the file of them all) before the next.
+    const auto reader = OpenPages(o.input, error);
+    if (!reader) return Fail(error);
+    std::unique_ptr<PageWriter> writer;
+    if (!pattern && !(writer = WritePages(o.output, error))) return Fail(error);
+    std::vector<std::string> notes;
     ProgressDisplay progress(pages, o.quiet);
-    std::vector<Image> rendered(static_cast<std::size_t>(pages));
+    Image image;
     for (int p = 0; p < pages; ++p) {
-        Image& image = rendered[std::size_t(p)];
-        if (!ReadPage(o.input, o.depth, p, image, error) || !RenderFrame(o, effect, image, error)) {
+        if (!reader->Read(p, o.depth, image, error) || !RenderFrame(o, effect, image, error)) {
             progress.Finish();
             return Fail("page " + std::to_string(p + 1) + ": " + error);
         }
@@ -70,21 +76,21 @@ int RenderPages(const Options& o, int pages, EffectRenderer& effect) {
                 return Fail(error);
             }
             CountWritten(out);
-            image = Image{};
+        } else if (!writer->Add(image, nullptr, notes, error)) {
+            progress.Finish();
+            return Fail(error);
         }
         progress.Update(p + 1);
     }
     progress.Finish();
-    if (!pattern) {
+    if (writer) {
         PendingFile pending;
-        std::vector<std::string> notes;
-        std::vector<unsigned char> bytes;
-        if (!EncodePages(o.output, rendered, notes, bytes, error, ImageWriteSettings(o, effect)) ||
-            !pending.Create(o.output, error) ||
-            !pending.Write(bytes.data(), bytes.size(), error)) {
+        const ByteSink sink = [&pending](const void* data, std::size_t size, std::string& why) {
+            return pending.Write(data, size, why);
+        };
+        if (!pending.Create(o.output, error) || !writer->Finish(sink, error) || !pending.Commit(o.overwrite, error)) {
             return Fail(error);
         }
-        if (!pending.Commit(o.overwrite, error)) return Fail(error);
         for (const auto& n : notes) Note(n);
         CountWritten(o.output);
     }
@@ -219,12 +225,12 @@ int RenderSequence(const Options& o, FramePattern in, EffectRenderer& effect) {
         return Fail("the input is a frame pattern, so the output must be one too (like out.%04d.png) or a video",
                     kUsage);
     }
-    if (std::string note; !o.frames && ResolvePadding(in, note)) Note(note);
+    if (std::string note; ResolvePadding(in, note)) Note(note);
     std::vector<int> frames;
     if (!ListFrames(in, o.frames, frames, error) || (out && !CheckFramesDisjoint(in, *out, frames, error))) {
         return Fail(error);
     }
-    if (const std::string gap = GapNote(frames); !gap.empty()) Note(gap);
+    if (const std::string gap = GapNote(frames, o.frames); !gap.empty()) Note(gap);
     // Every frame is checked before the first is rendered.
     for (const int f : frames) {
         if (!CheckInputFile(FramePath(in, f), error)) return Fail(error);

@@ -388,8 +388,11 @@ bool ReadPixels(std::FILE* file, Image& image, Messages& messages, const RowsRea
     if (!r.made() || !ReadHeader(r, file, inflated ? &ahead : nullptr)) return false;
     const std::uint32_t width = png_get_image_width(r.png, r.info), height = png_get_image_height(r.png, r.info);
     const int bits = png_get_bit_depth(r.png, r.info), type = png_get_color_type(r.png, r.info);
-    if (std::int64_t(width) * std::int64_t(height) > kMaxPixels || (bits != 8 && bits != 16) ||
-        (type != PNG_COLOR_TYPE_RGB && type != PNG_COLOR_TYPE_RGB_ALPHA)) {
+    if (std::int64_t(width) * std::int64_t(height) > kMaxPixels) {
+        messages.first = TooLargeMessage(width, height);
+        return false;
+    }
+    if ((bits != 8 && bits != 16) || (type != PNG_COLOR_TYPE_RGB && type != PNG_COLOR_TYPE_RGB_ALPHA)) {
         messages.first = std::to_string(width) + "x" + std::to_string(height) + " " + std::to_string(bits) +
                          "-bit PNG of this kind is not read here";
         return false;

@@ -3,7 +3,9 @@
 // word about float values the look cannot take.
 #include <OpenImageIO/imageio.h>
 
+#include <algorithm>
 #include <cstring>
+#include <map>
 #include <zlib.h>
 #include <gtest/gtest.h>
 
@@ -175,6 +177,65 @@ TEST(Animations, EveryFrameAndPageIsRenderedOrTheRunRefused) {
     r = RunTool(Render(alone, alone_out));
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(Pixels8(tiff_out, 2), Pixels8(alone_out, 0));
+}
+
+// Each frame's display time as FFmpeg reads it from the file.
+std::string FrameDelays(const fs::path& gif) {
+    const RunResult r = RunProgram({"ffprobe", "-v", "error", "-show_entries", "packet=duration_time", "-of",
+                                    "csv=p=0", gif.string()});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    std::string delays = r.out;
+    std::replace(delays.begin(), delays.end(), '\n', ' ');
+    return delays;
+}
+
+TEST(Animations, EachFrameKeepsItsDelay) {
+    const TempDir dir("delays");
+    const auto gif = dir.path / "uneven.gif";
+    // Frames 0-4, 7, 9 and 12 of a 10 fps source, at their own times.
+    const RunResult made = RunProgram(
+        {"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc=size=64x48:rate=10:duration=1.3", "-vf",
+         "select='eq(n,0)+eq(n,1)+eq(n,2)+eq(n,3)+eq(n,4)+eq(n,7)+eq(n,9)+eq(n,12)'", "-fps_mode", "passthrough",
+         gif.string()});
+    ASSERT_EQ(made.exit_code, 0) << made.err;
+    const std::string uneven = "0.100000 0.100000 0.100000 0.100000 0.300000 0.200000 0.300000 0.300000 ";
+    ASSERT_EQ(FrameDelays(gif), uneven);
+    const RunResult r = RunTool(Render(gif, dir.path / "out.gif"));
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(FrameDelays(dir.path / "out.gif"), uneven);
+}
+
+// Peak memory of a run over a file of many pages against the same run over
+// two of them: one page is held at a time, however many there are.
+TEST(Animations, PagesAreHeldOneAtATime) {
+    const TempDir dir("held");
+    const auto page = dir.path / "page.tif";
+    Oiiotool({"--pattern", "constant:color=0.5,0.3,0.2", "2048x2048", "3", "-d", "uint8", "--compression", "zip", "-o",
+              page.string()});
+    const double tiff_page_mib = 2048.0 * 2048 * 4 / (1 << 20);
+    const double gif_frame_mib = 768.0 * 768 * 4 / (1 << 20);
+    std::map<std::string, double> peak;
+    for (const int pages : {2, 8}) {
+        const std::string n = std::to_string(pages);
+        std::vector<std::string> args(std::size_t(pages), page.string());
+        args.insert(args.end(), {"--siappend:n=" + n, "--compression", "zip", "-o", (dir.path / (n + ".tif")).string()});
+        Oiiotool(args);
+        const RunResult made =
+            RunProgram({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc=size=768x768:rate=10", "-frames:v",
+                        std::to_string(pages + pages / 2), (dir.path / (n + ".gif")).string()});
+        ASSERT_EQ(made.exit_code, 0) << made.err;
+        for (const char* ext : {".tif", ".gif"}) {
+            const fs::path in = dir.path / (n + ext), out = dir.path / (n + "_out" + ext);
+            const MeasuredRun run = RunToolMeasured(Render(in, out));
+            ASSERT_EQ(run.exit_code, 0) << run.err;
+            EXPECT_EQ(Specs(out).size(), Specs(in).size()) << out;
+            peak[n + ext] = run.peak_mib;
+        }
+    }
+    // Before, each page stayed in memory until the file of them all was
+    // made: 6 more 2048x2048 pages took over 200 MiB more.
+    EXPECT_LT(peak["8.tif"], peak["2.tif"] + 2 * tiff_page_mib) << peak["2.tif"];
+    EXPECT_LT(peak["8.gif"], peak["2.gif"] + 3 * gif_frame_mib) << peak["2.gif"];
 }
 
 TEST(HighDynamicRange, ClippedValuesAreCountedOnce) {
