@@ -11,6 +11,7 @@
 #include "cli/images/compare.h"
 #include "cli/images/image_io.h"
 #include "cli/images/jpeg_file.h"
+#include "cli/images/orientation.h"
 #include "cli/images/png_file.h"
 #include "cli/images/sequence.h"
 #include "cli/images/tiff_file.h"
@@ -28,9 +29,9 @@ namespace {
 bool RenderFrame(const Options& o, EffectRenderer& effect, Image& image, std::string& error) {
     const auto compare = ParseCompareMode(o.compare);
     if (!compare) return effect.Render(image, error);
-    const Image before = image;
+    Image before = image;
     if (!effect.Render(image, error)) return false;
-    image = CompareImages(before, std::move(image), *compare);
+    image = CompareImages(std::move(before), std::move(image), *compare);
     return true;
 }
 
@@ -305,6 +306,14 @@ int RenderVideo(const Options& o, EffectRenderer& effect) {
         }
         if (!CanWriteImage(FramePath(*pattern, int(first)), error)) return Fail(error);
     }
+    // Frames hold no display matrix: a rotated video's are turned as it is shown.
+    const int upright = pattern ? OrientationOfRotation(info.rotation) : 1;
+    if (upright != 1) {
+        char degrees[32];
+        std::snprintf(degrees, sizeof degrees, "%g", info.rotation);
+        Note(std::string("the video's rotation of ") + degrees +
+             " degrees is applied to the frames: they are written as the video is shown");
+    }
 
     OutputPlan plan;
     if (!pattern && !PlanOutput(info, o.output, settings, plan, error)) return Fail(error);
@@ -362,6 +371,7 @@ int RenderVideo(const Options& o, EffectRenderer& effect) {
         }
         if (!in_hand) ++number;
         if (number < first) continue;
+        if (pattern) frame.tags.orientation = upright;
         const std::uint8_t* rendered = nullptr;
         if (host_order ? (rendered = effect.RenderRgba8ToHostOrder(static_cast<const std::uint8_t*>(received),
                                                                    info.width, info.height, error)) == nullptr
@@ -371,6 +381,7 @@ int RenderVideo(const Options& o, EffectRenderer& effect) {
         }
         if (pattern) {
             const fs::path out = FramePath(*pattern, int(number));
+            TurnUpright(frame);
             ApplyImageSettings(o, frame);
             if (!WriteAtomically(out, frame, o.overwrite, ImageWriteSettings(o, effect), error)) {
                 progress.Finish();

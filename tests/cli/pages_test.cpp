@@ -136,6 +136,88 @@ TEST(Photographs, ExifOrientationAndIccStayInEveryFormatThatHoldsThem) {
     }
 }
 
+// Colour channels of an image as read, for comparing whole images.
+std::vector<std::uint8_t> AllPixels8(const fs::path& path) {
+    return Pixels8(path, 0);
+}
+
+TEST(Photographs, RotatedOnesAreComposedAndSheetedUpright) {
+    const TempDir dir("upright");
+    const auto photo = dir.path / "photo.tif", upright = dir.path / "upright.tif";
+    // Stored sideways, tagged "turn 90 degrees clockwise to show".
+    Oiiotool({"--pattern", "fill:topleft=1,0,0:topright=0,1,0:bottomleft=0,0,1:bottomright=1,1,1", "64x48", "3", "-d",
+              "uint8", "--attrib", "Orientation", "6", "-o", photo.string()});
+    Oiiotool({photo.string(), "--reorient", "-o", upright.string()});
+    // Side by side: each half upright, the pair untagged; the halves are the
+    // input and its render as each is shown.
+    const auto side = dir.path / "side.png", rendered = dir.path / "rendered.tif";
+    std::vector<std::string> args = Render(photo, side);
+    args.insert(args.end(), {"--compare", "side"});
+    RunResult r = RunTool(args);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    const auto pair = Specs(side).at(0);
+    EXPECT_EQ(pair.width, 96);
+    EXPECT_EQ(pair.height, 64);
+    EXPECT_EQ(pair.find_attribute("Orientation"), nullptr);
+    r = RunTool(Render(photo, rendered));
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    Oiiotool({rendered.string(), "--reorient", "-o", (dir.path / "rendered_upright.tif").string()});
+    const std::vector<std::uint8_t> left = AllPixels8(upright), right = AllPixels8(dir.path / "rendered_upright.tif");
+    ASSERT_EQ(left.size(), 48u * 64 * 3);
+    ASSERT_EQ(right.size(), left.size());
+    std::vector<std::uint8_t> halves;
+    for (std::size_t y = 0; y < 64; ++y) {
+        const auto row = [y](const std::vector<std::uint8_t>& p) { return p.begin() + std::ptrdiff_t(y * 48 * 3); };
+        halves.insert(halves.end(), row(left), row(left) + 48 * 3);
+        halves.insert(halves.end(), row(right), row(right) + 48 * 3);
+    }
+    EXPECT_EQ(AllPixels8(side), halves);
+    // A camera's JPEG: untagged in every format, through our writers and the
+    // image library's (OpenEXR).
+    const auto jpeg = dir.path / "camera.jpg";
+    Oiiotool({photo.string(), "--attrib", "Make", "TestCam", "--attrib", "Exif:LensModel", "Lens1", "-o",
+              jpeg.string()});
+    for (const char* name : {"split.jpg", "split.png", "split.tif", "split.exr"}) {
+        r = RunTool({"render", jpeg.string(), (dir.path / name).string(), "--compare", "split"});
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        const auto spec = Specs(dir.path / name).at(0);
+        EXPECT_EQ(spec.width, 48) << name;
+        EXPECT_EQ(spec.find_attribute("Orientation"), nullptr) << name;
+        EXPECT_EQ(spec.get_string_attribute("Make"), "TestCam") << name;
+    }
+    // A contact sheet of the photograph is that of the upright picture.
+    r = RunTool({"sheet", photo.string(), (dir.path / "sheet.png").string()});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    r = RunTool({"sheet", upright.string(), (dir.path / "sheet_upright.png").string()});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(AllPixels8(dir.path / "sheet.png"), AllPixels8(dir.path / "sheet_upright.png"));
+
+    // A video with a display matrix: its sheet is that of the frame as FFmpeg
+    // shows it (losslessly coded), and its frames are written turned, with a word.
+    const auto stored = dir.path / "stored.mp4", video = dir.path / "rotated.mp4", shown = dir.path / "shown.png";
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-i", photo.string(), "-c:v", "libx264rgb", "-qp", "0", stored.string()},
+          std::vector<std::string>{"-i", stored.string(), "-c", "copy", "-metadata:s:v:0", "rotate=90", video.string()},
+          std::vector<std::string>{"-i", video.string(), "-frames:v", "1", shown.string()}}) {
+        std::vector<std::string> argv = {"ffmpeg", "-v", "error"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const RunResult made = RunProgram(argv);
+        ASSERT_EQ(made.exit_code, 0) << made.err;
+    }
+    ASSERT_EQ(Specs(shown).at(0).width, 48);
+    r = RunTool({"sheet", video.string(), (dir.path / "video_sheet.png").string()});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    r = RunTool({"sheet", shown.string(), (dir.path / "shown_sheet.png").string()});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(AllPixels8(dir.path / "video_sheet.png"), AllPixels8(dir.path / "shown_sheet.png"));
+    r = RunTool(Render(video, dir.path / "frame.%d.png"));
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.err.find("rotation of 90 degrees is applied to the frames"), std::string::npos) << r.err;
+    const auto frame = Specs(dir.path / "frame.1.png").at(0);
+    EXPECT_EQ(frame.width, 48);
+    EXPECT_EQ(frame.height, 64);
+}
+
 TEST(Animations, EveryFrameAndPageIsRenderedOrTheRunRefused) {
     const TempDir dir("pages");
     const auto gif = dir.path / "anim.gif";

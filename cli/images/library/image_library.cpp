@@ -262,6 +262,8 @@ OIIO::ImageSpec OutputSpec(const Image& image, const OIIO::ImageSpec* source, co
     const int nch = alpha ? 4 : 3;
     OIIO::ImageSpec spec(image.width, image.height, nch, type);
     if (source != nullptr) spec.extra_attribs = source->extra_attribs;
+    // An image turned upright (see TurnUpright) carries no orientation.
+    if (image.tags.orientation == 0) spec.erase_attribute("Orientation");
     for (const auto& [name, value] : image.attributes) spec.attribute(name, value);
     // Bit layout and compression belong to the source file, not to ours.
     spec.erase_attribute("oiio:BitsPerSample");
