@@ -245,6 +245,17 @@ TEST(Animations, EveryFrameAndPageIsRenderedOrTheRunRefused) {
     EXPECT_TRUE(fs::exists(dir.path / "frame.24.png"));
     EXPECT_FALSE(fs::exists(dir.path / "frame.25.png"));
     EXPECT_NE(Pixels8(dir.path / "frame.24.png", 0), Pixels8(dir.path / "frame.01.png", 0));
+    // Each frame as FFmpeg shows it: a frame that changes part of the one
+    // before is drawn over that one (read afresh, frame 3 on came out wrong).
+    r = RunProgram({"ffmpeg", "-v", "error", "-i", gif.string(), (dir.path / "shown.%02d.png").string()});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    r = RunTool(Render(dir.path / "shown.%02d.png", dir.path / "shown_out.%02d.png"));
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    for (int f = 1; f <= 24; ++f) {
+        const std::string n = (f < 10 ? "0" : "") + std::to_string(f);
+        EXPECT_EQ(Pixels8(dir.path / ("frame." + n + ".png"), 0), Pixels8(dir.path / ("shown_out." + n + ".png"), 0))
+            << "frame " << f;
+    }
 
     // A three-page TIFF: each page rendered as if it were alone.
     const auto tiff = dir.path / "doc.tif", tiff_out = dir.path / "doc_out.tif";
