@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <string>
 
 namespace velvetshade {
 namespace {
@@ -34,6 +35,34 @@ void RemoveFirstDirectoryField(std::uint8_t* block, std::size_t size, std::uint1
         block[ifd + 1] = std::uint8_t(little ? fewer >> 8 : fewer & 0xFF);
         return;
     }
+}
+
+// Removes tiff:Orientation from an XMP packet, as an attribute
+// (tiff:Orientation="6") or an element (<tiff:Orientation>6</tiff:Orientation>).
+void RemoveXmpOrientation(std::vector<std::uint8_t>& xmp) {
+    std::string text(xmp.begin(), xmp.end());
+    const std::string name = "tiff:Orientation";
+    for (std::size_t at = text.find(name); at != std::string::npos; at = text.find(name, at)) {
+        std::size_t from = at, to = std::string::npos;
+        if (at > 0 && text[at - 1] == '<') {
+            const std::size_t close = text.find("</" + name + ">", at);
+            if (close != std::string::npos) from = at - 1, to = close + name.size() + 3;
+        } else if (at + name.size() + 1 < text.size() && text[at + name.size()] == '=') {
+            const char quote = text[at + name.size() + 1];
+            const std::size_t end = text.find(quote, at + name.size() + 2);
+            if ((quote == '"' || quote == '\'') && end != std::string::npos) {
+                while (from > 0 && (text[from - 1] == ' ' || text[from - 1] == '\n' || text[from - 1] == '\t')) --from;
+                to = end + 1;
+            }
+        }
+        if (to == std::string::npos) {
+            at += name.size();
+            continue;
+        }
+        text.erase(from, to - from);
+        at = from;
+    }
+    xmp.assign(text.begin(), text.end());
 }
 
 template <typename T>
@@ -83,9 +112,18 @@ void TurnUpright(Image& image) {
     // tags as leave to drop the source's.
     image.tags.orientation = 0;
     RemoveFirstDirectoryField(image.tags.exif.data(), image.tags.exif.size(), kOrientationTag);
+    RemoveXmpOrientation(image.tags.xmp);
+    constexpr char kXmpSignature[] = "http://ns.adobe.com/xap/1.0/";  // with its closing zero
     for (JpegMarker& marker : image.jpeg.markers) {
         if (marker.code == 0xE1 && marker.data.size() > 6 && std::memcmp(marker.data.data(), "Exif\0\0", 6) == 0) {
             RemoveFirstDirectoryField(marker.data.data() + 6, marker.data.size() - 6, kOrientationTag);
+        } else if (marker.code == 0xE1 && marker.data.size() > sizeof kXmpSignature &&
+                   std::memcmp(marker.data.data(), kXmpSignature, sizeof kXmpSignature) == 0) {
+            std::vector<std::uint8_t> packet(marker.data.begin() + std::ptrdiff_t(sizeof kXmpSignature),
+                                             marker.data.end());
+            RemoveXmpOrientation(packet);
+            marker.data.resize(sizeof kXmpSignature);
+            marker.data.insert(marker.data.end(), packet.begin(), packet.end());
         }
     }
 }

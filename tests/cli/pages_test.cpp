@@ -177,6 +177,14 @@ TEST(Photographs, RotatedOnesAreComposedAndSheetedUpright) {
     const auto jpeg = dir.path / "camera.jpg";
     Oiiotool({photo.string(), "--attrib", "Make", "TestCam", "--attrib", "Exif:LensModel", "Lens1", "-o",
               jpeg.string()});
+    const auto xmp = [](const fs::path& path) {
+        return RunProgram({"exiftool", "-s", "-s", "-s", "-n", "-XMP-tiff:Orientation", "-XMP-dc:Title", path.string()})
+            .out;
+    };
+    r = RunProgram({"exiftool", "-q", "-overwrite_original", "-XMP-tiff:Orientation#=6", "-XMP-dc:Title=Kept",
+                    jpeg.string()});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    ASSERT_EQ(xmp(jpeg), "6\nKept\n");
     for (const char* name : {"split.jpg", "split.png", "split.tif", "split.exr"}) {
         r = RunTool({"render", jpeg.string(), (dir.path / name).string(), "--compare", "split"});
         ASSERT_EQ(r.exit_code, 0) << r.err;
@@ -184,6 +192,7 @@ TEST(Photographs, RotatedOnesAreComposedAndSheetedUpright) {
         EXPECT_EQ(spec.width, 48) << name;
         EXPECT_EQ(spec.find_attribute("Orientation"), nullptr) << name;
         EXPECT_EQ(spec.get_string_attribute("Make"), "TestCam") << name;
+        if (std::string(name) != "split.exr") EXPECT_EQ(xmp(dir.path / name), "Kept\n") << name;
     }
     // A contact sheet of the photograph is that of the upright picture.
     r = RunTool({"sheet", photo.string(), (dir.path / "sheet.png").string()});
