@@ -11,6 +11,7 @@
 #include "cli/images/compare.h"
 #include "cli/images/image_io.h"
 #include "cli/images/jpeg_file.h"
+#include "cli/images/orientation.h"
 #include "cli/images/png_file.h"
 #include "cli/images/sequence.h"
 #include "cli/images/tiff_file.h"
@@ -27,9 +28,9 @@ namespace {
 bool RenderFrame(const Options& o, EffectRenderer& effect, Image& image, std::string& error) {
     const auto compare = ParseCompareMode(o.compare);
     if (!compare) return effect.Render(image, error);
-    const Image before = image;
+    Image before = image;
     if (!effect.Render(image, error)) return false;
-    image = CompareImages(before, std::move(image), *compare);
+    image = CompareImages(std::move(before), std::move(image), *compare);
     return true;
 }
 
@@ -52,11 +53,17 @@ int RenderPages(const Options& o, int pages, EffectRenderer& effect) {
     } else if (!CheckOutputPath(o.input, o.output, o.overwrite, error)) {
         return Fail(error);
     }
+    // One page in memory at a time: read, rendered and written (into a
+    // frame of the pattern, or added to the file of them all) before the next.
+    const auto reader = OpenPages(o.input, error);
+    if (!reader) return Fail(error);
+    std::unique_ptr<PageWriter> writer;
+    if (!pattern && !(writer = WritePages(o.output, error))) return Fail(error);
+    std::vector<std::string> notes;
     ProgressDisplay progress(pages, o.quiet);
-    std::vector<Image> rendered(static_cast<std::size_t>(pages));
+    Image image;
     for (int p = 0; p < pages; ++p) {
-        Image& image = rendered[std::size_t(p)];
-        if (!ReadPage(o.input, o.depth, p, image, error) || !RenderFrame(o, effect, image, error)) {
+        if (!reader->Read(p, o.depth, image, error) || !RenderFrame(o, effect, image, error)) {
             progress.Finish();
             return Fail("page " + std::to_string(p + 1) + ": " + error);
         }
@@ -69,21 +76,21 @@ int RenderPages(const Options& o, int pages, EffectRenderer& effect) {
                 return Fail(error);
             }
             CountWritten(out);
-            image = Image{};
+        } else if (!writer->Add(image, nullptr, notes, error)) {
+            progress.Finish();
+            return Fail(error);
         }
         progress.Update(p + 1);
     }
     progress.Finish();
-    if (!pattern) {
+    if (writer) {
         PendingFile pending;
-        std::vector<std::string> notes;
-        std::vector<unsigned char> bytes;
-        if (!EncodePages(o.output, rendered, notes, bytes, error, ImageWriteSettings(o, effect)) ||
-            !pending.Create(o.output, error) ||
-            !pending.Write(bytes.data(), bytes.size(), error)) {
+        const ByteSink sink = [&pending](const void* data, std::size_t size, std::string& why) {
+            return pending.Write(data, size, why);
+        };
+        if (!pending.Create(o.output, error) || !writer->Finish(sink, error) || !pending.Commit(o.overwrite, error)) {
             return Fail(error);
         }
-        if (!pending.Commit(o.overwrite, error)) return Fail(error);
         for (const auto& n : notes) Note(n);
         CountWritten(o.output);
     }
@@ -223,12 +230,12 @@ int RenderSequence(const Options& o, FramePattern in, EffectRenderer& effect) {
         return Fail("the input is a frame pattern, so the output must be one too (like out.%04d.png) or a video",
                     kUsage);
     }
-    if (std::string note; !o.frames && ResolvePadding(in, note)) Note(note);
+    if (std::string note; ResolvePadding(in, note)) Note(note);
     std::vector<int> frames;
     if (!ListFrames(in, o.frames, frames, error) || (out && !CheckFramesDisjoint(in, *out, frames, error))) {
         return Fail(error);
     }
-    if (const std::string gap = GapNote(frames); !gap.empty()) Note(gap);
+    if (const std::string gap = GapNote(frames, o.frames); !gap.empty()) Note(gap);
     // Every frame is checked before the first is rendered.
     for (const int f : frames) {
         if (!CheckInputFile(FramePath(in, f), error)) return Fail(error);
@@ -342,6 +349,14 @@ int RenderVideo(const Options& o, EffectRenderer& effect) {
         // A name no image format is known by is the command line's mistake.
         if (!CanWriteImage(FramePath(*pattern, int(first)), error)) return Fail(error, kUsage);
     }
+    // Frames hold no display matrix: a rotated video's are turned as it is shown.
+    const int upright = pattern ? OrientationOfRotation(info.rotation) : 1;
+    if (upright != 1) {
+        char degrees[32];
+        std::snprintf(degrees, sizeof degrees, "%g", info.rotation);
+        Note(std::string("the video's rotation of ") + degrees +
+             " degrees is applied to the frames: they are written as the video is shown");
+    }
 
     OutputPlan plan;
     if (!pattern && !PlanOutput(info, o.output, settings, plan, error)) {
@@ -404,6 +419,7 @@ int RenderVideo(const Options& o, EffectRenderer& effect) {
         if (!in_hand) ++number;
         if (number < first) continue;
         seconds.push_back(double(pts) * tick);
+        if (pattern) frame.tags.orientation = upright;
         const std::uint8_t* rendered = nullptr;
         if (straight ? (rendered = effect.RenderRgba8Frame(static_cast<const std::uint8_t*>(received),
                                                                    info.width, info.height, error)) == nullptr
@@ -413,6 +429,7 @@ int RenderVideo(const Options& o, EffectRenderer& effect) {
         }
         if (pattern) {
             const fs::path out = FramePath(*pattern, int(number));
+            TurnUpright(frame);
             ApplyImageSettings(o, frame);
             if (!WriteAtomically(out, frame, o.overwrite, ImageWriteSettings(o, effect), error)) {
                 progress.Finish();

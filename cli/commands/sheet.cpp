@@ -5,6 +5,7 @@
 #include "cli/commands/contact_sheet.h"
 #include "cli/commands/report.h"
 #include "cli/images/image_io.h"
+#include "cli/images/orientation.h"
 #include "cli/images/sequence.h"
 #include "cli/system/output_file.h"
 #include "cli/video/video.h"
@@ -42,6 +43,7 @@ bool ReadFrame(const Options& o, Image& image, std::string& error) {
     }
     std::string ignored;
     reader.Stop(ignored);
+    image.tags.orientation = OrientationOfRotation(info.rotation);
     return true;
 }
 
@@ -68,6 +70,8 @@ int WriteSheet(const Options& o, EffectRenderer& effect, const std::vector<Param
     }
     Image input;
     if (!ReadFrame(o, input, error)) return Fail(error);
+    // Cells in display orientation: the sheet holds no tag to turn each one.
+    TurnUpright(input);
     const bool grid = !axes[1].values.empty();
     const int count = int(axes[0].values.size());
     const int columns = grid ? int(axes[1].values.size()) : std::min(count, 4);

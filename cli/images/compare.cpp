@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "cli/images/orientation.h"
+
 namespace velvetshade {
 namespace {
 
@@ -42,7 +44,9 @@ std::optional<CompareMode> ParseCompareMode(const std::string& text) {
     return std::nullopt;
 }
 
-Image CompareImages(const Image& before, Image after, CompareMode mode) {
+Image CompareImages(Image before, Image after, CompareMode mode) {
+    TurnUpright(before);
+    TurnUpright(after);
     // The result is the rendered image in all but its pixels: metadata and
     // output settings go on as they would without the comparison.
     const PixelVector<std::uint8_t> rendered8 = std::move(after.pixels8);

@@ -16,7 +16,9 @@ enum class CompareMode {
 std::optional<CompareMode> ParseCompareMode(const std::string& text);
 
 // before (the input) and after (its render) have the same size and depth;
-// the result is after with both in its pixels.
-Image CompareImages(const Image& before, Image after, CompareMode mode);
+// the result is after with both in its pixels, composed upright: a
+// photograph's orientation is applied to both first, and the result carries
+// none (a tag would turn the pair, not each picture).
+Image CompareImages(Image before, Image after, CompareMode mode);
 
 }  // namespace velvetshade

@@ -181,6 +181,12 @@ struct Image {
 // allocate terabytes.
 constexpr std::int64_t kMaxPixels = std::int64_t(1) << 28;
 
+// Why an image of that size is refused, the same from every reader.
+inline std::string TooLargeMessage(std::int64_t width, std::int64_t height) {
+    return std::to_string(width) + "x" + std::to_string(height) + " is larger than velvetshade handles (at most " +
+           std::to_string(kMaxPixels) + " pixels, 16384x16384)";
+}
+
 // To depth bits as the image library converts: v * 257, and round(v / 257).
 void ChangeDepth(Image& image, int depth);
 

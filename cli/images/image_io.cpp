@@ -176,18 +176,62 @@ int CountPages(const fs::path& path) {
     return library == nullptr ? 0 : library->count_pages(path);
 }
 
-bool ReadPage(const fs::path& path, int depth, int page, Image& image, std::string& error) {
-    if (page == 0) return ReadImage(path, depth, image, error);
-    // Later pages of a TIFF through the library, which reads any page.
+namespace {
+
+// A TIFF's first page through libtiff, as ReadImage reads it, the rest
+// through the library, which reads any page; every other file's pages
+// through the library.
+class Pages final : public PageReader {
+public:
+    Pages(fs::path path, const ImageLibrary* library) : path_(std::move(path)), library_(library) {}
+    bool Read(int page, int depth, Image& image, std::string& error) override {
+        if (page == 0 && IsTiffFile(path_)) return ReadImage(path_, depth, image, error);
+        if (!reader_) {
+            reader_.reset(library_->open_pages(path_, error));
+            if (!reader_) return false;
+        }
+        if (!reader_->Read(page, depth, image, error)) return false;
+        // The library does not say which of a page's fields it left unread.
+        if (IsTiffFile(path_)) image.tags.other_fields = OtherTiffFields(path_, page);
+        return true;
+    }
+
+private:
+    const fs::path path_;
+    const ImageLibrary* library_;
+    std::unique_ptr<PageReader> reader_;
+};
+
+// Pages read by libtiff carry no library description: each is given one.
+class DescribedPages final : public PageWriter {
+public:
+    DescribedPages(const ImageLibrary* library, std::unique_ptr<PageWriter> writer)
+        : library_(library), writer_(std::move(writer)) {}
+    bool Add(const Image& page, const LibraryDescription* source, std::vector<std::string>& notes,
+             std::string& error) override {
+        std::shared_ptr<const LibraryDescription> described;
+        if (source == nullptr && !page.source && !page.source_path.empty()) {
+            if (!library_->describe(page.source_path, described, error)) return false;
+            source = described.get();
+        }
+        return writer_->Add(page, source != nullptr ? source : page.source.get(), notes, error);
+    }
+    bool Finish(const ByteSink& sink, std::string& error) override { return writer_->Finish(sink, error); }
+
+private:
+    const ImageLibrary* library_;
+    std::unique_ptr<PageWriter> writer_;
+};
+
+}  // namespace
+
+std::unique_ptr<PageReader> OpenPages(const fs::path& path, std::string& error) {
     const ImageLibrary* library = Library(error);
     if (library == nullptr) {
         error = "cannot read " + path.string() + ": " + error;
-        return false;
+        return nullptr;
     }
-    if (!library->read_page(path, depth, page, image, error)) return false;
-    // The library does not say which of a page's fields it left unread.
-    if (IsTiffFile(path)) image.tags.other_fields = OtherTiffFields(path, page);
-    return true;
+    return std::make_unique<Pages>(path, library);
 }
 
 bool CanWritePages(const fs::path& path) {
@@ -196,24 +240,15 @@ bool CanWritePages(const fs::path& path) {
     return library != nullptr && library->can_write_pages(path);
 }
 
-bool EncodePages(const fs::path& format_path, const std::vector<Image>& pages, std::vector<std::string>& notes,
-                 std::vector<unsigned char>& bytes, std::string& error, const WriteSettings& settings) {
-    if (pages.size() == 1) return EncodeImage(format_path, pages.front(), notes, bytes, error, settings);
+std::unique_ptr<PageWriter> WritePages(const fs::path& format_path, std::string& error) {
     const ImageLibrary* library = Library(error);
     if (library == nullptr) {
         error = "cannot write " + format_path.string() + ": " + error;
-        return false;
+        return nullptr;
     }
-    // Pages read by libtiff carry no library description: give them one.
-    std::vector<Image> described;
-    const std::vector<Image>* all = &pages;
-    for (std::size_t i = 0; i < pages.size(); ++i) {
-        if (pages[i].source || pages[i].source_path.empty()) continue;
-        if (described.empty()) described = pages;
-        if (!library->describe(pages[i].source_path, described[i].source, error)) return false;
-        all = &described;
-    }
-    return library->encode_pages(format_path, *all, notes, bytes, error);
+    std::unique_ptr<PageWriter> writer(library->write_pages(format_path, error));
+    if (!writer) return nullptr;
+    return std::make_unique<DescribedPages>(library, std::move(writer));
 }
 
 }  // namespace velvetshade

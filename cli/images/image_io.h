@@ -32,13 +32,33 @@ bool EncodeImage(const std::filesystem::path& path, const Image& image, std::vec
 // Images holding several (GIF frames, TIFF pages): how many, 1 for most
 // files, 0 when it cannot tell.
 int CountPages(const std::filesystem::path& path);
-// page from 0; the first page is what ReadImage reads.
-bool ReadPage(const std::filesystem::path& path, int depth, int page, Image& image, std::string& error);
+// Pages read one after another through one open reader, none kept: a GIF's
+// frames build on each other, so reading frame n afresh would decode every
+// frame before it again.
+class PageReader {
+public:
+    virtual ~PageReader() = default;
+    // page from 0, in order; the first page is what ReadImage reads.
+    virtual bool Read(int page, int depth, Image& image, std::string& error) = 0;
+};
+std::unique_ptr<PageReader> OpenPages(const std::filesystem::path& path, std::string& error);
+
 // Whether the format named by the extension holds several images in a file.
 bool CanWritePages(const std::filesystem::path& path);
-bool EncodePages(const std::filesystem::path& path, const std::vector<Image>& pages,
-                 std::vector<std::string>& notes, std::vector<unsigned char>& bytes, std::string& error,
-                 const WriteSettings& settings = {});
+
+// Pages encoded into one file as they come, each let go once added: only the
+// file's bytes are kept (in a file in memory) until Finish hands them to
+// sink. notes gets what the format could not keep, once for all pages.
+class PageWriter {
+public:
+    virtual ~PageWriter() = default;
+    // source: the description to write page with (as the library's encode takes it).
+    virtual bool Add(const Image& page, const LibraryDescription* source, std::vector<std::string>& notes,
+                     std::string& error) = 0;
+    virtual bool Finish(const ByteSink& sink, std::string& error) = 0;
+};
+// Pages of images read without the library are described by it as they are added.
+std::unique_ptr<PageWriter> WritePages(const std::filesystem::path& format_path, std::string& error);
 
 // The image library module's entry points.
 struct ImageLibrary {
@@ -51,11 +71,11 @@ struct ImageLibrary {
     // The description the library reads from a file, without its pixels.
     bool (*describe)(const std::filesystem::path& path, std::shared_ptr<const LibraryDescription>& description,
                      std::string& error);
-    bool (*read_page)(const std::filesystem::path& path, int depth, int page, Image& image, std::string& error);
+    // Null with error set when the file cannot be opened.
+    PageReader* (*open_pages)(const std::filesystem::path& path, std::string& error);
     int (*count_pages)(const std::filesystem::path& path);
     bool (*can_write_pages)(const std::filesystem::path& path);
-    bool (*encode_pages)(const std::filesystem::path& path, const std::vector<Image>& pages,
-                         std::vector<std::string>& notes, std::vector<unsigned char>& bytes, std::string& error);
+    PageWriter* (*write_pages)(const std::filesystem::path& format_path, std::string& error);
 };
 
 }  // namespace velvetshade

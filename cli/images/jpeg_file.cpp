@@ -188,8 +188,7 @@ bool ReadJpeg(const fs::path& path, int depth, Image& image, bool& handled, std:
     }
     handled = true;
     if (std::int64_t(d.info.image_width) * std::int64_t(d.info.image_height) > kMaxPixels) {
-        return FailFile(path, "read", std::to_string(d.info.image_width) + "x" + std::to_string(d.info.image_height) +
-                                          " is larger than velvetshade handles", "JPEG", error);
+        return FailFile(path, "read", TooLargeMessage(d.info.image_width, d.info.image_height), "JPEG", error);
     }
     Image read;
     read.Allocate(int(d.info.image_width), int(d.info.image_height), 8);

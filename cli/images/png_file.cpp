@@ -2,6 +2,7 @@
 
 #include <libdeflate.h>
 #include <png.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <zlib.h>
 
@@ -25,6 +26,17 @@
 namespace velvetshade {
 namespace fs = std::filesystem;
 namespace {
+
+// Gives the whole pages within [begin, begin + size) back to the system:
+// buffers of a frame's size that are read once, front to back, need not stay
+// whole while the frame beside them fills. They read as zeros afterwards.
+void ReleasePages(const std::uint8_t* begin, std::size_t size) {
+    static const std::uintptr_t page = std::uintptr_t(::sysconf(_SC_PAGESIZE));
+    const std::uintptr_t from = (reinterpret_cast<std::uintptr_t>(begin) + page - 1) / page * page;
+    const std::uintptr_t to = (reinterpret_cast<std::uintptr_t>(begin) + size) / page * page;
+    if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
+}
+
 
 constexpr std::uint8_t kSignature[8] = {137, 'P', 'N', 'G', '\r', '\n', 26, '\n'};
 
@@ -155,6 +167,7 @@ private:
     PixelVector<std::uint8_t> filtered_;     // the inflated rows, each with its filter byte
     std::vector<Piece> pieces_;
     std::size_t piece_ = 0, offset_ = 0;
+    std::size_t released_ = 0;  // bytes of filtered_ given back, once libpng has taken them
 };
 
 bool InflatedAhead::Take(std::FILE* file, std::string& beyond_end) {
@@ -310,6 +323,17 @@ void InflatedAhead::Read(png_structp png, png_bytep data, png_size_t size) {
             self.offset_ = 0;
         }
     }
+    // The rows libpng has taken are in the image now: a large image holds
+    // one frame, not its inflated copy beside it.
+    if (self.piece_ < self.pieces_.size() && !self.filtered_.empty()) {
+        const std::uint8_t* at = self.pieces_[self.piece_].data + self.offset_;
+        const std::uint8_t* begin = self.filtered_.data();
+        if (at >= begin && at <= begin + self.filtered_.size() &&
+            std::size_t(at - begin) >= self.released_ + (std::size_t(1) << 20)) {
+            ReleasePages(begin + self.released_, std::size_t(at - begin) - self.released_);
+            self.released_ = std::size_t(at - begin);
+        }
+    }
 }
 
 // libpng's structs of one read or write, made with our handlers; without
@@ -388,8 +412,11 @@ bool ReadPixels(std::FILE* file, Image& image, Messages& messages, const RowsRea
     if (!r.made() || !ReadHeader(r, file, inflated ? &ahead : nullptr)) return false;
     const std::uint32_t width = png_get_image_width(r.png, r.info), height = png_get_image_height(r.png, r.info);
     const int bits = png_get_bit_depth(r.png, r.info), type = png_get_color_type(r.png, r.info);
-    if (std::int64_t(width) * std::int64_t(height) > kMaxPixels || (bits != 8 && bits != 16) ||
-        (type != PNG_COLOR_TYPE_RGB && type != PNG_COLOR_TYPE_RGB_ALPHA)) {
+    if (std::int64_t(width) * std::int64_t(height) > kMaxPixels) {
+        messages.first = TooLargeMessage(width, height);
+        return false;
+    }
+    if ((bits != 8 && bits != 16) || (type != PNG_COLOR_TYPE_RGB && type != PNG_COLOR_TYPE_RGB_ALPHA)) {
         messages.first = std::to_string(width) + "x" + std::to_string(height) + " " + std::to_string(bits) +
                          "-bit PNG of this kind is not read here";
         return false;
@@ -500,6 +527,8 @@ void FilterRows(const PixelRows& image, int channels, std::size_t first, std::si
     }
 }
 
+constexpr std::size_t kDeflateWindow = 32768;
+
 // Deflates one group as a piece of a longer stream: primed with up to 32 KiB
 // before it, ended on a byte boundary unless last.
 bool Deflate(const std::uint8_t* data, std::size_t size, const std::uint8_t* before, std::size_t before_size,
@@ -511,7 +540,7 @@ bool Deflate(const std::uint8_t* data, std::size_t size, const std::uint8_t* bef
     if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, strategy) != Z_OK) return false;
     bool ok = true;
     if (before_size > 0) {
-        const std::size_t window = std::min<std::size_t>(before_size, 32768);
+        const std::size_t window = std::min<std::size_t>(before_size, kDeflateWindow);
         ok = deflateSetDictionary(&z, before + before_size - window, uInt(window)) == Z_OK;
     }
     out.resize(deflateBound(&z, uLong(size)) + 16);
@@ -762,6 +791,7 @@ struct PngAhead::State {
     // side by side): not cleared first.
     PixelVector<std::uint8_t> filtered;
     std::size_t done = 0;  // groups filtered and compressed
+    std::size_t released = 0;  // bytes of filtered given back as the groups were compressed
     bool failed = false;
 
     State(const PixelRows& rows, int compression)
@@ -802,6 +832,16 @@ struct PngAhead::State {
         groups[g].crc = crc32_z(crc32(0, nullptr, 0), groups[g].deflated.data(), groups[g].deflated.size());
         return true;
     }
+    // The filtered rows of groups before `compressed` are done with, but for
+    // the window that primes the next group's deflate: the file's filtered
+    // copy of a large image is never whole beside it.
+    void Release(std::size_t compressed) {
+        const std::size_t end = (groups[compressed - 1].first + groups[compressed - 1].rows) * row_bytes;
+        if (end > released + kDeflateWindow + (std::size_t(1) << 20)) {
+            ReleasePages(filtered.data() + released, end - kDeflateWindow - released);
+            released = end - kDeflateWindow;
+        }
+    }
 };
 
 PngAhead::PngAhead(int compression) : compression_(compression) {}
@@ -820,6 +860,7 @@ void PngAhead::RowsFinal(const PixelRows& image, int rows) {
             return;
         }
         ++s.done;
+        s.Release(s.done);
     }
 }
 
@@ -855,7 +896,6 @@ bool EncodePng(const fs::path& format_path, const Image& image, int compression,
         if (!out(info.data(), info.size(), error)) return false;
     }
 
-    workers.ForEach(groups.size() - first, [&](std::size_t g) { s.Filter(first + g); });
     // Each group goes out as soon as the ones before it have, from whichever
     // thread finds it next in line, while the other threads compress: on two
     // threads the file's write is no longer a serial tail, and the deflated
@@ -877,16 +917,25 @@ bool EncodePng(const fs::path& format_path, const Image& image, int compression,
             ++written;
         }
     };
-    workers.ForEach(groups.size() - first, [&](std::size_t g) {
-        if (out_of_memory || write_failed) return;
-        if (!s.Compress(first + g)) {
-            out_of_memory = true;
-            return;
-        }
-        compressed[first + g].store(true, std::memory_order_release);
-        const std::unique_lock lock(writing, std::try_to_lock);
-        if (lock.owns_lock()) write_ready();
-    });
+    // Groups are filtered and compressed in batches of about 16 MiB, each
+    // batch's filtered rows given back once it is compressed.
+    const std::size_t batch = std::max<std::size_t>(
+        1, (std::size_t(16) << 20) / std::max<std::size_t>(1, groups.empty() ? 1 : groups[0].rows * row_bytes));
+    for (std::size_t from = first; from < groups.size() && !out_of_memory && !write_failed; from += batch) {
+        const std::size_t n = std::min(batch, groups.size() - from);
+        workers.ForEach(n, [&](std::size_t g) { s.Filter(from + g); });
+        workers.ForEach(n, [&](std::size_t g) {
+            if (out_of_memory || write_failed) return;
+            if (!s.Compress(from + g)) {
+                out_of_memory = true;
+                return;
+            }
+            compressed[from + g].store(true, std::memory_order_release);
+            const std::unique_lock lock(writing, std::try_to_lock);
+            if (lock.owns_lock()) write_ready();
+        });
+        if (!out_of_memory) s.Release(from + n);
+    }
     if (out_of_memory) return FailFile(format_path, "write", "out of memory", "PNG", error);
     const std::lock_guard lock(writing);
     write_ready();

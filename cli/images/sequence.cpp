@@ -107,52 +107,43 @@ bool ResolvePadding(FramePattern& pattern, std::string& note) {
     return true;
 }
 
-std::string GapNote(const std::vector<int>& frames) {
-    if (frames.size() < 2) return {};
-    long long missing = 0;
-    int first_missing = 0;
-    for (std::size_t i = 1; i < frames.size(); ++i) {
-        const long long gap = (long long)frames[i] - frames[i - 1] - 1;
-        if (gap > 0 && missing == 0) first_missing = frames[i - 1] + 1;
-        missing += gap;
+std::string GapNote(const std::vector<int>& frames, std::optional<FrameRange> range) {
+    if (frames.empty()) return {};
+    const FrameRange span = range ? *range : FrameRange{frames.front(), frames.back()};
+    const long long missing = (long long)span.last - span.first + 1 - (long long)frames.size();
+    if (missing <= 0) return {};
+    int first_missing = span.first;
+    for (const int f : frames) {
+        if (f != first_missing) break;
+        ++first_missing;
     }
-    if (missing == 0) return {};
     return std::to_string(missing) + " frame" + (missing == 1 ? " is" : "s are") + " missing between " +
-           std::to_string(frames.front()) + " and " + std::to_string(frames.back()) + ", the first is frame " +
+           std::to_string(span.first) + " and " + std::to_string(span.last) + ", the first is frame " +
            std::to_string(first_missing);
 }
 
 bool ListFrames(const FramePattern& pattern, const std::optional<FrameRange>& range,
                 std::vector<int>& frames, std::string& error) {
-    frames.clear();
-    if (!range) {
-        frames = FindFrames(pattern);
-        if (frames.empty()) {
-            error = "no frames found: looked for names like " + FramePath(pattern, 1).string() +
-                    (pattern.digits > 1 ? " (" + std::to_string(pattern.digits) + "-digit numbers)"
-                                        : " (numbers without zero padding)");
-            const auto near = NumberedNames(pattern);
-            if (near.empty()) {
-                error += "; no file there starts with \"" + pattern.prefix + "\" and ends with \"" +
-                         pattern.suffix + "\"";
-            } else {
-                error += "; there are " + std::to_string(near.size()) + " other numbered files like " + near.front();
-                if (near.size() > 1) error += " .. " + near.back();
-            }
-            return false;
-        }
-        return true;
+    frames = FindFrames(pattern);
+    // A range takes the frames on disk within it, gaps and all, as the whole
+    // sequence does.
+    if (range) {
+        std::erase_if(frames, [&](int f) { return f < range->first || f > range->last; });
     }
-    std::error_code ec;
-    for (int f = range->first; f <= range->last; ++f) {
-        const fs::path p = FramePath(pattern, f);
-        if (!fs::exists(p, ec)) {
-            error = "cannot read frame " + std::to_string(f) + ": " + p.string() + " does not exist";
-            return false;
-        }
-        frames.push_back(f);
+    if (!frames.empty()) return true;
+    error = "no frames found";
+    if (range) error += " from " + std::to_string(range->first) + " to " + std::to_string(range->last);
+    error += ": looked for names like " + FramePath(pattern, range ? range->first : 1).string() +
+             (pattern.digits > 1 ? " (" + std::to_string(pattern.digits) + "-digit numbers)"
+                                 : " (numbers without zero padding)");
+    const auto near = NumberedNames(pattern);
+    if (near.empty()) {
+        error += "; no file there starts with \"" + pattern.prefix + "\" and ends with \"" + pattern.suffix + "\"";
+    } else {
+        error += "; there are " + std::to_string(near.size()) + " other numbered files like " + near.front();
+        if (near.size() > 1) error += " .. " + near.back();
     }
-    return true;
+    return false;
 }
 
 bool CheckFramesDisjoint(const FramePattern& in, const FramePattern& out, const std::vector<int>& frames,

@@ -33,11 +33,12 @@ std::vector<int> FindFrames(const FramePattern& pattern);
 // the files there, if they all have one; note says so.
 bool ResolvePadding(FramePattern& pattern, std::string& note);
 
-// "2 frames are missing between 1 and 10, the first is frame 4"; empty when none is.
-std::string GapNote(const std::vector<int>& frames);
+// "2 frames are missing between 1 and 10, the first is frame 4": of the
+// range asked for, or between the first and last frame; empty when none is.
+std::string GapNote(const std::vector<int>& frames, std::optional<FrameRange> range = std::nullopt);
 
-// The frames to render: the range when given, else all found on disk. Fails
-// with a message naming the first missing frame or when none exist.
+// The frames on disk, all of them or those within the range; fails when
+// there are none.
 bool ListFrames(const FramePattern& pattern, const std::optional<FrameRange>& range,
                 std::vector<int>& frames, std::string& error);
 

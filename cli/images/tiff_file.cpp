@@ -794,9 +794,12 @@ bool ReadTiff(const fs::path& path, int depth, Image& image, std::string& error,
         return Fail(path, "it does not say how its samples make colours", messages, error);
     }
     if (width == 0 || height == 0) return Fail(path, "it holds no pixels", messages, error);
-    if (std::int64_t(width) * std::int64_t(height) > kMaxPixels || samples > 64) {
-        return Fail(path, std::to_string(width) + "x" + std::to_string(height) + " with " + std::to_string(samples) +
-                    " samples per pixel is larger than velvetshade handles", messages, error);
+    if (std::int64_t(width) * std::int64_t(height) > kMaxPixels) {
+        return Fail(path, TooLargeMessage(width, height), messages, error);
+    }
+    if (samples > 64) {
+        return Fail(path, std::to_string(samples) + " samples per pixel are more than velvetshade handles (64)",
+                    messages, error);
     }
 
     Image read;

@@ -28,9 +28,21 @@ public:
         return fd_ >= 0;
     }
     std::string path() const { return "/proc/self/fd/" + std::to_string(fd_); }
+    int fd() const { return fd_; }
 
     bool ReadAll(std::vector<unsigned char>& bytes, std::string& error) const {
         bytes.clear();
+        return ReadPieces(
+            [&bytes](const unsigned char* data, std::size_t size, std::string&) {
+                bytes.insert(bytes.end(), data, data + size);
+                return true;
+            },
+            error);
+    }
+    // Hands the file to take(data, size, error) in pieces, in order, without
+    // holding it whole; stops at the first piece take refuses.
+    template <typename Take>
+    bool ReadPieces(Take&& take, std::string& error) const {
         unsigned char buffer[1 << 16];
         for (off_t at = 0;;) {
             const ssize_t n = ::pread(fd_, buffer, sizeof buffer, at);
@@ -40,7 +52,7 @@ public:
                 return false;
             }
             if (n == 0) return true;
-            bytes.insert(bytes.end(), buffer, buffer + n);
+            if (!take(static_cast<const unsigned char*>(buffer), std::size_t(n), error)) return false;
             at += n;
         }
     }

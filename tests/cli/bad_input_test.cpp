@@ -3,12 +3,33 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include "cli_test_support.h"
 
 namespace velvetshade::test {
 namespace {
 namespace fs = std::filesystem;
+
+// A PNG whose header names a size and kind, with one byte of image data.
+void WritePngHeader(const fs::path& path, std::uint32_t width, std::uint32_t height, int bits, int colour) {
+    std::string file("\x89PNG\r\n\x1a\n", 8);
+    const auto chunk = [&file](const char* type, const std::string& data) {
+        std::string body = type + data;
+        const auto be32 = [](std::uint32_t v) {
+            return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+        };
+        file += be32(std::uint32_t(data.size())) + body +
+                be32(std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(body.data()), uInt(body.size()))));
+    };
+    std::string header;
+    for (const std::uint32_t v : {width, height}) header += {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+    header += {char(bits), char(colour), 0, 0, 0};
+    chunk("IHDR", header);
+    chunk("IDAT", std::string("\x78\x01\x63\x00\x00\x00\x01\x00\x01", 9));
+    chunk("IEND", "");
+    std::ofstream(path, std::ios::binary) << file;
+}
 
 class BadInput : public testing::Test {
 protected:
@@ -43,6 +64,13 @@ TEST_F(BadInput, MissingUnreadableTruncatedOrUnsupportedInputs) {
         const auto cut = dir.path / (std::string("cut") + ext);
         std::ofstream(cut, std::ios::binary) << bytes.substr(0, bytes.size() / 2);
         ExpectRefused({"render", cut.string(), Out()}, "cannot read " + cut.string());
+    }
+    // Too large, of whichever kind: one message, the size and the limit.
+    for (const auto& [bits, colour] : {std::pair{8, 6}, std::pair{16, 2}, std::pair{8, 0}, std::pair{8, 4}}) {
+        const auto big = dir.path / ("big" + std::to_string(bits) + "_" + std::to_string(colour) + ".png");
+        WritePngHeader(big, 20000, 15000, bits, colour);
+        ExpectRefused({"render", big.string(), Out()},
+                      "20000x15000 is larger than velvetshade handles (at most 268435456 pixels, 16384x16384)");
     }
     std::ofstream(dir.path / "text.png") << "this is not a picture\n";
     ExpectRefused({"render", Out("text.png"), Out()}, "cannot read");

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 #include <random>
 #include <sstream>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "cli/images/convert16.h"
@@ -75,6 +78,37 @@ RunResult RunTool(const std::vector<std::string>& args) {
     std::vector<std::string> argv = {VELVETSHADE_EXE};
     argv.insert(argv.end(), args.begin(), args.end());
     return RunProgram(argv);
+}
+
+MeasuredRun RunToolMeasured(const std::vector<std::string>& args) {
+    MeasuredRun run;
+    std::vector<std::string> argv = {VELVETSHADE_EXE};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> pointers;
+    for (std::string& a : argv) pointers.push_back(a.data());
+    pointers.push_back(nullptr);
+    std::FILE* err = std::tmpfile();
+    if (err == nullptr) return run;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_RDWR);
+        ::dup2(null, 0);
+        ::dup2(null, 1);
+        ::dup2(::fileno(err), 2);
+        ::execv(pointers[0], pointers.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    struct rusage usage {};
+    if (pid > 0 && ::wait4(pid, &status, 0, &usage) == pid) {
+        run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        run.peak_mib = double(usage.ru_maxrss) / 1024.0;
+    }
+    std::rewind(err);
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, err)) > 0;) run.err.append(buffer, n);
+    std::fclose(err);
+    return run;
 }
 
 Pixels RandomPixels(int width, int height, int channels, int bits, unsigned seed) {

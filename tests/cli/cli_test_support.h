@@ -35,6 +35,14 @@ struct RunResult {
 
 // Runs the built velvetshade with args.
 RunResult RunTool(const std::vector<std::string>& args);
+// Runs the built velvetshade as a child of its own, and measures its peak
+// resident memory.
+struct MeasuredRun {
+    int exit_code = -1;
+    double peak_mib = 0;
+    std::string err;
+};
+MeasuredRun RunToolMeasured(const std::vector<std::string>& args);
 // Runs any program, for ffmpeg and ffprobe.
 RunResult RunProgram(const std::vector<std::string>& argv);
 // A TIFF's metadata as exiftool reads it, numbers as stored, without what

@@ -144,6 +144,15 @@ TEST(Patterns, GapsNearMissesAndUnpaddedNumbersAreSpokenOf) {
         at = nl + 1;
     }
     EXPECT_EQ(listed, "0.000000 0.040000 0.080000 0.240000 0.280000 ");
+    // A range across the gap renders the frames there are, with the same word.
+    r = RunTool({"render", (dir.path / "shot.%d.png").string(), (dir.path / "part.%d.png").string(), "--frames",
+                 "2-9"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.err.find("4 frames are missing between 2 and 9, the first is frame 4"), std::string::npos) << r.err;
+    for (int f = 1; f <= 9; ++f) {
+        EXPECT_EQ(fs::exists(dir.path / ("part." + std::to_string(f) + ".png")), f == 2 || f == 3 || f == 7 || f == 8)
+            << f;
+    }
     // A pattern that names nothing says what it looked for and what is there.
     r = RunTool({"render", (dir.path / "shot.%03d.png").string(), (dir.path / "x.%03d.png").string()});
     EXPECT_EQ(r.exit_code, 1);

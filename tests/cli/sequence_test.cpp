@@ -39,8 +39,13 @@ TEST(FramePattern, ListsFramesOnDiskAndChecksRanges) {
     std::string error;
     ASSERT_TRUE(ListFrames(*pattern, FrameRange{2, 3}, frames, error)) << error;
     EXPECT_EQ(frames, (std::vector<int>{2, 3}));
-    EXPECT_FALSE(ListFrames(*pattern, FrameRange{2, 4}, frames, error));
-    EXPECT_NE(error.find("frame 4"), std::string::npos) << error;
+    // A range past the files takes those there are, and says what is missing.
+    ASSERT_TRUE(ListFrames(*pattern, FrameRange{2, 5}, frames, error)) << error;
+    EXPECT_EQ(frames, (std::vector<int>{2, 3}));
+    EXPECT_EQ(GapNote(frames, FrameRange{2, 5}), "2 frames are missing between 2 and 5, the first is frame 4");
+    EXPECT_EQ(GapNote({1, 2, 5, 6}), "2 frames are missing between 1 and 6, the first is frame 3");
+    EXPECT_FALSE(ListFrames(*pattern, FrameRange{4, 6}, frames, error));
+    EXPECT_NE(error.find("no frames found from 4 to 6"), std::string::npos) << error;
     const auto none = ParseFramePattern(dir.path / "u.%04d.png");
     EXPECT_FALSE(ListFrames(*none, std::nullopt, frames, error));
 }

@@ -5,6 +5,8 @@
 #include <OpenImageIO/tiffutils.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -111,18 +113,21 @@ ImageTags Tags(const OIIO::ImageSpec& spec, bool alpha) {
     return tags;
 }
 
-bool LibraryReadPage(const std::filesystem::path& path, int depth, int page, Image& image, std::string& error) {
-    const QuietLibraries quiet;
+std::unique_ptr<OIIO::ImageInput> OpenInput(const std::filesystem::path& path, std::string& error) {
     // Keep unassociated alpha as stored: the look leaves alpha alone, so the
     // colour values must not be premultiplied on the way in.
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
     auto in = OIIO::ImageInput::open(path.string(), &config);
-    if (!in) {
-        error = "cannot read " + path.string() + ": " + LastError("");
-        return false;
-    }
-    if (page > 0 && !in->seek_subimage(page, 0)) {
+    if (!in) error = "cannot read " + path.string() + ": " + LastError("");
+    return in;
+}
+
+// A page of an open file; the reader stays open for the next.
+bool ReadOpenPage(OIIO::ImageInput& input, const std::filesystem::path& path, int depth, int page, Image& image,
+                  std::string& error) {
+    OIIO::ImageInput* in = &input;
+    if (page != in->current_subimage() && !in->seek_subimage(page, 0)) {
         error = "cannot read page " + std::to_string(page + 1) + " of " + path.string() + ": " +
                 LastError(in->geterror());
         return false;
@@ -133,10 +138,13 @@ bool LibraryReadPage(const std::filesystem::path& path, int depth, int page, Ima
         error = "cannot read " + path.string() + ": not a two-dimensional image";
         return false;
     }
-    if (pixels > kMaxPixels || spec.nchannels > 64) {
-        error = "cannot read " + path.string() + ": " + std::to_string(spec.width) + "x" +
-                std::to_string(spec.height) + " with " + std::to_string(spec.nchannels) +
-                " channels is larger than velvetshade handles";
+    if (pixels > kMaxPixels) {
+        error = "cannot read " + path.string() + ": " + TooLargeMessage(spec.width, spec.height);
+        return false;
+    }
+    if (spec.nchannels > 64) {
+        error = "cannot read " + path.string() + ": " + std::to_string(spec.nchannels) +
+                " channels are more than velvetshade handles (64)";
         return false;
     }
     const bool eight = spec.format.basetype == OIIO::TypeDesc::UINT8 ||
@@ -185,12 +193,35 @@ bool LibraryReadPage(const std::filesystem::path& path, int depth, int page, Ima
         error = "cannot read " + path.string() + ": " + LastError(in->geterror());
         return false;
     }
-    in->close();
     return true;
 }
 
 bool ReadImage(const std::filesystem::path& path, int depth, Image& image, std::string& error) {
-    return LibraryReadPage(path, depth, 0, image, error);
+    const QuietLibraries quiet;
+    auto in = OpenInput(path, error);
+    if (!in || !ReadOpenPage(*in, path, depth, 0, image, error)) return false;
+    in->close();
+    return true;
+}
+
+class LibraryPages final : public PageReader {
+public:
+    LibraryPages(std::filesystem::path path, std::unique_ptr<OIIO::ImageInput> in)
+        : path_(std::move(path)), in_(std::move(in)) {}
+    bool Read(int page, int depth, Image& image, std::string& error) override {
+        const QuietLibraries quiet;
+        return ReadOpenPage(*in_, path_, depth, page, image, error);
+    }
+
+private:
+    const std::filesystem::path path_;
+    const std::unique_ptr<OIIO::ImageInput> in_;
+};
+
+PageReader* OpenPages(const std::filesystem::path& path, std::string& error) {
+    const QuietLibraries quiet;
+    auto in = OpenInput(path, error);
+    return in ? new LibraryPages(path, std::move(in)) : nullptr;
 }
 
 int LibraryCountPages(const std::filesystem::path& path) {
@@ -231,6 +262,8 @@ OIIO::ImageSpec OutputSpec(const Image& image, const OIIO::ImageSpec* source, co
     const int nch = alpha ? 4 : 3;
     OIIO::ImageSpec spec(image.width, image.height, nch, type);
     if (source != nullptr) spec.extra_attribs = source->extra_attribs;
+    // An image turned upright (see TurnUpright) carries no orientation.
+    if (image.tags.orientation == 0) spec.erase_attribute("Orientation");
     for (const auto& [name, value] : image.attributes) spec.attribute(name, value);
     // Bit layout and compression belong to the source file, not to ours.
     spec.erase_attribute("oiio:BitsPerSample");
@@ -289,56 +322,67 @@ void AddPngExif(const OIIO::ImageSpec& spec, std::vector<unsigned char>& png) {
     png.insert(png.begin() + std::ptrdiff_t(kAfterHeader), chunk.begin(), chunk.end());
 }
 
-// Images into memory: through the writer's own in-memory output where it
-// has one, else through a file in memory. One spec per subimage.
-bool EncodeSubimages(const std::filesystem::path& format_path, const std::vector<const Image*>& images,
-                     const std::vector<const OIIO::ImageSpec*>& sources, std::vector<std::string>& notes,
-                     std::vector<unsigned char>& bytes, std::string& error) {
+void NoteOnce(std::vector<std::string>& notes, std::string note) {
+    if (std::find(notes.begin(), notes.end(), note) == notes.end()) notes.push_back(std::move(note));
+}
+
+// The writer's description of one image, and what of it the format or the
+// library cannot keep (each note once, however many pages bring it).
+OIIO::ImageSpec WriterSpec(const Image& image, const OIIO::ImageSpec* source, const std::string& format, bool alpha,
+                           std::vector<std::string>& notes) {
+    OIIO::ImageSpec spec = OutputSpec(image, source, format, alpha);
+    // OpenImageIO 2.4's TIFF reader takes LensSpecification's four rationals
+    // for one meaningless float, and its TIFF writer crashes on that.
+    const OIIO::ParamValue* lens = spec.find_attribute("Exif:LensSpecification");
+    if (lens != nullptr && std::size_t(lens->nvalues()) * lens->type().numelements() != 4) {
+        spec.erase_attribute("Exif:LensSpecification");
+        NoteOnce(notes, "Exif field LensSpecification is dropped: the image library misreads it");
+    }
+    // Fields of a TIFF source the library did not read are not in its
+    // description, and go nowhere.
+    std::vector<std::string> unread;
+    for (const std::string& name : image.tags.other_fields) {
+        if (source == nullptr ||
+            (source->find_attribute(name) == nullptr && source->find_attribute("tiff:" + name) == nullptr)) {
+            unread.push_back(name);
+        }
+    }
+    if (!unread.empty()) NoteOnce(notes, OtherFieldsNote(unread));
+    if (format == "webp" && source != nullptr &&
+        (source->get_int_attribute("Orientation", 1) != 1 || source->find_attribute("Exif:ExifVersion") != nullptr)) {
+        NoteOnce(notes, "webp files are written without the source's Exif, Orientation among it");
+    }
+    return spec;
+}
+
+bool WritePixels(OIIO::ImageOutput& out, const Image& image) {
+    const OIIO::TypeDesc mem = image.depth == 16 ? OIIO::TypeDesc::UINT16 : OIIO::TypeDesc::UINT8;
+    const void* data = image.depth == 16 ? static_cast<const void*>(image.pixels16.data())
+                                         : static_cast<const void*>(image.pixels8.data());
+    // Memory is always RGBA; with alpha dropped the fourth sample is skipped by stride.
+    return out.write_image(mem, data, OIIO::stride_t(4 * (image.depth == 16 ? 2 : 1)));
+}
+
+// One image into memory: through the writer's own in-memory output where it
+// has one, else through a file in memory.
+bool EncodeImage(const std::filesystem::path& format_path, const Image& image,
+                 const LibraryDescription* description, std::vector<std::string>& notes,
+                 std::vector<unsigned char>& bytes, std::string& error) {
     const QuietLibraries quiet;
     // Made before the writer, which may still write to them as it is destroyed.
     bytes.clear();
     OIIO::Filesystem::IOVecOutput in_memory(bytes);
     MemoryFile memory;
     auto out = OIIO::ImageOutput::create(format_path.string());
-    if (!out || images.empty()) {
+    if (!out) {
         CanWriteImage(format_path, error);
         return false;
     }
     const std::string format = out->format_name();
-    const bool has_alpha = images.front()->has_alpha;
-    const bool alpha = has_alpha && out->supports("alpha");
-    if (has_alpha && !alpha) notes.push_back(format + " files hold no alpha; alpha dropped");
-    std::vector<OIIO::ImageSpec> specs;
-    for (std::size_t i = 0; i < images.size(); ++i) specs.push_back(OutputSpec(*images[i], sources[i], format, alpha));
-    // OpenImageIO 2.4's TIFF reader takes LensSpecification's four rationals
-    // for one meaningless float, and its TIFF writer crashes on that.
-    bool misread_lens = false;
-    for (OIIO::ImageSpec& spec : specs) {
-        const OIIO::ParamValue* lens = spec.find_attribute("Exif:LensSpecification");
-        if (lens == nullptr || std::size_t(lens->nvalues()) * lens->type().numelements() == 4) continue;
-        spec.erase_attribute("Exif:LensSpecification");
-        misread_lens = true;
-    }
-    if (misread_lens) notes.push_back("Exif field LensSpecification is dropped: the image library misreads it");
-    // Fields of a TIFF source the library did not read are not in its
-    // description, and go nowhere; one note for all pages.
-    for (std::size_t i = 0; i < images.size(); ++i) {
-        std::vector<std::string> unread;
-        for (const std::string& name : images[i]->tags.other_fields) {
-            if (sources[i] == nullptr || (sources[i]->find_attribute(name) == nullptr &&
-                                          sources[i]->find_attribute("tiff:" + name) == nullptr)) {
-                unread.push_back(name);
-            }
-        }
-        if (unread.empty()) continue;
-        std::string note = OtherFieldsNote(unread);
-        if (std::find(notes.begin(), notes.end(), note) == notes.end()) notes.push_back(std::move(note));
-    }
-    const OIIO::ImageSpec* source = sources.front();
-    if (format == "webp" && source != nullptr &&
-        (source->get_int_attribute("Orientation", 1) != 1 || source->find_attribute("Exif:ExifVersion") != nullptr)) {
-        notes.push_back("webp files are written without the source's Exif, Orientation among it");
-    }
+    const bool alpha = image.has_alpha && out->supports("alpha");
+    if (image.has_alpha && !alpha) notes.push_back(format + " files hold no alpha; alpha dropped");
+    const OIIO::ImageSpec spec =
+        WriterSpec(image, description != nullptr ? &description->spec : nullptr, format, alpha, notes);
 
     std::string open_name = format_path.string();
     // The TIFF writer's in-memory output (OpenImageIO 2.4) makes files that
@@ -351,17 +395,7 @@ bool EncodeSubimages(const std::filesystem::path& format_path, const std::vector
         error = "cannot write " + format_path.string() + ": " + error;
         return false;
     }
-    bool ok = specs.size() == 1 ? out->open(open_name, specs.front())
-                                : out->open(open_name, int(specs.size()), specs.data());
-    for (std::size_t i = 0; ok && i < images.size(); ++i) {
-        const Image& image = *images[i];
-        if (i > 0) ok = out->open(open_name, specs[i], OIIO::ImageOutput::AppendSubimage);
-        const OIIO::TypeDesc mem = image.depth == 16 ? OIIO::TypeDesc::UINT16 : OIIO::TypeDesc::UINT8;
-        const void* data = image.depth == 16 ? static_cast<const void*>(image.pixels16.data())
-                                             : static_cast<const void*>(image.pixels8.data());
-        // Memory is always RGBA; with alpha dropped the fourth sample is skipped by stride.
-        ok = ok && out->write_image(mem, data, OIIO::stride_t(4 * (image.depth == 16 ? 2 : 1)));
-    }
+    bool ok = out->open(open_name, spec) && WritePixels(*out, image);
     ok = out->close() && ok;
     // Only the results count: the TIFF writer records an error about an Exif
     // directory it was never asked to write, and still writes a good file.
@@ -373,27 +407,148 @@ bool EncodeSubimages(const std::filesystem::path& format_path, const std::vector
         error = "cannot write " + format_path.string() + ": " + error;
         return false;
     }
-    if (format == "png") AddPngExif(specs.front(), bytes);
+    if (format == "png") AddPngExif(spec, bytes);
     return true;
 }
 
-bool EncodeImage(const std::filesystem::path& format_path, const Image& image,
-                 const LibraryDescription* description, std::vector<std::string>& notes,
-                 std::vector<unsigned char>& bytes, std::string& error) {
-    return EncodeSubimages(format_path, {&image}, {description != nullptr ? &description->spec : nullptr}, notes,
-                           bytes, error);
+// A GIF frame's delay in hundredths of a second, as the reader gives it
+// (frames per second, 100 over the delay), or -1 for none.
+int GifDelay(const OIIO::ImageSpec* source) {
+    const OIIO::ParamValue* fps = source != nullptr ? source->find_attribute("FramesPerSecond") : nullptr;
+    if (fps == nullptr) return -1;
+    double rate = 0;
+    if (fps->type() == OIIO::TypeRational) {
+        const int* r = static_cast<const int*>(fps->data());
+        rate = r[1] != 0 ? double(r[0]) / r[1] : 0;
+    } else {
+        rate = source->get_float_attribute("FramesPerSecond", 0.0f);
+    }
+    return rate > 0 && 100 / rate < 65535.5 ? int(std::lround(100 / rate)) : -1;
 }
 
-// Several images into one file: the pages of a TIFF, the frames of a GIF.
-bool LibraryEncodePages(const std::filesystem::path& format_path, const std::vector<Image>& pages,
-                        std::vector<std::string>& notes, std::vector<unsigned char>& bytes, std::string& error) {
-    std::vector<const Image*> images;
-    std::vector<const OIIO::ImageSpec*> sources;
-    for (const Image& page : pages) {
-        images.push_back(&page);
-        sources.push_back(page.source ? &page.source->spec : nullptr);
+// Sets the delay of each frame of the GIF in fd that has one: the library's
+// writer gives every frame the first one's. Walks the blocks in order,
+// reading ahead a piece at a time.
+bool SetGifDelays(int fd, const std::vector<int>& delays, std::string& error) {
+    std::vector<unsigned char> piece(1 << 16);
+    off_t piece_at = 0;
+    std::size_t piece_size = 0;
+    bool failed = false;
+    const auto byte = [&](off_t at) -> int {
+        if (at < piece_at || at >= piece_at + off_t(piece_size)) {
+            const ssize_t n = ::pread(fd, piece.data(), piece.size(), at);
+            failed = failed || n < 0;
+            piece_at = at;
+            piece_size = n > 0 ? std::size_t(n) : 0;
+            if (piece_size == 0) return -1;
+        }
+        return piece[std::size_t(at - piece_at)];
+    };
+    const auto skip_sub_blocks = [&](off_t at) {
+        for (int size; (size = byte(at)) > 0;) at += 1 + size;
+        return at + 1;
+    };
+    const auto colour_table = [](int flags) { return (flags & 0x80) != 0 ? off_t(3) << ((flags & 7) + 1) : 0; };
+    off_t at = 13 + colour_table(byte(10));
+    std::size_t frame = 0;
+    for (int kind; !failed && (kind = byte(at)) != 0x3B && kind >= 0;) {
+        if (kind == 0x21) {
+            if (byte(at + 1) == 0xF9 && frame < delays.size()) {
+                if (delays[frame] >= 0) {
+                    const unsigned char delay[2] = {static_cast<unsigned char>(delays[frame] & 0xFF),
+                                                    static_cast<unsigned char>(delays[frame] >> 8)};
+                    failed = ::pwrite(fd, delay, 2, at + 4) != 2;
+                    piece_size = 0;
+                }
+                ++frame;
+            }
+            at = skip_sub_blocks(at + 2);
+        } else if (kind == 0x2C) {
+            at = skip_sub_blocks(at + 10 + colour_table(byte(at + 9)) + 1);
+        } else {
+            break;
+        }
     }
-    return EncodeSubimages(format_path, images, sources, notes, bytes, error);
+    if (failed) error = std::strerror(errno);
+    return !failed;
+}
+
+// The pages of a TIFF, the frames of a GIF, written one at a time into a
+// file in memory, which holds the file's bytes only.
+class LibraryPageWriter final : public PageWriter {
+public:
+    LibraryPageWriter(std::filesystem::path format_path, std::unique_ptr<OIIO::ImageOutput> out)
+        : format_path_(std::move(format_path)), out_(std::move(out)) {}
+    ~LibraryPageWriter() override {
+        if (open_) {
+            const QuietLibraries quiet;
+            out_->close();
+        }
+    }
+    bool Create(std::string& error) {
+        if (memory_.Create(error)) return true;
+        error = "cannot write " + format_path_.string() + ": " + error;
+        return false;
+    }
+    bool Add(const Image& page, const LibraryDescription* source, std::vector<std::string>& notes,
+             std::string& error) override {
+        const QuietLibraries quiet;
+        const std::string format = out_->format_name();
+        if (!open_) {
+            alpha_ = page.has_alpha && out_->supports("alpha");
+            if (page.has_alpha && !alpha_) NoteOnce(notes, format + " files hold no alpha; alpha dropped");
+        }
+        // Each page keeps its own description: a GIF frame's delay among it.
+        const OIIO::ImageSpec spec =
+            WriterSpec(page, source != nullptr ? &source->spec : nullptr, format, alpha_, notes);
+        const bool opened = open_ ? out_->open(memory_.path(), spec, OIIO::ImageOutput::AppendSubimage)
+                                  : out_->open(memory_.path(), spec);
+        open_ = open_ || opened;
+        if (format == "gif") delays_.push_back(GifDelay(source != nullptr ? &source->spec : nullptr));
+        if (!opened || !WritePixels(*out_, page)) {
+            error = "cannot write " + format_path_.string() + ": " + LastError(out_->geterror());
+            return false;
+        }
+        return true;
+    }
+    bool Finish(const ByteSink& sink, std::string& error) override {
+        const QuietLibraries quiet;
+        const bool closed = out_->close();
+        open_ = false;
+        if (!closed) {
+            error = "cannot write " + format_path_.string() + ": " + LastError(out_->geterror());
+            return false;
+        }
+        std::string why;
+        if (!delays_.empty() && !SetGifDelays(memory_.fd(), delays_, why)) {
+            error = "cannot write " + format_path_.string() + ": " + why;
+            return false;
+        }
+        if (!memory_.ReadPieces(sink, why)) {
+            error = why;
+            return false;
+        }
+        return true;
+    }
+
+private:
+    const std::filesystem::path format_path_;
+    // The file in memory outlives the writer, which may write as it closes.
+    MemoryFile memory_;
+    std::unique_ptr<OIIO::ImageOutput> out_;
+    bool open_ = false;
+    bool alpha_ = false;
+    std::vector<int> delays_;  // of the GIF's frames in hundredths of a second; -1: the writer's
+};
+
+PageWriter* WritePages(const std::filesystem::path& format_path, std::string& error) {
+    auto out = OIIO::ImageOutput::create(format_path.string());
+    if (!out) {
+        CanWriteImage(format_path, error);
+        return nullptr;
+    }
+    auto writer = std::make_unique<LibraryPageWriter>(format_path, std::move(out));
+    return writer->Create(error) ? writer.release() : nullptr;
 }
 
 bool Describe(const std::filesystem::path& path, std::shared_ptr<const LibraryDescription>& description,
@@ -410,9 +565,8 @@ bool Describe(const std::filesystem::path& path, std::shared_ptr<const LibraryDe
     return true;
 }
 
-constexpr ImageLibrary kLibrary = {ReadImage,         CanWriteImage,        EncodeImage,
-                                   Describe,          LibraryReadPage,      LibraryCountPages,
-                                   LibraryCanWritePages, LibraryEncodePages};
+constexpr ImageLibrary kLibrary = {ReadImage, CanWriteImage,     EncodeImage,          Describe,
+                                   OpenPages, LibraryCountPages, LibraryCanWritePages, WritePages};
 
 }  // namespace
 }  // namespace velvetshade
