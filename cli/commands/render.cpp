@@ -109,9 +109,8 @@ int RenderStill(const Options& o, EffectRenderer& effect) {
         return Fail("cannot write " + o.output.string() + " from a single image; choose an image file name",
                     kUsage);
     }
-    if (!CheckOutputPath(o.input, o.output, o.overwrite, error) || !CanWriteImage(o.output, error)) {
-        return Fail(error);
-    }
+    if (!CheckOutputPath(o.input, o.output, o.overwrite, error)) return Fail(error);
+    if (bool by_name = false; !CanWriteImage(o.output, error, &by_name)) return Fail(error, by_name ? kUsage : kFailed);
     Image image;
     WriteSettings settings = ImageWriteSettings(o, effect);
     std::unique_ptr<PngAhead> png_ahead;
@@ -244,7 +243,9 @@ int RenderSequence(const Options& o, FramePattern in, EffectRenderer& effect) {
     for (const int f : frames) {
         if (!CheckOutputPath(FramePath(in, f), FramePath(*out, f), o.overwrite, error)) return Fail(error);
     }
-    if (!CanWriteImage(FramePath(*out, frames.front()), error)) return Fail(error);
+    if (bool by_name = false; !CanWriteImage(FramePath(*out, frames.front()), error, &by_name)) {
+        return Fail(error, by_name ? kUsage : kFailed);
+    }
 
     ProgressDisplay progress((long long)frames.size(), o.quiet);
     Image image;

@@ -65,9 +65,8 @@ int WriteSheet(const Options& o, EffectRenderer& effect, const std::vector<Param
             return Fail("the effect has no \"X-Process Type\" and \"Lens Type\"; choose with --vary", kUsage);
         }
     }
-    if (!CheckOutputPath(o.input, o.output, o.overwrite, error) || !CanWriteImage(o.output, error)) {
-        return Fail(error);
-    }
+    if (!CheckOutputPath(o.input, o.output, o.overwrite, error)) return Fail(error);
+    if (bool by_name = false; !CanWriteImage(o.output, error, &by_name)) return Fail(error, by_name ? kUsage : kFailed);
     Image input;
     if (!ReadFrame(o, input, error)) return Fail(error);
     // Cells in display orientation: the sheet holds no tag to turn each one.

@@ -114,14 +114,17 @@ bool ReadImage(const fs::path& path, int depth, Image& image, std::string& error
     return library->read(path, depth, image, error);
 }
 
-bool CanWriteImage(const fs::path& path, std::string& error) {
+bool CanWriteImage(const fs::path& path, std::string& error, bool* by_name) {
+    if (by_name != nullptr) *by_name = false;
     if (IsTiffName(path) || IsPngName(path) || IsJpegName(path)) return true;
     const ImageLibrary* library = Library(error);
     if (library == nullptr) {
         error = "cannot write " + path.string() + ": " + error;
         return false;
     }
-    return library->can_write(path, error);
+    if (library->can_write(path, error)) return true;
+    if (by_name != nullptr) *by_name = true;
+    return false;
 }
 
 bool EncodeImage(const fs::path& format_path, const Image& image, std::vector<std::string>& notes,

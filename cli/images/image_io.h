@@ -19,7 +19,10 @@ bool ReadImage(const std::filesystem::path& path, int depth, Image& image, std::
                const Workers& workers = {}, const RowsRead& rows_read = {});
 
 // Whether there is a writer for the file name's extension.
-bool CanWriteImage(const std::filesystem::path& path, std::string& error);
+// False with the reason when no image of path's name can be written; *by_name
+// (when given) tells a name no format takes, a usage error, from a library
+// that cannot be loaded.
+bool CanWriteImage(const std::filesystem::path& path, std::string& error, bool* by_name = nullptr);
 
 // Encodes image into bytes, in memory, in the format named by path's
 // extension, or into settings.sink (see there): no encoder touches the disk,

@@ -98,7 +98,11 @@ TEST_F(BadInput, OutputsThatCannotBeWritten) {
     ExpectRefused({"render", In(), (dir.path / "nowhere" / "out.png").string()}, "does not exist");
     std::ofstream(dir.path / "file") << "x";
     ExpectRefused({"render", In(), (dir.path / "file" / "out.png").string()}, "not a directory");
-    ExpectRefused({"render", In(), Out("out.unknownformat")}, "no image format");
+    // A name no format takes is a usage error that says which are written.
+    ExpectRefused({"render", In(), Out("out.unknownformat")}, "no image format", 2);
+    ExpectRefused({"render", In(), Out("out")}, "no file extension to choose a format by", 2);
+    ExpectRefused({"render", In(), Out("out")}, "images are written as .exr, .tif, .jpg", 2);
+    ExpectRefused({"sheet", In(), Out("sheet")}, "no file extension", 2);
     ExpectRefused({"render", In(), "/proc/velvetshade-out.png"}, "cannot write");
     ExpectRefused({"render", In(), Out("out.mp4")}, "single image", 2);
     // Too long, as a name or as a path: not a missing directory.

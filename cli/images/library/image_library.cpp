@@ -241,12 +241,32 @@ bool LibraryCanWritePages(const std::filesystem::path& path) {
     return out && out->supports("multiimage") && out->supports("appendsubimage");
 }
 
+// The first extension of every format the library writes, from its list
+// ("tiff:tif,tiff;png:png;..."), for a message.
+std::string WritableExtensions() {
+    std::string list;
+    std::istringstream formats(OIIO::get_string_attribute("extension_list"));
+    for (std::string entry; std::getline(formats, entry, ';');) {
+        const auto colon = entry.find(':');
+        if (colon == std::string::npos) continue;
+        const std::string extension = entry.substr(colon + 1, entry.find(',', colon) - colon - 1);
+        const std::string format = entry.substr(0, colon);
+        // Not files anyone asks for: a discarding writer, a terminal's, a test format.
+        if (format == "null" || format == "term" || format == "zfile") continue;
+        if (extension.empty() || !OIIO::ImageOutput::create(format)) continue;
+        list += (list.empty() ? "." : ", .") + extension;
+    }
+    OIIO::geterror();
+    return list;
+}
+
 bool CanWriteImage(const std::filesystem::path& path, std::string& error) {
     if (OIIO::ImageOutput::create(path.string())) return true;
+    OIIO::geterror();  // drop the library's own copy of the message
     error = "cannot write " + path.string() + ": " +
             (path.extension().empty() ? std::string("no file extension to choose a format by")
-                                      : "no image format for \"" + path.extension().string() + "\"");
-    OIIO::geterror();  // drop the library's own copy of the message
+                                      : "no image format for \"" + path.extension().string() + "\"") +
+            "; images are written as " + WritableExtensions() + " (videos as .mp4, .mov, .mkv, ...)";
     return false;
 }
 
