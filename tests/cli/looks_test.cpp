@@ -153,7 +153,7 @@ TEST(LookFile, SavedLookThatCannotBeWrittenLeavesNoRender) {
     const TempDir dir("look_unwritable");
     const auto in = dir.path / "in.png", out = dir.path / "out.png";
     WriteImage(in, RandomPixels(8, 8, 3, 8, 1));
-    for (const std::string look : {std::string("/proc/velvetshade-look.json"), (dir.path / "in.png" / "look.json").string()}) {
+    for (const std::string& look : {std::string("/proc/velvetshade-look.json"), (dir.path / "in.png" / "look.json").string()}) {
         const RunResult r = Render({in.string(), out.string(), "--save-look", look});
         EXPECT_EQ(r.exit_code, 1) << r.err;
         EXPECT_NE(r.err.find(look), std::string::npos) << r.err;

@@ -192,7 +192,9 @@ TEST(Photographs, RotatedOnesAreComposedAndSheetedUpright) {
         EXPECT_EQ(spec.width, 48) << name;
         EXPECT_EQ(spec.find_attribute("Orientation"), nullptr) << name;
         EXPECT_EQ(spec.get_string_attribute("Make"), "TestCam") << name;
-        if (std::string(name) != "split.exr") EXPECT_EQ(xmp(dir.path / name), "Kept\n") << name;
+        if (std::string(name) != "split.exr") {
+            EXPECT_EQ(xmp(dir.path / name), "Kept\n") << name;
+        }
     }
     // A contact sheet of the photograph is that of the upright picture.
     r = RunTool({"sheet", photo.string(), (dir.path / "sheet.png").string()});
@@ -204,12 +206,12 @@ TEST(Photographs, RotatedOnesAreComposedAndSheetedUpright) {
     // A video with a display matrix: its sheet is that of the frame as FFmpeg
     // shows it (losslessly coded), and its frames are written turned, with a word.
     const auto stored = dir.path / "stored.mp4", video = dir.path / "rotated.mp4", shown = dir.path / "shown.png";
-    for (const std::vector<std::string>& args :
+    for (const std::vector<std::string>& made_with :
          {std::vector<std::string>{"-i", photo.string(), "-c:v", "libx264rgb", "-qp", "0", stored.string()},
           std::vector<std::string>{"-i", stored.string(), "-c", "copy", "-metadata:s:v:0", "rotate=90", video.string()},
           std::vector<std::string>{"-i", video.string(), "-frames:v", "1", shown.string()}}) {
         std::vector<std::string> argv = {"ffmpeg", "-v", "error"};
-        argv.insert(argv.end(), args.begin(), args.end());
+        argv.insert(argv.end(), made_with.begin(), made_with.end());
         const RunResult made = RunProgram(argv);
         ASSERT_EQ(made.exit_code, 0) << made.err;
     }
