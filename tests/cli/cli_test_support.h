@@ -43,6 +43,13 @@ struct MeasuredRun {
     std::string err;
 };
 MeasuredRun RunToolMeasured(const std::vector<std::string>& args);
+// A peak says little under AddressSanitizer, which keeps freed blocks in
+// quarantine instead of handing them back.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kPeaksAreMeaningful = false;
+#else
+constexpr bool kPeaksAreMeaningful = true;
+#endif
 // Runs any program, for ffmpeg and ffprobe.
 RunResult RunProgram(const std::vector<std::string>& argv);
 // A TIFF's metadata as exiftool reads it, numbers as stored, without what
