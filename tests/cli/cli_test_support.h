@@ -43,9 +43,10 @@ struct MeasuredRun {
     std::string err;
 };
 MeasuredRun RunToolMeasured(const std::vector<std::string>& args);
-// A peak says little under AddressSanitizer, which keeps freed blocks in
-// quarantine instead of handing them back.
-#if defined(__SANITIZE_ADDRESS__)
+// A peak says little under the sanitizers: AddressSanitizer keeps freed
+// blocks in quarantine instead of handing them back, ThreadSanitizer's
+// allocator and shadow memory grow with every block touched.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kPeaksAreMeaningful = false;
 #else
 constexpr bool kPeaksAreMeaningful = true;

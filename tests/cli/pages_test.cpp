@@ -312,7 +312,7 @@ TEST(Animations, EachFrameKeepsItsDelay) {
 // Peak memory of a run over a file of many pages against the same run over
 // two of them: one page is held at a time, however many there are.
 TEST(Animations, PagesAreHeldOneAtATime) {
-    if (!kPeaksAreMeaningful) GTEST_SKIP() << "peak memory under AddressSanitizer";
+    if (!kPeaksAreMeaningful) GTEST_SKIP() << "peak memory under a sanitizer";
     const TempDir dir("held");
     const auto page = dir.path / "page.tif";
     Oiiotool({"--pattern", "constant:color=0.5,0.3,0.2", "2048x2048", "3", "-d", "uint8", "--compression", "zip", "-o",
@@ -347,7 +347,7 @@ TEST(Animations, PagesAreHeldOneAtATime) {
 // file's copies of some of its rows: not the whole inflated input beside it,
 // nor the whole filtered output.
 TEST(LargeImages, APngIsHeldAboutOnce) {
-    if (!kPeaksAreMeaningful) GTEST_SKIP() << "peak memory under AddressSanitizer";
+    if (!kPeaksAreMeaningful) GTEST_SKIP() << "peak memory under a sanitizer";
     const TempDir dir("large");
     const auto small = dir.path / "small.png", large = dir.path / "large.png";
     for (const auto& [path, size] : {std::pair{small, "64x64"}, std::pair{large, "4096x4096"}}) {
