@@ -150,6 +150,28 @@ std::string Subprocess::ErrorOutput() const {
     return text;
 }
 
+std::vector<std::string> Subprocess::ErrorLines() const {
+    std::vector<std::string> lines;
+    const std::string text = ErrorOutput();
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t nl = text.find('\n', at);
+        if (nl == std::string::npos) nl = text.size();
+        std::string line = text.substr(at, nl - at);
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+        if (!line.empty()) lines.push_back(line);
+        at = nl + 1;
+    }
+    return lines;
+}
+
+std::string Subprocess::WriteFailure() const {
+    const std::string said = ErrorOutput();
+    for (const char* failure : {"Error writing", "Error closing", "Error muxing"}) {
+        if (const auto at = said.find(failure); at != std::string::npos) return said.substr(at, said.find('\n', at) - at);
+    }
+    return {};
+}
+
 bool Subprocess::Wait(std::string& error) {
     ClosePipe();
     if (pid_ <= 0) return true;
@@ -162,16 +184,7 @@ bool Subprocess::Wait(std::string& error) {
     }
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
     // The last few lines say what went wrong; the rest is repetition.
-    std::vector<std::string> lines;
-    const std::string text = ErrorOutput();
-    for (std::size_t at = 0; at < text.size();) {
-        std::size_t nl = text.find('\n', at);
-        if (nl == std::string::npos) nl = text.size();
-        std::string line = text.substr(at, nl - at);
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
-        if (!line.empty()) lines.push_back(line);
-        at = nl + 1;
-    }
+    const std::vector<std::string> lines = ErrorLines();
     std::string tail;
     for (std::size_t i = lines.size() > 3 ? lines.size() - 3 : 0; i < lines.size(); ++i) {
         tail += (tail.empty() ? "" : "; ") + lines[i];

@@ -28,6 +28,11 @@ public:
     bool Wait(std::string& error);
     // Everything the child wrote to its error output so far.
     std::string ErrorOutput() const;
+    // The same as lines, each without its trailing blanks, empty ones left out.
+    std::vector<std::string> ErrorLines() const;
+    // ffmpeg's line about a failed write, close or mux, which some muxers
+    // print and still exit 0; empty when there is none.
+    std::string WriteFailure() const;
 
 private:
     pid_t pid_ = -1;

@@ -34,12 +34,9 @@ std::string ListQuoted(const fs::path& path) {
 bool Run(const std::vector<std::string>& argv, std::string& error) {
     Subprocess ffmpeg;
     if (!ffmpeg.Start(argv, Subprocess::Pipe::None, error) || !ffmpeg.Wait(error)) return false;
-    const std::string said = ffmpeg.ErrorOutput();
-    for (const char* failure : {"Error writing", "Error closing", "Error muxing"}) {
-        if (const auto at = said.find(failure); at != std::string::npos) {
-            error = "ffmpeg: " + said.substr(at, said.find('\n', at) - at);
-            return false;
-        }
+    if (const std::string failure = ffmpeg.WriteFailure(); !failure.empty()) {
+        error = "ffmpeg: " + failure;
+        return false;
     }
     return true;
 }

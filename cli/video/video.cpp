@@ -348,17 +348,7 @@ bool VideoReader::Receive(const void*& pixels, std::int64_t& pts, bool& end, std
 }
 
 std::vector<std::string> VideoReader::Complaints() const {
-    std::vector<std::string> lines;
-    const std::string said = ffmpeg_.ErrorOutput();
-    for (std::size_t at = 0; at < said.size();) {
-        std::size_t nl = said.find('\n', at);
-        if (nl == std::string::npos) nl = said.size();
-        std::string line = said.substr(at, nl - at);
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
-        if (!line.empty()) lines.push_back(line);
-        at = nl + 1;
-    }
-    return lines;
+    return ffmpeg_.ErrorLines();
 }
 
 bool VideoReader::Stop(std::string& error) {
@@ -629,14 +619,9 @@ bool VideoWriter::Open(const fs::path& write_path, const fs::path& format_path, 
 
 bool VideoWriter::Wait(std::string& error) {
     bool ok = ffmpeg_.Wait(error);
-    // Some muxers report a failed write or close and still exit 0.
-    const std::string said = ffmpeg_.ErrorOutput();
-    for (const char* failure : {"Error writing", "Error closing", "Error muxing"}) {
-        if (ok && said.find(failure) != std::string::npos) {
-            const auto at = said.find(failure);
-            error = "ffmpeg: " + said.substr(at, said.find('\n', at) - at);
-            ok = false;
-        }
+    if (const std::string failure = ffmpeg_.WriteFailure(); ok && !failure.empty()) {
+        error = "ffmpeg: " + failure;
+        ok = false;
     }
     // The user knows the output by its own name, not by our temporary one.
     for (const std::string& hidden : {write_url_, write_url_.substr(5)}) {
