@@ -1,6 +1,7 @@
 #include "cli/images/orientation.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <string>
 
@@ -65,28 +66,31 @@ void RemoveXmpOrientation(std::vector<std::uint8_t>& xmp) {
     xmp.assign(text.begin(), text.end());
 }
 
+// The stored pixel shown at (x, y) is origin + x * dx + y * dy (in pixels),
+// the three set once per orientation rather than decided per pixel.
 template <typename T>
 void Turn(PixelVector<T>& pixels, int width, int height, int orientation) {
     const bool transposed = orientation >= 5;
-    const std::size_t out_width = std::size_t(transposed ? height : width);
-    const std::size_t out_height = std::size_t(transposed ? width : height);
+    const std::ptrdiff_t w = width, h = height;
+    const std::ptrdiff_t out_width = transposed ? h : w, out_height = transposed ? w : h;
+    const std::ptrdiff_t last_row = (h - 1) * w, last_column = w - 1;
+    std::ptrdiff_t origin = 0, dx = 1, dy = w;
+    switch (orientation) {
+    case 2: origin = last_column, dx = -1, dy = w; break;
+    case 3: origin = last_row + last_column, dx = -1, dy = -w; break;
+    case 4: origin = last_row, dx = 1, dy = -w; break;
+    case 5: origin = 0, dx = w, dy = 1; break;
+    case 6: origin = last_row, dx = -w, dy = 1; break;
+    case 7: origin = last_row + last_column, dx = -w, dy = -1; break;
+    case 8: origin = last_column, dx = w, dy = -1; break;
+    default: break;
+    }
     PixelVector<T> turned(pixels.size());
-    const std::size_t w = std::size_t(width), h = std::size_t(height);
-    for (std::size_t y = 0; y < out_height; ++y) {
-        for (std::size_t x = 0; x < out_width; ++x) {
-            // The stored pixel shown at (x, y).
-            std::size_t sx = x, sy = y;
-            switch (orientation) {
-            case 2: sx = w - 1 - x; break;
-            case 3: sx = w - 1 - x, sy = h - 1 - y; break;
-            case 4: sy = h - 1 - y; break;
-            case 5: sx = y, sy = x; break;
-            case 6: sx = y, sy = h - 1 - x; break;
-            case 7: sx = w - 1 - y, sy = h - 1 - x; break;
-            case 8: sx = w - 1 - y, sy = x; break;
-            default: break;
-            }
-            std::memcpy(&turned[(y * out_width + x) * 4], &pixels[(sy * w + sx) * 4], 4 * sizeof(T));
+    T* out = turned.data();
+    for (std::ptrdiff_t y = 0; y < out_height; ++y) {
+        const std::ptrdiff_t row = origin + y * dy;
+        for (std::ptrdiff_t x = 0; x < out_width; ++x, out += 4) {
+            std::memcpy(out, pixels.data() + (row + x * dx) * 4, 4 * sizeof(T));
         }
     }
     pixels = std::move(turned);
