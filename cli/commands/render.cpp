@@ -98,6 +98,45 @@ int RenderPages(const Options& o, int pages, EffectRenderer& effect) {
     return 0;
 }
 
+// A TIFF rendered into a TIFF a band at a time, no frame held. False when
+// the source is not of the kind this takes (nothing written): it goes the
+// usual way. Otherwise status is the run's exit status.
+bool RenderTiffInBands(const Options& o, EffectRenderer& effect, const WriteSettings& settings, int& status) {
+    std::string error;
+    PendingFile pending;
+    if (!pending.Create(o.output, error)) {
+        status = Fail(error);
+        return true;
+    }
+    Image described;
+    described.compression = o.compression;
+    std::vector<std::string> notes;
+    int width = 0;
+    TiffBands bands;
+    bands.begin = [&](const Image& read) {
+        width = read.width;
+        effect.PrepareBands(read.width, read.height);
+    };
+    bands.render = [&](std::uint8_t* pixels8, std::uint16_t* pixels16, int first, int rows) {
+        effect.RenderBandRows(pixels8, pixels16, width, first, rows);
+    };
+    switch (RenderTiffBands(o.input, o.depth, o.output, settings, bands, pending, described, notes, error)) {
+    case BandRender::kNotThisKind: return false;
+    case BandRender::kWriteFailed: status = Fail(error); return true;
+    case BandRender::kWritten: break;
+    }
+    if (!pending.Commit(o.overwrite, error)) {
+        status = Fail(error);
+        return true;
+    }
+    NoteLeftOut(described, false, notes);
+    for (const auto& n : notes) Note(n);
+    CountWritten(o.output);
+    g_tally.frames = 1;
+    status = 0;
+    return true;
+}
+
 int RenderStill(const Options& o, EffectRenderer& effect) {
     std::string error;
     const int pages = o.chart ? 1 : CountPages(o.input);
@@ -111,8 +150,12 @@ int RenderStill(const Options& o, EffectRenderer& effect) {
     }
     if (!CheckOutputPath(o.input, o.output, o.overwrite, error)) return Fail(error);
     if (bool by_name = false; !CanWriteImage(o.output, error, &by_name)) return Fail(error, by_name ? kUsage : kFailed);
-    Image image;
     WriteSettings settings = ImageWriteSettings(o, effect);
+    if (int status = 0; !o.chart && !ParseCompareMode(o.compare) && effect.built_in() && IsTiffName(o.output) &&
+                        IsTiffFile(o.input) && RenderTiffInBands(o, effect, settings, status)) {
+        return status;
+    }
+    Image image;
     std::unique_ptr<PngAhead> png_ahead;
     if (o.chart) {
         image = MakeChart(o.chart_width, o.chart_height, o.depth ? o.depth : 8);

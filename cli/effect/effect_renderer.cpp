@@ -105,6 +105,32 @@ double LayerAtScale(int scaled, const PF_RationalScale& scale) {
     return static_cast<double>(layer) * ratio;
 }
 
+// A row of 16-bit RGBA to the host's pixels where it lies; the file's alpha
+// kept in alpha, when given.
+void RowToHost16(std::uint16_t* p, std::uint16_t* alpha, std::size_t width) {
+    for (std::size_t x = 0; x < width; ++x, p += 4) {
+        std::uint64_t rgba;
+        std::memcpy(&rgba, p, sizeof rgba);
+        if (alpha != nullptr) alpha[x] = std::uint16_t(rgba >> 48);
+        const std::uint64_t argb = FileToHostPixel16(rgba);
+        std::memcpy(p, &argb, sizeof argb);
+    }
+}
+
+// And back; alpha as the effect was given it gets the file's exact value,
+// which the coarser host scale cannot carry.
+void RowToFile16(std::uint16_t* d, const std::uint16_t* alpha, std::size_t width) {
+    for (std::size_t x = 0; x < width; ++x, d += 4) {
+        std::uint64_t argb;
+        std::memcpy(&argb, d, sizeof argb);
+        std::uint64_t rgba = HostToFilePixel16(argb);
+        if (alpha != nullptr && std::uint16_t(argb) == FileToHost16(alpha[x])) {
+            rgba = (rgba & 0x0000FFFFFFFFFFFFu) | std::uint64_t{alpha[x]} << 48;
+        }
+        std::memcpy(d, &rgba, sizeof rgba);
+    }
+}
+
 }  // namespace
 
 std::unique_ptr<EffectRenderer> EffectRenderer::OpenBuiltIn() {
@@ -158,6 +184,31 @@ void EffectRenderer::LookRows(const Frame& frame, int first, int last) {
     }
 }
 
+bool EffectRenderer::PrepareBands(int width, int height) {
+    if (host_) return false;
+    PrepareLook(width, height);
+    return true;
+}
+
+void EffectRenderer::RenderBandRows(std::uint8_t* pixels8, std::uint16_t* pixels16, int width, int first,
+                                    int rows) const {
+    const std::size_t row = std::size_t(width) * 4;
+    for (int r = 0; r < rows; ++r) {
+        if (pixels16 == nullptr) {
+            auto* pixels = reinterpret_cast<look::RgbaPixel8*>(pixels8 + std::size_t(r) * row);
+            spans_.rgba8(*prepared_, 0, first + r, pixels, pixels, width);
+        } else {
+            thread_local PixelVector<std::uint16_t> alpha;
+            if (alpha.size() < std::size_t(width)) alpha.resize(std::size_t(width));
+            std::uint16_t* samples = pixels16 + std::size_t(r) * row;
+            RowToHost16(samples, alpha.data(), std::size_t(width));
+            auto* pixels = reinterpret_cast<look::Pixel16*>(samples);
+            spans_.span16(*prepared_, 0, first + r, pixels, pixels, width);
+            RowToFile16(samples, alpha.data(), std::size_t(width));
+        }
+    }
+}
+
 bool EffectRenderer::About(std::string& text, std::string& error) {
     if (!host_) {
         error = "the built-in look has no module to ask; name one with --module";
@@ -205,14 +256,7 @@ void EffectRenderer::ToHost(const Frame& frame, int first, int last) {
     for (int y = first; y < last; ++y) {
         const std::size_t at = std::size_t(y) * width;
         if (frame.depth == 16) {
-            std::uint16_t* p = &frame.pixels16[at * 4];
-            for (std::size_t x = 0; x < width; ++x, p += 4) {
-                std::uint64_t rgba;
-                std::memcpy(&rgba, p, sizeof rgba);
-                if (keep_alpha) file_alpha_[at + x] = std::uint16_t(rgba >> 48);
-                const std::uint64_t argb = FileToHostPixel16(rgba);
-                std::memcpy(p, &argb, sizeof argb);
-            }
+            RowToHost16(&frame.pixels16[at * 4], keep_alpha ? &file_alpha_[at] : nullptr, width);
         } else {
             std::uint8_t* p = &frame.pixels8[at * 4];
             for (std::size_t x = 0; x < width; ++x, p += 4) {
@@ -231,17 +275,7 @@ void EffectRenderer::ToFile(const Frame& frame, int first, int last) {
     for (int y = first; y < last; ++y) {
         const std::size_t at = std::size_t(y) * width;
         if (frame.depth == 16) {
-            std::uint16_t* d = &frame.pixels16[at * 4];
-            for (std::size_t x = 0; x < width; ++x, d += 4) {
-                std::uint64_t argb;
-                std::memcpy(&argb, d, sizeof argb);
-                std::uint64_t rgba = HostToFilePixel16(argb);
-                // Alpha as the effect was given it: the file's, on the host's scale.
-                if (keep_alpha && std::uint16_t(argb) == FileToHost16(file_alpha_[at + x])) {
-                    rgba = (rgba & 0x0000FFFFFFFFFFFFu) | std::uint64_t{file_alpha_[at + x]} << 48;
-                }
-                std::memcpy(d, &rgba, sizeof rgba);
-            }
+            RowToFile16(&frame.pixels16[at * 4], keep_alpha ? &file_alpha_[at] : nullptr, width);
         } else {
             std::uint8_t* d = &frame.pixels8[at * 4];
             for (std::size_t x = 0; x < width; ++x) {

@@ -66,6 +66,12 @@ public:
     const std::uint8_t* RenderRgba8Frame(const std::uint8_t* rgba, int width, int height, std::string& error);
     // The pixel format (FFmpeg's name) of what RenderRgba8Frame returns.
     const char* video_order() const { return built_in() ? "rgba" : "argb"; }
+    // A frame rendered band by band, the bands side by side (RenderBandRows):
+    // the built-in look only, false for a module.
+    bool PrepareBands(int width, int height);
+    // Rows [first, first + rows) of the frame PrepareBands was told, RGBA at
+    // its depth (pixels8 or pixels16, the other null), in place, on any thread.
+    void RenderBandRows(std::uint8_t* pixels8, std::uint16_t* pixels16, int width, int first, int rows) const;
     // The render's threads, for the tool's own work between renders.
     Workers workers() { return Workers(pool(), threads()); }
 

@@ -31,7 +31,9 @@ bool StartsLikeJpeg(const fs::path& path) {
     return jpeg;
 }
 
-// What our own PNG or TIFF writer leaves out of the source's metadata.
+
+}  // namespace
+
 void NoteLeftOut(const Image& image, bool png, std::vector<std::string>& notes) {
     const ImageTags& t = image.tags;
     notes.insert(notes.end(), t.dropped.begin(), t.dropped.end());
@@ -96,8 +98,6 @@ void NoteLeftOut(const Image& image, bool png, std::vector<std::string>& notes) 
                             : "PNG texts " + keys + " are dropped: velvetshade carries them into PNG files only");
     }
 }
-
-}  // namespace
 
 bool ReadImage(const fs::path& path, int depth, Image& image, std::string& error, const Workers& workers,
                const RowsRead& rows_read) {

@@ -18,6 +18,9 @@ namespace velvetshade {
 bool ReadImage(const std::filesystem::path& path, int depth, Image& image, std::string& error,
                const Workers& workers = {}, const RowsRead& rows_read = {});
 
+// What our own PNG (png) or TIFF writer leaves out of image's metadata, into notes.
+void NoteLeftOut(const Image& image, bool png, std::vector<std::string>& notes);
+
 // Whether there is a writer for the file name's extension.
 // False with the reason when no image of path's name can be written; *by_name
 // (when given) tells a name no format takes, a usage error, from a library

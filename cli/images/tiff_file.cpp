@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <limits>
+#include <mutex>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -18,6 +20,7 @@
 
 #include "cli/images/format_file.h"
 #include "cli/images/metadata.h"
+#include "cli/system/output_file.h"
 
 namespace velvetshade {
 namespace fs = std::filesystem;
@@ -268,74 +271,115 @@ libdeflate_compressor* Deflater(int level) {
     return held.compressor;
 }
 
-// Uncompressed and deflate strips decoded side by side on the workers, each
+// One strip as stored (uncompressed or deflate, with or without the
+// horizontal predictor) into its rows of RGBA pixels, width wide. False when
+// it does not decode to its rows.
+template <typename T>
+bool DecodeStoredStrip(std::pair<const std::uint8_t*, std::size_t> stored, bool deflate, bool predictor,
+                       std::size_t rows_per_strip, std::size_t rows, std::size_t width, const Placer<T>& placer,
+                       T* pixels) {
+    const std::size_t row_samples = width * std::size_t(placer.samples);
+    const std::size_t bytes = rows * row_samples * sizeof(T);
+    T* decoded = nullptr;
+    const T* samples = reinterpret_cast<const T*>(stored.first);
+    if (deflate) {
+        // Room for whole strips: some writers fill the last one out.
+        const std::size_t room = rows_per_strip * row_samples;
+        decoded = Scratch<T>(room);
+        libdeflate_decompressor* inflater = Inflater();
+        std::size_t got = 0;
+        if (inflater == nullptr ||
+            libdeflate_zlib_decompress(inflater, stored.first, stored.second, decoded, room * sizeof(T), &got) !=
+                LIBDEFLATE_SUCCESS ||
+            got < bytes) {
+            return false;
+        }
+        samples = decoded;
+    } else if (stored.second < bytes || reinterpret_cast<std::uintptr_t>(samples) % alignof(T) != 0) {
+        return false;
+    }
+    for (std::size_t r = 0; r < rows; ++r) {
+        const T* s = samples + r * row_samples;
+        if (predictor) {
+            T* row = decoded + r * row_samples;
+            for (std::size_t k = std::size_t(placer.samples); k < row_samples; ++k) {
+                row[k] = T(row[k] + row[k - std::size_t(placer.samples)]);
+            }
+        }
+        placer.Interleaved(s, pixels + r * width * 4, width);
+    }
+    return true;
+}
+
+// A file's strips as stored, straight from the file, mapped: no copy, no
+// buffers to fault in. Only uncompressed and deflate strips, with or without
+// the horizontal predictor, in the machine's byte order beyond 8 bits.
+struct StoredStrips {
+    bool deflate = false, predictor = false;
+    std::size_t rows_per_strip = 0;
+    std::unique_ptr<FileMap> file;
+    std::vector<std::pair<const std::uint8_t*, std::size_t>> stored;
+
+    // False (nothing reported) when the file is not of this kind.
+    bool Open(TIFF* tif, int height, std::size_t sample_size) {
+        std::uint16_t compression = COMPRESSION_NONE, predictor_kind = PREDICTOR_NONE;
+        std::uint32_t rows = 0;
+        TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+        TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rows);
+        deflate = compression == COMPRESSION_ADOBE_DEFLATE || compression == COMPRESSION_DEFLATE;
+        // Only codecs with a predictor know the tag; asking others is an error.
+        if (deflate) TIFFGetFieldDefaulted(tif, TIFFTAG_PREDICTOR, &predictor_kind);
+        if (TIFFIsTiled(tif) || (compression != COMPRESSION_NONE && !deflate) ||
+            (predictor_kind != PREDICTOR_NONE && (!deflate || predictor_kind != PREDICTOR_HORIZONTAL)) ||
+            (sample_size > 1 && TIFFIsByteSwapped(tif)) || rows == 0) {
+            return false;
+        }
+        predictor = predictor_kind == PREDICTOR_HORIZONTAL;
+        rows_per_strip = std::min<std::size_t>(rows, std::size_t(height));
+        const std::size_t count = (std::size_t(height) + rows_per_strip - 1) / rows_per_strip;
+        if (TIFFNumberOfStrips(tif) < count) return false;
+        file = std::make_unique<FileMap>(TIFFFileno(tif));
+        if (file->data == nullptr) return false;
+        stored.resize(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint64_t at = TIFFGetStrileOffset(tif, std::uint32_t(i));
+            const std::uint64_t size = TIFFGetStrileByteCount(tif, std::uint32_t(i));
+            if (size == 0 || at > file->size || size > file->size - at) return false;
+            stored[i] = {file->data + at, std::size_t(size)};
+        }
+        return true;
+    }
+    // Rows [y0, y0 + rows) of an image width wide, from whole strips, into
+    // RGBA pixels. False when a strip does not decode.
+    template <typename T>
+    bool Decode(std::size_t y0, std::size_t rows, std::size_t width, const Placer<T>& placer, T* pixels) const {
+        for (std::size_t y = y0; y < y0 + rows; y += rows_per_strip) {
+            const std::size_t i = y / rows_per_strip, n = std::min(rows_per_strip, y0 + rows - y);
+            if (!DecodeStoredStrip(stored[i], deflate, predictor, rows_per_strip, n, width, placer,
+                                   pixels + (y - y0) * width * 4)) {
+                return false;
+            }
+        }
+        return true;
+    }
+};
+
+// Uncompressed and deflate strips decoded side by side on the workers: each
 // taken as stored from the mapped file, inflated with libdeflate, its
 // predictor undone and its rows placed on a worker.
-// libtiff decodes one strip after another on the calling thread. False (nothing reported) when the file is not of this kind or a
-// strip does not decode; Decode then reads it the usual way.
+// libtiff decodes one strip after another on the calling thread. False
+// (nothing reported) when the file is not of this kind or a strip does not
+// decode; Decode then reads it the usual way.
 template <typename T>
 bool DecodeSideBySide(TIFF* tif, int width, int height, const Placer<T>& placer, T* pixels,
                       const Workers& workers) {
-    std::uint16_t compression = COMPRESSION_NONE, predictor = PREDICTOR_NONE;
-    std::uint32_t rows_per_strip = 0;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rows_per_strip);
-    const bool deflate = compression == COMPRESSION_ADOBE_DEFLATE || compression == COMPRESSION_DEFLATE;
-    // Only codecs with a predictor know the tag; asking others is an error.
-    if (deflate) TIFFGetFieldDefaulted(tif, TIFFTAG_PREDICTOR, &predictor);
-    if (TIFFIsTiled(tif) || (compression != COMPRESSION_NONE && !deflate) ||
-        (predictor != PREDICTOR_NONE && (!deflate || predictor != PREDICTOR_HORIZONTAL)) ||
-        (sizeof(T) > 1 && TIFFIsByteSwapped(tif)) || rows_per_strip == 0) {
-        return false;
-    }
-    rows_per_strip = std::min(rows_per_strip, std::uint32_t(height));
-    const std::size_t count = (std::size_t(height) + rows_per_strip - 1) / rows_per_strip;
-    if (TIFFNumberOfStrips(tif) < count) return false;
-    const std::size_t row_samples = std::size_t(width) * std::size_t(placer.samples);
-    // The strips straight from the file, mapped: no copy, no buffers to fault in.
-    const FileMap file(TIFFFileno(tif));
-    if (file.data == nullptr) return false;
-    std::vector<std::pair<const std::uint8_t*, std::size_t>> stored(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::uint64_t at = TIFFGetStrileOffset(tif, std::uint32_t(i));
-        const std::uint64_t size = TIFFGetStrileByteCount(tif, std::uint32_t(i));
-        if (size == 0 || at > file.size || size > file.size - at) return false;
-        stored[i] = {file.data + at, std::size_t(size)};
-    }
+    StoredStrips strips;
+    if (!strips.Open(tif, height, sizeof(T))) return false;
     std::atomic<bool> failed{false};
-    workers.ForEach(count, [&](std::size_t i) {
-        const std::size_t y0 = i * rows_per_strip, rows = std::min<std::size_t>(rows_per_strip, height - y0);
-        const std::size_t bytes = rows * row_samples * sizeof(T);
-        T* decoded = nullptr;
-        const T* samples = reinterpret_cast<const T*>(stored[i].first);
-        if (deflate) {
-            // Room for whole strips: some writers fill the last one out.
-            const std::size_t room = std::size_t(rows_per_strip) * row_samples;
-            decoded = Scratch<T>(room);
-            libdeflate_decompressor* inflater = Inflater();
-            std::size_t got = 0;
-            if (inflater == nullptr ||
-                libdeflate_zlib_decompress(inflater, stored[i].first, stored[i].second, decoded, room * sizeof(T),
-                                           &got) != LIBDEFLATE_SUCCESS ||
-                got < bytes) {
-                failed = true;
-                return;
-            }
-            samples = decoded;
-        } else if (stored[i].second < bytes || reinterpret_cast<std::uintptr_t>(samples) % alignof(T) != 0) {
-            failed = true;
-            return;
-        }
-        for (std::size_t r = 0; r < rows; ++r) {
-            const T* s = samples + r * row_samples;
-            if (predictor == PREDICTOR_HORIZONTAL) {
-                T* row = decoded + r * row_samples;
-                for (std::size_t k = std::size_t(placer.samples); k < row_samples; ++k) {
-                    row[k] = T(row[k] + row[k - std::size_t(placer.samples)]);
-                }
-            }
-            placer.Interleaved(s, pixels + (y0 + r) * std::size_t(width) * 4, std::size_t(width));
-        }
+    workers.ForEach(strips.stored.size(), [&](std::size_t i) {
+        const std::size_t y0 = i * strips.rows_per_strip;
+        const std::size_t rows = std::min(strips.rows_per_strip, std::size_t(height) - y0);
+        if (!strips.Decode(y0, rows, std::size_t(width), placer, pixels + y0 * std::size_t(width) * 4)) failed = true;
     });
     return !failed;
 }
@@ -534,6 +578,17 @@ int CompressionCode(const std::string& name) {
     return -1;
 }
 
+// The predictor written with compression: a kept compression keeps its
+// predictor; a new deflate gets the horizontal one, which suits photographs.
+// Only the horizontal one is written; any other comes out as none.
+std::uint16_t WrittenPredictor(const Image& image, std::uint16_t compression) {
+    if (compression != COMPRESSION_LZW && compression != COMPRESSION_ADOBE_DEFLATE) return PREDICTOR_NONE;
+    const ImageTags& t = image.tags;
+    const bool kept = compression == t.compression ||
+                      (compression == COMPRESSION_ADOBE_DEFLATE && t.compression == COMPRESSION_DEFLATE);
+    return !kept || t.predictor == PREDICTOR_HORIZONTAL ? PREDICTOR_HORIZONTAL : PREDICTOR_NONE;
+}
+
 bool WriteTags(TIFF* tif, const Image& image, int channels) {
     const ImageTags& t = image.tags;
     const std::uint16_t compression =
@@ -546,13 +601,8 @@ bool WriteTags(TIFF* tif, const Image& image, int channels) {
               TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB) &&
               TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
               TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
-    if (ok && (compression == COMPRESSION_LZW || compression == COMPRESSION_ADOBE_DEFLATE)) {
-        // A kept compression keeps its predictor; a new deflate gets the
-        // horizontal one, which suits photographs.
-        const bool kept = compression == t.compression ||
-                          (compression == COMPRESSION_ADOBE_DEFLATE && t.compression == COMPRESSION_DEFLATE);
-        const int predictor = kept ? t.predictor : PREDICTOR_HORIZONTAL;
-        if (predictor == PREDICTOR_HORIZONTAL) ok = TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+    if (ok && WrittenPredictor(image, compression) == PREDICTOR_HORIZONTAL) {
+        ok = TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
     }
     if (ok && channels == 4) {
         const std::uint16_t kind = t.associated_alpha ? EXTRASAMPLE_ASSOCALPHA : EXTRASAMPLE_UNASSALPHA;
@@ -609,15 +659,15 @@ std::size_t RowsPerStrip(const Image& image, int channels) {
     return std::clamp<std::size_t>((std::size_t(1) << 20) / row_bytes, 1, std::size_t(image.height));
 }
 
-// Rows [y, y + rows) as the file holds them: RGB or RGBA samples.
+// RGBA rows as the file holds them: RGB or RGBA samples.
 template <typename T>
-void FillStrip(const Image& image, const T* pixels, int channels, std::size_t y, std::size_t rows, T* strip) {
-    const std::size_t width = std::size_t(image.width);
-    const T* s = pixels + y * width * 4;
+void PackRows(const T* rgba, std::size_t width, std::size_t rows, int channels, T* strip) {
     if (channels == 4) {
-        std::memcpy(strip, s, rows * width * 4 * sizeof(T));
+        std::memcpy(strip, rgba, rows * width * 4 * sizeof(T));
     } else {
-        for (std::size_t i = 0; i < rows * width; ++i, s += 4, strip += 3) strip[0] = s[0], strip[1] = s[1], strip[2] = s[2];
+        for (std::size_t i = 0; i < rows * width; ++i, rgba += 4, strip += 3) {
+            strip[0] = rgba[0], strip[1] = rgba[1], strip[2] = rgba[2];
+        }
     }
 }
 
@@ -633,11 +683,36 @@ bool WriteStrips(TIFF* tif, const Image& image, const T* pixels, int channels) {
     std::uint32_t index = 0;
     for (std::size_t y = 0; y < std::size_t(image.height); y += rows_per_strip, ++index) {
         const std::size_t rows = std::min(rows_per_strip, std::size_t(image.height) - y);
-        FillStrip(image, pixels, channels, y, rows, strip.data());
+        PackRows(pixels + y * std::size_t(image.width) * 4, std::size_t(image.width), rows, channels, strip.data());
         const tmsize_t bytes = tmsize_t(rows * row_samples * sizeof(T));
         if (TIFFWriteEncodedStrip(tif, index, strip.data(), bytes) != bytes) return false;
     }
     return true;
+}
+
+// Rows of RGBA pixels as a deflate strip holds them: RGB or RGBA samples,
+// horizontally differenced when predictor, compressed at level into out.
+// False when the compressor cannot be had.
+template <typename T>
+bool DeflateStrip(const T* rgba, std::size_t width, std::size_t rows, int channels, bool predictor, int level,
+                  std::vector<std::uint8_t>& out) {
+    const std::size_t row_samples = width * std::size_t(channels);
+    T* strip = Scratch<T>(rows * row_samples);
+    PackRows(rgba, width, rows, channels, strip);
+    if (predictor) {
+        // Horizontal differencing, in the samples' own width and the
+        // machine's byte order, which is the file's.
+        for (std::size_t r = 0; r < rows; ++r) {
+            T* row = strip + r * row_samples;
+            for (std::size_t k = row_samples - 1; k >= std::size_t(channels); --k) row[k] = T(row[k] - row[k - channels]);
+        }
+    }
+    libdeflate_compressor* deflater = Deflater(level);
+    if (deflater == nullptr) return false;
+    const std::size_t bytes = rows * row_samples * sizeof(T);
+    out.resize(libdeflate_zlib_compress_bound(deflater, bytes));
+    out.resize(libdeflate_zlib_compress(deflater, strip, bytes, out.data(), out.size()));
+    return !out.empty();
 }
 
 // Deflate strips compressed side by side on the workers with libdeflate, then
@@ -646,7 +721,7 @@ bool WriteStrips(TIFF* tif, const Image& image, const T* pixels, int channels) {
 template <typename T>
 bool WriteDeflateStrips(TIFF* tif, const Image& image, const T* pixels, int channels, bool predictor, int level,
                         const Workers& workers) {
-    const std::size_t row_samples = std::size_t(image.width) * std::size_t(channels);
+    const std::size_t width = std::size_t(image.width);
     const std::size_t rows_per_strip = RowsPerStrip<T>(image, channels);
     if (!TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, std::uint32_t(rows_per_strip))) return false;
     const std::size_t count = (std::size_t(image.height) + rows_per_strip - 1) / rows_per_strip;
@@ -654,26 +729,7 @@ bool WriteDeflateStrips(TIFF* tif, const Image& image, const T* pixels, int chan
     std::atomic<bool> failed{false};
     workers.ForEach(count, [&](std::size_t i) {
         const std::size_t y = i * rows_per_strip, rows = std::min(rows_per_strip, std::size_t(image.height) - y);
-        T* strip = Scratch<T>(rows * row_samples);
-        FillStrip(image, pixels, channels, y, rows, strip);
-        if (predictor) {
-            // Horizontal differencing, in the samples' own width and the
-            // machine's byte order, which is the file's.
-            for (std::size_t r = 0; r < rows; ++r) {
-                T* row = strip + r * row_samples;
-                for (std::size_t k = row_samples - 1; k >= std::size_t(channels); --k) row[k] = T(row[k] - row[k - channels]);
-            }
-        }
-        libdeflate_compressor* deflater = Deflater(level);
-        if (deflater == nullptr) {
-            failed = true;
-            return;
-        }
-        const std::size_t bytes = rows * row_samples * sizeof(T);
-        std::vector<std::uint8_t>& out = strips[i];
-        out.resize(libdeflate_zlib_compress_bound(deflater, bytes));
-        out.resize(libdeflate_zlib_compress(deflater, strip, bytes, out.data(), out.size()));
-        if (out.empty()) failed = true;
+        if (!DeflateStrip(pixels + y * width * 4, width, rows, channels, predictor, level, strips[i])) failed = true;
     });
     if (failed) return false;
     for (std::size_t i = 0; i < count; ++i) {
@@ -703,9 +759,18 @@ bool WritePixels(TIFF* tif, const Image& image, const T* pixels, int channels, c
     return WriteStrips(tif, image, pixels, channels);
 }
 
-// The TIFF as libtiff writes it: every tag but the camera's directories.
+// A file's directories made before its pixels: strips of one byte stand
+// for the real ones, which are written after the directories and put in
+// their place (PlaceStrips).
+struct StripStandIns {
+    std::size_t rows_per_strip = 0;
+    std::size_t count = 0;
+};
+
+// The TIFF as libtiff writes it: every tag but the camera's directories; with
+// stand_ins, their strips instead of the image's pixels.
 bool EncodeWithLibtiff(const fs::path& format_path, const Image& image, const WriteSettings& settings,
-                       std::vector<unsigned char>& bytes, std::string& error) {
+                       std::vector<unsigned char>& bytes, std::string& error, const StripStandIns* stand_ins = nullptr) {
     if (!image.compression.empty() && CompressionCode(image.compression) < 0) {
         error = "cannot write " + format_path.string() + ": TIFF compression \"" + image.compression +
                 "\" is not one of none, lzw, deflate, packbits";
@@ -715,8 +780,10 @@ bool EncodeWithLibtiff(const fs::path& format_path, const Image& image, const Wr
     bytes.clear();
     // Room for the whole file at once: growing a frame's worth of bytes step
     // by step copies it over and over.
-    bytes.reserve(image.samples() / 4 * std::size_t(image.has_alpha ? 4 : 3) * std::size_t(image.depth / 8) +
-                  (std::size_t(1) << 20));
+    bytes.reserve(stand_ins != nullptr ? std::size_t(1) << 16
+                                       : image.samples() / 4 * std::size_t(image.has_alpha ? 4 : 3) *
+                                                 std::size_t(image.depth / 8) +
+                                             (std::size_t(1) << 20));
     InMemory memory{bytes, 0};
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     if (options == nullptr) return Fail(format_path, "out of memory", messages, error, "write");
@@ -728,11 +795,105 @@ bool EncodeWithLibtiff(const fs::path& format_path, const Image& image, const Wr
     if (tif == nullptr) return Fail(format_path, "", messages, error, "write");
     const std::unique_ptr<TIFF, Closer> file(tif);
     const int channels = image.has_alpha ? 4 : 3;
+    const auto write_stand_ins = [&] {
+        const unsigned char one = 0;
+        if (!TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, std::uint32_t(stand_ins->rows_per_strip))) return false;
+        for (std::size_t i = 0; i < stand_ins->count; ++i) {
+            if (TIFFWriteRawStrip(tif, std::uint32_t(i), const_cast<unsigned char*>(&one), 1) != 1) return false;
+        }
+        return true;
+    };
     const bool ok = WriteTags(tif, image, channels) &&
-                    (image.depth == 16 ? WritePixels(tif, image, image.pixels16.data(), channels, settings)
-                                       : WritePixels(tif, image, image.pixels8.data(), channels, settings)) &&
+                    (stand_ins != nullptr ? write_stand_ins()
+                     : image.depth == 16  ? WritePixels(tif, image, image.pixels16.data(), channels, settings)
+                                          : WritePixels(tif, image, image.pixels8.data(), channels, settings)) &&
                     TIFFWriteDirectory(tif) == 1 && TIFFFlush(tif) == 1;
     return ok || Fail(format_path, "", messages, error, "write");
+}
+
+// The whole file in bytes: libtiff's, then Exiv2's directories added.
+bool EncodeWhole(const fs::path& format_path, const Image& image, const WriteSettings& settings,
+                 std::vector<std::string>& notes, std::vector<unsigned char>& bytes, std::string& error,
+                 const StripStandIns* stand_ins = nullptr) {
+    if (!EncodeWithLibtiff(format_path, image, settings, bytes, error, stand_ins)) return false;
+    if (image.tags.exif.empty() || AddCameraDirectories(bytes, image.tags.exif, notes)) return true;
+    // Exiv2 may have left the file half changed: it is made again without.
+    return EncodeWithLibtiff(format_path, image, settings, bytes, error, stand_ins);
+}
+
+// Where a classic TIFF made with stand-in strips holds its strips' offsets
+// and byte counts, whoever wrote its directories last.
+struct StripArrays {
+    bool big_endian = false;
+    std::size_t offsets_at = 0, counts_at = 0;
+    // Where the stand-ins' bytes begin when they end the file, which is cut
+    // there; the file's size otherwise (they stay, a byte each, unused).
+    std::size_t data_at = 0;
+};
+
+// False when the first directory does not hold count stand-ins as LONGs.
+bool FindStripArrays(const std::vector<unsigned char>& head, std::size_t count, StripArrays& arrays) {
+    const std::size_t size = head.size();
+    if (size < 8 || count == 0 || head[0] != head[1] || (head[0] != 'I' && head[0] != 'M')) return false;
+    const bool big = head[0] == 'M';
+    const auto u16 = [&](std::size_t at) {
+        return big ? std::uint32_t(head[at]) << 8 | head[at + 1] : std::uint32_t(head[at + 1]) << 8 | head[at];
+    };
+    const auto u32 = [&](std::size_t at) {
+        return big ? u16(at) << 16 | u16(at + 2) : u16(at + 2) << 16 | u16(at);
+    };
+    if (u16(2) != 42) return false;
+    const std::size_t directory = u32(4);
+    if (directory > size - 2) return false;
+    const std::size_t entries = u16(directory);
+    if (entries > (size - directory - 2) / 12) return false;
+    for (std::size_t k = 0; k < entries; ++k) {
+        const std::size_t entry = directory + 2 + 12 * k;
+        const std::uint32_t tag = u16(entry);
+        if (tag != TIFFTAG_STRIPOFFSETS && tag != TIFFTAG_STRIPBYTECOUNTS) continue;
+        if (u16(entry + 2) != TIFF_LONG || u32(entry + 4) != count) return false;
+        const std::size_t at = count == 1 ? entry + 8 : u32(entry + 8);
+        if (at > size || count > (size - at) / 4) return false;
+        (tag == TIFFTAG_STRIPOFFSETS ? arrays.offsets_at : arrays.counts_at) = at;
+    }
+    if (arrays.offsets_at == 0 || arrays.counts_at == 0) return false;
+    arrays.big_endian = big;
+    // Stand-ins of one byte each, back to back but for word padding, up to
+    // the end of the file: nothing else lies there.
+    bool at_end = true;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint32_t at = u32(arrays.offsets_at + 4 * i);
+        const std::uint32_t next = i + 1 < count ? u32(arrays.offsets_at + 4 * i + 4) : std::uint32_t(size);
+        if (u32(arrays.counts_at + 4 * i) != 1) return false;
+        if (next <= at || next - at > 2) at_end = false;
+    }
+    arrays.data_at = at_end ? u32(arrays.offsets_at) : size;
+    return arrays.data_at >= 8 && arrays.data_at <= size && arrays.offsets_at < arrays.data_at &&
+           arrays.counts_at < arrays.data_at;
+}
+
+// The real strips' offsets and byte counts in place of the stand-ins'.
+bool PlaceStrips(const StripArrays& arrays, const std::vector<std::uint32_t>& offsets,
+                 const std::vector<std::uint32_t>& counts, PendingFile& out, std::string& error) {
+    std::vector<unsigned char> bytes(offsets.size() * 4);
+    const auto put = [&](const std::vector<std::uint32_t>& values) {
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            for (int b = 0; b < 4; ++b) {
+                bytes[4 * i + std::size_t(arrays.big_endian ? 3 - b : b)] = std::uint8_t(values[i] >> (8 * b));
+            }
+        }
+        return bytes.data();
+    };
+    return out.WriteAt(arrays.offsets_at, put(offsets), bytes.size(), error) &&
+           out.WriteAt(arrays.counts_at, put(counts), bytes.size(), error);
+}
+
+// A band of rows per thread, apart from Scratch's buffers.
+template <typename T>
+T* BandScratch(std::size_t n) {
+    thread_local std::vector<T> buffer;
+    if (buffer.size() < n) buffer.resize(n);
+    return buffer.data();
 }
 
 }  // namespace
@@ -861,10 +1022,160 @@ bool ReadTiff(const fs::path& path, int depth, Image& image, std::string& error,
 
 bool EncodeTiff(const fs::path& format_path, const Image& image, const WriteSettings& settings,
                 std::vector<std::string>& notes, std::vector<unsigned char>& bytes, std::string& error) {
-    if (!EncodeWithLibtiff(format_path, image, settings, bytes, error)) return false;
-    if (image.tags.exif.empty() || AddCameraDirectories(bytes, image.tags.exif, notes)) return true;
-    // Exiv2 may have left the file half changed: it is made again without.
-    return EncodeWithLibtiff(format_path, image, settings, bytes, error);
+    return EncodeWhole(format_path, image, settings, notes, bytes, error);
+}
+
+BandRender RenderTiffBands(const fs::path& in, int depth, const fs::path& format_path, const WriteSettings& settings,
+                           const TiffBands& bands, PendingFile& out, Image& described, std::vector<std::string>& notes,
+                           std::string& error) {
+    // Anything this path does not take, or a source it cannot read to the
+    // end, goes the usual way, which reads the file whole and says what is
+    // wrong with it.
+    Messages messages;
+    const std::unique_ptr<TIFF, Closer> file(Open(in, -1, "r", messages));
+    TIFF* tif = file.get();
+    if (tif == nullptr) return BandRender::kNotThisKind;
+    std::uint32_t width = 0, height = 0;
+    std::uint16_t samples = 1, bits = 1, format = SAMPLEFORMAT_UINT, photometric = 0, planar = PLANARCONFIG_CONTIG;
+    std::uint16_t extra_count = 0;
+    std::uint16_t* extra_kinds = nullptr;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &format);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extra_count, &extra_kinds);
+    if (TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) != 1 || width == 0 || height == 0 ||
+        std::int64_t(width) * std::int64_t(height) > kMaxPixels || samples > 64 || format != SAMPLEFORMAT_UINT ||
+        (bits != 8 && bits != 16) || (depth != 0 && depth != bits) ||
+        (photometric != PHOTOMETRIC_RGB && photometric != PHOTOMETRIC_MINISBLACK) ||
+        samples < (photometric == PHOTOMETRIC_RGB ? 3 : 1) || (planar == PLANARCONFIG_SEPARATE && samples > 1)) {
+        return BandRender::kNotThisKind;
+    }
+    const std::size_t sample_size = bits / 8;
+    StoredStrips source;
+    if (!source.Open(tif, int(height), sample_size)) return BandRender::kNotThisKind;
+
+    Image image;
+    image.source_format = "tiff";
+    image.source_path = in;
+    image.width = int(width);
+    image.height = int(height);
+    image.depth = bits;
+    ReadTags(tif, image.tags);
+    TakeMetadata(tif, in, image.tags);
+    const int colours = photometric == PHOTOMETRIC_RGB ? 3 : 1;
+    const int alpha = samples > colours ? colours : -1;
+    image.has_alpha = alpha >= 0;
+    image.tags.associated_alpha = alpha >= 0 && extra_count > 0 && extra_kinds[0] == EXTRASAMPLE_ASSOCALPHA;
+    image.compression = described.compression;
+    if (image.tags.more_metadata) return BandRender::kNotThisKind;
+    const int channels = image.has_alpha ? 4 : 3;
+    const std::uint16_t compression = image.compression.empty() ? WrittenCompression(image.tags.compression)
+                                                                : std::uint16_t(CompressionCode(image.compression));
+    if (compression != COMPRESSION_NONE && compression != COMPRESSION_ADOBE_DEFLATE) return BandRender::kNotThisKind;
+    // Bands of whole source strips, about a megabyte of samples each; a
+    // source in strips far larger than that is read whole.
+    const std::size_t row_bytes = std::size_t(width) * std::size_t(channels) * sample_size;
+    const std::size_t per_band = std::max<std::size_t>(1, ((std::size_t(1) << 20) / row_bytes) / source.rows_per_strip);
+    StripStandIns stand_ins;
+    stand_ins.rows_per_strip = std::min<std::size_t>(per_band * source.rows_per_strip, height);
+    if (stand_ins.rows_per_strip * row_bytes > (std::size_t(16) << 20)) return BandRender::kNotThisKind;
+    stand_ins.count = (std::size_t(height) + stand_ins.rows_per_strip - 1) / stand_ins.rows_per_strip;
+
+    // The directories first, with stand-ins for the strips.
+    std::vector<unsigned char> head;
+    std::vector<std::string> head_notes;
+    StripArrays arrays;
+    if (!EncodeWhole(format_path, image, settings, head_notes, head, error, &stand_ins)) return BandRender::kWriteFailed;
+    if (!FindStripArrays(head, stand_ins.count, arrays)) return BandRender::kNotThisKind;
+    head.resize(arrays.data_at);
+    if (head.size() % 2 != 0) head.push_back(0);  // strips start on a word boundary
+    const bool deflate = compression == COMPRESSION_ADOBE_DEFLATE;
+    bool predictor = false;
+    if (deflate) predictor = WrittenPredictor(image, compression) == PREDICTOR_HORIZONTAL;
+    const int level = settings.compression >= 0 ? settings.compression : kTiffDefaultCompression;
+
+    bands.begin(image);
+    if (!out.Write(head.data(), head.size(), error)) return BandRender::kWriteFailed;
+    // Strips are written in order as they are done, whichever worker did them.
+    std::vector<std::uint32_t> offsets(stand_ins.count), counts(stand_ins.count);
+    std::vector<std::vector<std::uint8_t>> done(stand_ins.count);
+    std::vector<char> ready(stand_ins.count, 0);
+    std::uint64_t end = head.size();
+    std::size_t next = 0;
+    std::mutex writing;
+    std::atomic<bool> unreadable{false}, failed{false};
+    std::string write_error;
+    const auto place = [&](std::size_t i, const std::uint8_t* data, std::size_t size) {
+        // Called with writing held.
+        if (end + size > std::numeric_limits<std::uint32_t>::max()) {
+            write_error = "cannot write " + format_path.string() + ": it would be larger than a TIFF holds (4 GiB)";
+            return false;
+        }
+        offsets[i] = std::uint32_t(end), counts[i] = std::uint32_t(size);
+        end += size;
+        return out.Write(data, size, write_error);
+    };
+    const auto work = [&]<typename T>(T*) {
+        const Placer<T> placer{samples, colours, alpha};
+        settings.workers.ForEach(stand_ins.count, [&](std::size_t i) {
+            if (unreadable || failed) return;
+            const std::size_t y0 = i * stand_ins.rows_per_strip;
+            const std::size_t rows = std::min(stand_ins.rows_per_strip, std::size_t(height) - y0);
+            T* band = BandScratch<T>(rows * std::size_t(width) * 4);
+            if (!source.Decode(y0, rows, width, placer, band)) {
+                unreadable = true;
+                return;
+            }
+            if constexpr (sizeof(T) == 2) bands.render(nullptr, band, int(y0), int(rows));
+            else bands.render(band, nullptr, int(y0), int(rows));
+            std::vector<std::uint8_t> encoded;
+            const std::uint8_t* data = nullptr;
+            std::size_t size = 0;
+            if (deflate) {
+                if (!DeflateStrip(band, width, rows, channels, predictor, level, encoded)) {
+                    std::lock_guard lock(writing);
+                    write_error = "cannot write " + format_path.string() + ": out of memory";
+                    failed = true;
+                    return;
+                }
+                data = encoded.data(), size = encoded.size();
+            } else {
+                T* packed = Scratch<T>(rows * std::size_t(width) * std::size_t(channels));
+                PackRows(band, width, rows, channels, packed);
+                data = reinterpret_cast<const std::uint8_t*>(packed);
+                size = rows * row_bytes;
+            }
+            std::lock_guard lock(writing);
+            if (failed) return;
+            if (i == next) {
+                if (!place(i, data, size)) failed = true;
+                ++next;
+                // Those done meanwhile, in order.
+                while (!failed && next < stand_ins.count && ready[next]) {
+                    if (!place(next, done[next].data(), done[next].size())) failed = true;
+                    done[next] = {};
+                    ++next;
+                }
+            } else {
+                done[i].assign(data, data + size);
+                ready[i] = 1;
+            }
+        });
+    };
+    if (bits == 16) work(static_cast<std::uint16_t*>(nullptr));
+    else work(static_cast<std::uint8_t*>(nullptr));
+    if (unreadable) return BandRender::kNotThisKind;
+    if (failed) {
+        error = write_error;
+        return BandRender::kWriteFailed;
+    }
+    if (!PlaceStrips(arrays, offsets, counts, out, error)) return BandRender::kWriteFailed;
+    notes.insert(notes.end(), head_notes.begin(), head_notes.end());
+    described = std::move(image);
+    return BandRender::kWritten;
 }
 
 }  // namespace velvetshade

@@ -18,13 +18,17 @@
 // kept as stored (kKeptTiffFields).
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "cli/images/image.h"
 
 namespace velvetshade {
+
+class PendingFile;
 
 // libdeflate's level 1 for deflate strips: with the horizontal predictor a 4K
 // photograph comes out at 18.7 MB against FFmpeg's 22.1 MB (zlib's default
@@ -58,5 +62,30 @@ bool ReadTiff(const std::filesystem::path& path, int depth, Image& image, std::s
 // be written. Deflate strips are compressed side by side on the workers.
 bool EncodeTiff(const std::filesystem::path& format_path, const Image& image, const WriteSettings& settings,
                 std::vector<std::string>& notes, std::vector<unsigned char>& bytes, std::string& error);
+
+// A TIFF rendered into a TIFF a band of rows at a time (RenderTiffBands).
+struct TiffBands {
+    // Told once, before any band, with the image as read: its size, depth,
+    // alpha and tags, no pixels.
+    std::function<void(const Image& described)> begin;
+    // Renders rows [first, first + rows) in place: RGBA rows at the image's
+    // depth (pixels8 or pixels16, the other null), its width wide. Called on
+    // the workers, bands side by side.
+    std::function<void(std::uint8_t* pixels8, std::uint16_t* pixels16, int first, int rows)> render;
+};
+enum class BandRender { kNotThisKind, kWritten, kWriteFailed };
+
+// Renders the TIFF in into out, a TIFF, with no frame-sized buffer: its
+// strips are decoded, rendered and encoded side by side on the workers and
+// written as they are done, after the directories. What ReadTiff and
+// EncodeTiff would give, in a layout of its own. described.compression names
+// the compression asked for (empty: the source's); described gets the image
+// as read, without pixels. kNotThisKind, with nothing written, for sources
+// it does not take (depth other than asked, planes, tiles, codecs other than
+// deflate, a strip that does not decode) and outputs of other codecs: those
+// go the usual way.
+BandRender RenderTiffBands(const std::filesystem::path& in, int depth, const std::filesystem::path& format_path,
+                           const WriteSettings& settings, const TiffBands& bands, PendingFile& out,
+                           Image& described, std::vector<std::string>& notes, std::string& error);
 
 }  // namespace velvetshade

@@ -170,6 +170,22 @@ bool PendingFile::Write(const void* data, std::size_t size, std::string& error) 
     return true;
 }
 
+bool PendingFile::WriteAt(std::uint64_t offset, const void* data, std::size_t size, std::string& error) {
+    const auto* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd_, p, size, off_t(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error = "cannot write " + target_.string() + ": " + Reason(n < 0 ? errno : ENOSPC);
+            return false;
+        }
+        p += n;
+        offset += std::uint64_t(n);
+        size -= std::size_t(n);
+    }
+    return true;
+}
+
 bool PendingFile::Commit(bool overwrite, std::string& error) {
     if (temp_.empty() || fd_ < 0) {
         error = "internal error: nothing to commit for " + target_.string();

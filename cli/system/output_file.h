@@ -3,6 +3,7 @@
 // half-written file and never replaces a file it was not asked to.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -37,6 +38,8 @@ public:
     const std::filesystem::path& path() const { return temp_; }
     // Appends bytes; a short or failed write fails with the cause.
     bool Write(const void* data, std::size_t size, std::string& error);
+    // Writes bytes over those at offset, written before.
+    bool WriteAt(std::uint64_t offset, const void* data, std::size_t size, std::string& error);
     // Syncs the file, renames it onto the target and syncs the directory.
     // Without overwrite an existing target (even one that appeared while we
     // worked) is left alone.
