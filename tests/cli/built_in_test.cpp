@@ -4,10 +4,12 @@
 
 #include <filesystem>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli_test_support.h"
+#include "tool_run.h"
 #include "look/parameter_table.h"
 
 namespace velvetshade::test {
@@ -95,6 +97,83 @@ TEST(BuiltInLook, GivesTheModulesBytesForEveryRoute) {
     const std::vector<std::string> settings = RandomSettings(random);
     video.insert(video.end(), settings.begin(), settings.end());
     ExpectSameBothWays(dir, video, "clip.mkv");
+}
+
+// What a TIFF shows a reader: its pixels as FFmpeg decodes them, and its tags
+// and Exif directory as libtiff lists them, but for where the strips lie.
+std::string TiffAsRead(const fs::path& file) {
+    const RunResult pixels = RunProgram({"ffmpeg", "-v", "error", "-i", file.string(), "-f", "framemd5", "-"});
+    EXPECT_EQ(pixels.exit_code, 0) << pixels.err;
+    const RunResult tags = RunProgram({"tiffinfo", file.string()});
+    EXPECT_EQ(tags.exit_code, 0) << tags.err;
+    std::string listed;
+    std::istringstream lines(tags.out);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find("Rows/Strip") == std::string::npos && line.find("offset") == std::string::npos &&
+            line.find("Offset") == std::string::npos) {
+            listed += line + "\n";
+        }
+    }
+    return pixels.out + listed;
+}
+
+// TIFF to TIFF, the built-in look renders band by band with no frame held,
+// in a layout of its own: what a reader sees is what the module's whole-frame
+// route gives, for every kind of source, and a failed write leaves nothing.
+TEST(BuiltInLook, RendersTiffsBandByBandAsTheModuleDoes) {
+    TempDir dir("built-in-bands");
+    const std::string photo = "/usr/share/backgrounds/mate/nature/Garden.jpg";
+    ASSERT_TRUE(fs::exists(photo)) << "install mate-backgrounds (tools/install-deps)";
+    // A camera picture with its Exif, 16-bit deflate; odd sizes that end in
+    // a short strip, with alpha, grey, and a codec the band route leaves alone.
+    const fs::path camera = dir.path / "camera16.tif";
+    ASSERT_EQ(RunTool({"render", photo, camera.string(), "--quiet", "--depth", "16"}).exit_code, 0);
+    struct Made {
+        const char* name;
+        const char* pix_fmt;
+        const char* codec;
+    };
+    std::vector<fs::path> sources = {camera};
+    for (const Made& m : {Made{"rgba16.tif", "rgba64le", "raw"}, Made{"grey8.tif", "gray", "deflate"},
+                          Made{"rgb8.tif", "rgb24", "raw"}, Made{"rgb8-lzw.tif", "rgb24", "lzw"}}) {
+        sources.push_back(dir.path / m.name);
+        const RunResult made = RunProgram({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=333x1237",
+                                           "-frames:v", "1", "-pix_fmt", m.pix_fmt, "-compression_algo", m.codec,
+                                           sources.back().string()});
+        ASSERT_EQ(made.exit_code, 0) << made.err;
+    }
+    std::mt19937 random(20261209);
+    for (const fs::path& source : sources) {
+        for (const char* compression : {"", "none", "deflate"}) {
+            SCOPED_TRACE(source.filename().string() + " " + compression);
+            std::vector<std::string> args = {"render", source.string(), "", "--threads", "2"};
+            if (*compression != 0) args.insert(args.end(), {"--compression", compression});
+            const std::vector<std::string> settings = RandomSettings(random);
+            args.insert(args.end(), settings.begin(), settings.end());
+            std::vector<std::string> banded = args, whole = args;
+            banded[2] = (dir.path / "banded.tif").string();
+            whole[2] = (dir.path / "whole.tif").string();
+            whole.insert(whole.end(), {"--module", kModule.string()});
+            for (auto* run : {&banded, &whole}) {
+                run->insert(run->end(), {"--quiet", "--overwrite"});
+                const RunResult r = RunTool(*run);
+                ASSERT_EQ(r.exit_code, 0) << r.err;
+            }
+            const std::string seen = TiffAsRead(dir.path / "banded.tif");
+            ASSERT_NE(seen.find("MD5"), std::string::npos);
+            EXPECT_EQ(seen, TiffAsRead(dir.path / "whole.tif"));
+        }
+    }
+    // A disk that fills up halfway through the strips.
+    const fs::path out = dir.path / "full.tif";
+    const RunResult full =
+        RunToolWith({"render", camera.string(), out.string(), "--quiet", "--compression", "none"},
+                    WithFileSizeLimit(1 << 20));
+    EXPECT_EQ(full.exit_code, 1);
+    EXPECT_NE(full.err.find("cannot write " + out.string()), std::string::npos) << full.err;
+    for (const auto& entry : fs::directory_iterator(dir.path)) {
+        EXPECT_EQ(entry.path().filename().string().find("full"), std::string::npos) << entry.path();
+    }
 }
 
 }  // namespace
