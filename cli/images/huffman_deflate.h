@@ -17,4 +17,12 @@ std::size_t HuffmanZlibBound(std::size_t size);
 // capacity < HuffmanZlibBound(size).
 std::size_t HuffmanZlibCompress(const std::uint8_t* in, std::size_t size, std::uint8_t* out, std::size_t capacity);
 
+// The coder's loop as written, and the same with BMI2's shifts; both give
+// the same bytes. The call above takes the fastest that runs.
+enum class HuffmanCoder { kPlain, kBmi2 };
+bool HuffmanCoderRuns(HuffmanCoder coder);
+// As above with the given loop; 0 also when it does not run here.
+std::size_t HuffmanZlibCompress(const std::uint8_t* in, std::size_t size, std::uint8_t* out, std::size_t capacity,
+                                HuffmanCoder coder);
+
 }  // namespace velvetshade
