@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "cli/images/format_file.h"
+#include "cli/images/huffman_deflate.h"
 #include "cli/images/metadata.h"
 #include "cli/system/output_file.h"
 
@@ -691,7 +692,8 @@ bool WriteStrips(TIFF* tif, const Image& image, const T* pixels, int channels) {
 }
 
 // Rows of RGBA pixels as a deflate strip holds them: RGB or RGBA samples,
-// horizontally differenced when predictor, compressed at level into out.
+// horizontally differenced when predictor, compressed at level into out
+// (below 0: literals only).
 // False when the compressor cannot be had.
 template <typename T>
 bool DeflateStrip(const T* rgba, std::size_t width, std::size_t rows, int channels, bool predictor, int level,
@@ -707,9 +709,14 @@ bool DeflateStrip(const T* rgba, std::size_t width, std::size_t rows, int channe
             for (std::size_t k = row_samples - 1; k >= std::size_t(channels); --k) row[k] = T(row[k] - row[k - channels]);
         }
     }
+    const std::size_t bytes = rows * row_samples * sizeof(T);
+    if (level < 0) {
+        out.resize(HuffmanZlibBound(bytes));
+        out.resize(HuffmanZlibCompress(reinterpret_cast<const std::uint8_t*>(strip), bytes, out.data(), out.size()));
+        return !out.empty();
+    }
     libdeflate_compressor* deflater = Deflater(level);
     if (deflater == nullptr) return false;
-    const std::size_t bytes = rows * row_samples * sizeof(T);
     out.resize(libdeflate_zlib_compress_bound(deflater, bytes));
     out.resize(libdeflate_zlib_compress(deflater, strip, bytes, out.data(), out.size()));
     return !out.empty();
@@ -1131,7 +1138,7 @@ BandRender RenderTiffBands(const fs::path& in, int depth, const fs::path& format
             }
             if constexpr (sizeof(T) == 2) bands.render(nullptr, band, int(y0), int(rows));
             else bands.render(band, nullptr, int(y0), int(rows));
-            std::vector<std::uint8_t> encoded;
+            thread_local std::vector<std::uint8_t> encoded;  // kept: a fresh one is faulted in per strip
             const std::uint8_t* data = nullptr;
             std::size_t size = 0;
             if (deflate) {
