@@ -11,29 +11,13 @@
 #include <vector>
 
 #include "cli/images/huffman_deflate.h"
+#include "tests/support/predicted_strip.h"
 
 namespace {
 
 std::vector<std::uint8_t> PredictedStrip(int bytes_per_sample) {
     const int width = 3840, rows = 1000000 / (width * 3 * bytes_per_sample);
-    std::mt19937 random(11);
-    std::normal_distribution<double> noise(0.0, bytes_per_sample == 1 ? 1.5 : 120.0);
-    const double full = bytes_per_sample == 1 ? 255.0 : 65535.0;
-    std::vector<std::uint8_t> strip;
-    for (int y = 0; y < rows; ++y) {
-        int previous[3] = {0, 0, 0};
-        for (int x = 0; x < width; ++x) {
-            for (int c = 0; c < 3; ++c) {
-                const double shade = 0.5 + 0.3 * std::sin(x * 0.004 + c) * std::cos(y * 0.01);
-                const int v = std::clamp(int(std::lround(shade * full + noise(random))), 0, int(full));
-                const int d = v - previous[c];
-                previous[c] = v;
-                strip.push_back(std::uint8_t(d));
-                if (bytes_per_sample == 2) strip.push_back(std::uint8_t(d >> 8));
-            }
-        }
-    }
-    return strip;
+    return velvetshade::test::PredictedStrip(width, rows, bytes_per_sample, 11);
 }
 
 void Report(benchmark::State& state, std::size_t in, std::size_t out) {

@@ -536,6 +536,49 @@ void TakeMetadata(TIFF* tif, const fs::path& path, ImageTags& tags) {
     tags.dropped.insert(tags.dropped.end(), directory.dropped.begin(), directory.dropped.end());
 }
 
+// How a directory's samples make pixels.
+struct SampleLayout {
+    std::uint32_t width = 0, height = 0;
+    std::uint16_t samples = 1, bits = 1, format = SAMPLEFORMAT_UINT, photometric = 0, planar = PLANARCONFIG_CONTIG;
+    std::uint16_t extra_count = 0;
+    std::uint16_t* extra_kinds = nullptr;
+
+    // False when the file does not say how its samples make colours.
+    bool Read(TIFF* tif) {
+        TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+        TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+        TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+        TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+        TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &format);
+        TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+        TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extra_count, &extra_kinds);
+        return TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) == 1;
+    }
+    int Colours() const { return photometric == PHOTOMETRIC_RGB ? 3 : 1; }
+    // The first sample past the colour ones is alpha, whatever the file
+    // calls it, as the image library takes it; -1 for none.
+    int Alpha() const { return samples > Colours() ? Colours() : -1; }
+    // 8- or 16-bit RGB or grey samples, placed as they are.
+    bool Direct() const {
+        return format == SAMPLEFORMAT_UINT && (bits == 8 || bits == 16) && samples >= Colours() &&
+               (photometric == PHOTOMETRIC_RGB || photometric == PHOTOMETRIC_MINISBLACK);
+    }
+};
+
+// A TIFF source's description and tags, as every reader of ours gives them.
+void DescribeSource(TIFF* tif, const fs::path& path, Image& image) {
+    image.source_format = "tiff";
+    image.source_path = path;
+    ReadTags(tif, image.tags);
+    TakeMetadata(tif, path, image.tags);
+}
+
+void DescribeAlpha(const SampleLayout& layout, Image& image) {
+    image.has_alpha = layout.Alpha() >= 0;
+    image.tags.associated_alpha =
+        image.has_alpha && layout.extra_count > 0 && layout.extra_kinds[0] == EXTRASAMPLE_ASSOCALPHA;
+}
+
 std::string Kind(std::uint16_t format, std::uint16_t bits, std::uint16_t photometric) {
     if (format == SAMPLEFORMAT_IEEEFP) return std::to_string(bits) + "-bit floating-point samples";
     if (format == SAMPLEFORMAT_INT) return "signed " + std::to_string(bits) + "-bit samples";
@@ -947,18 +990,9 @@ bool ReadTiff(const fs::path& path, int depth, Image& image, std::string& error,
     TIFF* tif = file.get();
     if (tif == nullptr) return Fail(path, std::strerror(errno), messages, error);
 
-    std::uint32_t width = 0, height = 0;
-    std::uint16_t samples = 1, bits = 1, format = SAMPLEFORMAT_UINT, photometric = 0, planar = PLANARCONFIG_CONTIG;
-    std::uint16_t extra_count = 0;
-    std::uint16_t* extra_kinds = nullptr;
-    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
-    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &format);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extra_count, &extra_kinds);
-    if (TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) != 1) {
+    SampleLayout layout;
+    const auto& [width, height, samples, bits, format, photometric, planar, extra_count, extra_kinds] = layout;
+    if (!layout.Read(tif)) {
         return Fail(path, "it does not say how its samples make colours", messages, error);
     }
     if (width == 0 || height == 0) return Fail(path, "it holds no pixels", messages, error);
@@ -971,20 +1005,11 @@ bool ReadTiff(const fs::path& path, int depth, Image& image, std::string& error,
     }
 
     Image read;
-    read.source_format = "tiff";
-    read.source_path = path;
-    ReadTags(tif, read.tags);
-    TakeMetadata(tif, path, read.tags);
-    const int colour = photometric == PHOTOMETRIC_RGB ? 3 : 1;
-    const bool direct = format == SAMPLEFORMAT_UINT && (bits == 8 || bits == 16) && samples >= colour &&
-                        (photometric == PHOTOMETRIC_RGB || photometric == PHOTOMETRIC_MINISBLACK);
-    if (direct) {
-        // The first sample past the colour ones is alpha, whatever the file
-        // calls it, as the image library takes it.
-        const int alpha = samples > colour ? colour : -1;
+    DescribeSource(tif, path, read);
+    const int colour = layout.Colours(), alpha = layout.Alpha();
+    if (layout.Direct()) {
         read.Allocate(int(width), int(height), bits);
-        read.has_alpha = alpha >= 0;
-        read.tags.associated_alpha = alpha >= 0 && extra_count > 0 && extra_kinds[0] == EXTRASAMPLE_ASSOCALPHA;
+        DescribeAlpha(layout, read);
         const bool separate = planar == PLANARCONFIG_SEPARATE && samples > 1;
         std::string why;
         const Placer<std::uint8_t> placer8{samples, colour, alpha};
@@ -1042,22 +1067,11 @@ BandRender RenderTiffBands(const fs::path& in, int depth, const fs::path& format
     const std::unique_ptr<TIFF, Closer> file(Open(in, -1, "r", messages));
     TIFF* tif = file.get();
     if (tif == nullptr) return BandRender::kNotThisKind;
-    std::uint32_t width = 0, height = 0;
-    std::uint16_t samples = 1, bits = 1, format = SAMPLEFORMAT_UINT, photometric = 0, planar = PLANARCONFIG_CONTIG;
-    std::uint16_t extra_count = 0;
-    std::uint16_t* extra_kinds = nullptr;
-    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
-    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &format);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extra_count, &extra_kinds);
-    if (TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) != 1 || width == 0 || height == 0 ||
-        std::int64_t(width) * std::int64_t(height) > kMaxPixels || samples > 64 || format != SAMPLEFORMAT_UINT ||
-        (bits != 8 && bits != 16) || (depth != 0 && depth != bits) ||
-        (photometric != PHOTOMETRIC_RGB && photometric != PHOTOMETRIC_MINISBLACK) ||
-        samples < (photometric == PHOTOMETRIC_RGB ? 3 : 1) || (planar == PLANARCONFIG_SEPARATE && samples > 1)) {
+    SampleLayout layout;
+    const auto& [width, height, samples, bits, format, photometric, planar, extra_count, extra_kinds] = layout;
+    if (!layout.Read(tif) || width == 0 || height == 0 || std::int64_t(width) * std::int64_t(height) > kMaxPixels ||
+        samples > 64 || !layout.Direct() || (depth != 0 && depth != bits) ||
+        (planar == PLANARCONFIG_SEPARATE && samples > 1)) {
         return BandRender::kNotThisKind;
     }
     const std::size_t sample_size = bits / 8;
@@ -1065,17 +1079,12 @@ BandRender RenderTiffBands(const fs::path& in, int depth, const fs::path& format
     if (!source.Open(tif, int(height), sample_size)) return BandRender::kNotThisKind;
 
     Image image;
-    image.source_format = "tiff";
-    image.source_path = in;
+    DescribeSource(tif, in, image);
     image.width = int(width);
     image.height = int(height);
     image.depth = bits;
-    ReadTags(tif, image.tags);
-    TakeMetadata(tif, in, image.tags);
-    const int colours = photometric == PHOTOMETRIC_RGB ? 3 : 1;
-    const int alpha = samples > colours ? colours : -1;
-    image.has_alpha = alpha >= 0;
-    image.tags.associated_alpha = alpha >= 0 && extra_count > 0 && extra_kinds[0] == EXTRASAMPLE_ASSOCALPHA;
+    DescribeAlpha(layout, image);
+    const int colours = layout.Colours(), alpha = layout.Alpha();
     image.compression = described.compression;
     if (image.tags.more_metadata) return BandRender::kNotThisKind;
     const int channels = image.has_alpha ? 4 : 3;

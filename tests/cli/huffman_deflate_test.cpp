@@ -1,6 +1,7 @@
 // The literal-only zlib coder, read back by zlib and by libdeflate, and its
 // size against zlib's own Huffman-only strategy.
 #include "cli/images/huffman_deflate.h"
+#include "tests/support/predicted_strip.h"
 
 #include <gtest/gtest.h>
 #include <libdeflate.h>
@@ -141,32 +142,9 @@ TEST(HuffmanDeflate, LongCodesAndBlockBoundariesRoundTrip) {
     }
 }
 
-// Smooth shading plus sensor noise, differenced along the row as a TIFF
-// horizontal predictor does, in 8 and 16 bits.
-Bytes PredictedStrip(int width, int rows, int bytes_per_sample, unsigned seed) {
-    std::mt19937 random(seed);
-    std::normal_distribution<double> noise(0.0, bytes_per_sample == 1 ? 1.5 : 120.0);
-    const double full = bytes_per_sample == 1 ? 255.0 : 65535.0;
-    Bytes strip;
-    for (int y = 0; y < rows; ++y) {
-        std::vector<int> previous(3, 0);
-        for (int x = 0; x < width; ++x) {
-            for (int c = 0; c < 3; ++c) {
-                const double shade = 0.5 + 0.3 * std::sin(x * 0.004 + c) * std::cos(y * 0.01);
-                const int v = std::clamp(int(std::lround(shade * full + noise(random))), 0, int(full));
-                const int d = v - previous[c];
-                previous[c] = v;
-                strip.push_back(std::uint8_t(d));
-                if (bytes_per_sample == 2) strip.push_back(std::uint8_t(d >> 8));
-            }
-        }
-    }
-    return strip;
-}
-
 TEST(HuffmanDeflate, PredictedStripsWithinOnePercentOfZlibHuffmanOnly) {
     for (const int bytes_per_sample : {1, 2}) {
-        const Bytes strip = PredictedStrip(3840, 1000000 / (3840 * 3 * bytes_per_sample), bytes_per_sample, 7);
+        const Bytes strip = test::PredictedStrip(3840, 1000000 / (3840 * 3 * bytes_per_sample), bytes_per_sample, 7);
         const Bytes packed = Compress(strip);
         ExpectRoundTrip(strip, packed, std::to_string(bytes_per_sample * 8) + " bits");
         const std::size_t zlib_size = ZlibHuffmanOnlySize(strip);
