@@ -1068,10 +1068,12 @@ BandRender RenderTiffBands(const fs::path& in, int depth, const fs::path& format
     TIFF* tif = file.get();
     if (tif == nullptr) return BandRender::kNotThisKind;
     SampleLayout layout;
-    const auto& [width, height, samples, bits, format, photometric, planar, extra_count, extra_kinds] = layout;
-    if (!layout.Read(tif) || width == 0 || height == 0 || std::int64_t(width) * std::int64_t(height) > kMaxPixels ||
-        samples > 64 || !layout.Direct() || (depth != 0 && depth != bits) ||
-        (planar == PLANARCONFIG_SEPARATE && samples > 1)) {
+    if (!layout.Read(tif)) return BandRender::kNotThisKind;
+    // Copies, not bindings: lambdas below take them.
+    const std::uint32_t width = layout.width, height = layout.height;
+    const std::uint16_t samples = layout.samples, bits = layout.bits;
+    if (width == 0 || height == 0 || std::int64_t(width) * std::int64_t(height) > kMaxPixels || samples > 64 ||
+        !layout.Direct() || (depth != 0 && depth != bits) || (layout.planar == PLANARCONFIG_SEPARATE && samples > 1)) {
         return BandRender::kNotThisKind;
     }
     const std::size_t sample_size = bits / 8;
