@@ -765,7 +765,7 @@ bool DeflateStrip(const T* rgba, std::size_t width, std::size_t rows, int channe
     return !out.empty();
 }
 
-// Deflate strips compressed side by side on the workers with libdeflate, then
+// Deflate strips compressed side by side on the workers (DeflateStrip), then
 // written in order as they are; libtiff compresses one strip after another
 // with zlib on the calling thread.
 template <typename T>
